@@ -1,0 +1,37 @@
+// Win32-free rules of the entry: the command-line word scan and the test
+// that decides whether a window belongs to a running supervisor.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// True when one of the words equals word exactly (whole word, case-sensitive).
+bool HasCommandWord(const std::vector<std::wstring>& words, std::wstring_view word);
+
+// Equality that ignores the case of ASCII letters; other units compare exactly.
+bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b);
+
+// What a running supervisor's window must look like. An empty field skips
+// that test, as a null field of the search record does.
+struct InstanceWindowRule {
+    std::optional<std::wstring> className;
+    std::optional<std::wstring> title;
+    std::optional<std::wstring> modulePath;
+};
+
+// One candidate window as read through the platform; a field that could not
+// be read (or read as empty) is nullopt.
+struct WindowCandidate {
+    std::optional<std::wstring> className;
+    std::optional<std::wstring> title;
+    std::optional<std::wstring> modulePath;
+};
+
+// Each stage is tested separately so the caller can skip the costly reads
+// (opening the process) once an earlier stage has failed.
+bool ClassMatches(const InstanceWindowRule& rule, const std::optional<std::wstring>& className);
+bool TitleMatches(const InstanceWindowRule& rule, const std::optional<std::wstring>& title);
+bool ModulePathMatches(const InstanceWindowRule& rule, const std::optional<std::wstring>& modulePath);
+bool MatchesInstanceWindow(const InstanceWindowRule& rule, const WindowCandidate& candidate);

@@ -1,0 +1,17 @@
+// The name rule shared by the instance mutex and the output pipe: both are
+// derived from a full path so that one installation maps to one name.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+inline constexpr std::wstring_view kNameSuffix = L"_MariskAgentNamedPipe_1234567890_";
+
+// Every backslash, colon and forward slash becomes "_", then the suffix follows.
+std::wstring ApplyNameRule(std::wstring_view path);
+
+// Instance mutex name for the supervisor's own executable path.
+std::wstring MakeInstanceName(std::wstring_view ownPath);
+
+// Output pipe name for the agent's full path: "\\.\pipe\" + rule.
+std::wstring MakePipeName(std::wstring_view agentPath);

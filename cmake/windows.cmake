@@ -1,0 +1,97 @@
+# Windows build: the supervisor, the demo agent and the Windows test binaries.
+set(OUT_DIR ${CMAKE_BINARY_DIR}/out)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${OUT_DIR})
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX PSAPI_VERSION=1
+                        _WIN32_WINNT=0x0601 WINVER=0x0601)
+
+if(MINGW)
+  # One self-contained exe: no libgcc, libstdc++ or winpthread DLLs beside it.
+  set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++ $<$<CONFIG:Release>:-s>)
+  set(GUI_LINK -mwindows -municode -Wl,--major-subsystem-version,5,--minor-subsystem-version,1)
+  set(CONSOLE_LINK -Wl,--major-subsystem-version,5,--minor-subsystem-version,1)
+  set(WIDE_MAIN -municode)
+elseif(MSVC)
+  set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+  set(GUI_LINK /SUBSYSTEM:WINDOWS /ENTRY:wWinMainCRTStartup /MANIFEST:NO)
+  set(CONSOLE_LINK /SUBSYSTEM:CONSOLE)
+endif()
+
+file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/framework/*.cpp
+  ${CMAKE_SOURCE_DIR}/app/*.cpp
+  ${CMAKE_SOURCE_DIR}/ui/*.cpp
+  ${CMAKE_SOURCE_DIR}/agent/*.cpp)
+list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
+
+set(WIN_LIBS user32 gdi32 kernel32 shell32 comctl32 ole32 psapi advapi32)
+
+# Everything but the entry, so the Windows tests can link the real code.
+add_library(supervisor_core STATIC ${CORE_SOURCES})
+target_include_directories(supervisor_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(supervisor_core PUBLIC ${WIN_LIBS})
+project_warnings(supervisor_core)
+
+add_executable(QuorvelTollvane WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/res/app.rc)
+target_link_libraries(QuorvelTollvane PRIVATE supervisor_core)
+target_link_options(QuorvelTollvane PRIVATE ${STATIC_RUNTIME} ${GUI_LINK})
+project_warnings(QuorvelTollvane)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/res/app.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_SOURCE_DIR}/res/app.manifest;${CMAKE_SOURCE_DIR}/res/mainframe.ico;${CMAKE_SOURCE_DIR}/res/agent_stopped.ico")
+
+# The demo agent lands in out/bin, as it does in an installation.
+file(GLOB AGENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/agent/*.cpp)
+add_executable(Tollvane ${AGENT_SOURCES})
+target_include_directories(Tollvane PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(Tollvane PRIVATE ${WIN_LIBS})
+target_link_options(Tollvane PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
+set_target_properties(Tollvane PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${OUT_DIR}/bin)
+project_warnings(Tollvane)
+
+# GoogleTest for the Windows side, built from Debian's googletest sources.
+if(NOT TARGET gtest)
+  set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "googletest sources")
+  if(EXISTS ${GTEST_SOURCE_DIR}/CMakeLists.txt)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  else()
+    find_package(GTest REQUIRED)
+    add_library(gtest ALIAS GTest::gtest)
+  endif()
+endif()
+include(GoogleTest)
+
+set(WINE_TEST_ENV "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+
+function(add_wine_tests target dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${dir}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${target} ${srcs})
+  target_link_libraries(${target} PRIVATE supervisor_core gtest gtest_main)
+  target_link_options(${target} PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK})
+  project_warnings(${target})
+  # One CTest entry per test case; the cases are found by reading the sources,
+  # so nothing has to run under Wine at build time.
+  gtest_add_tests(TARGET ${target} SOURCES ${srcs} TEST_LIST ${target}_cases)
+  set_tests_properties(${${target}_cases} PROPERTIES TIMEOUT 180 ENVIRONMENT "${WINE_TEST_ENV}")
+endfunction()
+
+add_wine_tests(win_tests win)
+add_wine_tests(e2e_tests e2e)
+if(TARGET e2e_tests)
+  add_dependencies(e2e_tests QuorvelTollvane Tollvane)
+endif()
+
+# The Chinese user-interface test starts the supervisor from the Unix side
+# with the Chinese locale, then attaches to it.
+if(TARGET e2e_tests)
+  add_test(NAME ChineseUi.StartedWithTheChineseLocale
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/chinese_ui.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(ChineseUi.StartedWithTheChineseLocale PROPERTIES TIMEOUT 180
+                       ENVIRONMENT "${WINE_TEST_ENV}")
+endif()

@@ -1,0 +1,33 @@
+// Resource identifiers shared by the resource script and the code.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDR_MAINFRAME 128
+#define IDD_MAINDLG 129
+#define IDR_TRAY_MENU 202
+#define IDI_AGENT_STOPPED 204
+#define IDC_LOG_EDIT 1000
+#define ID_HIDE 5
+#define ID_AGENT_START 32786
+#define ID_AGENT_STOP 32787
+#define ID_SHOW_WINDOW 32790
+#define ID_APP_ABOUT 57664
+#define ID_APP_EXIT 57665
+#define IDC_SIZE_GRIP 59393
+
+#define IDS_TRAY_TIP 129
+#define IDS_START 130
+#define IDS_RESTART 131
+#define IDS_STOP 132
+#define IDS_HIDE 134
+#define IDS_ABOUT 135
+#define IDS_EXIT 136
+#define IDS_SHOW_WINDOW 137
+#define IDS_HIDE_WINDOW 138
+
+#define IDC_ABOUT_VERSION 2
+#define IDC_ABOUT_COPYRIGHT 3
+
+#define TOLLVANE_VERSION_LABEL L"V1.6(A1610127)"
+#define TOLLVANE_FILE_VERSION 1, 6, 1610, 127
+#define TOLLVANE_FILE_VERSION_STR "1.6.1610.127"

@@ -1,0 +1,353 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <cwctype>
+#include <mutex>
+#include <thread>
+
+namespace e2e {
+namespace {
+
+bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::towlower(text[i]) != std::towlower(prefix[i])) return false;
+    }
+    return true;
+}
+
+std::wstring ProcessPath(DWORD pid) {
+    HANDLE h = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (h == nullptr) return L"";
+    wchar_t buffer[2048] = {};
+    HMODULE first = nullptr;
+    DWORD needed = 0;
+    std::wstring path;
+    if (::EnumProcessModules(h, &first, sizeof(first), &needed) &&
+        ::GetModuleFileNameExW(h, first, buffer, 2047) > 0) {
+        path = buffer;
+    }
+    ::CloseHandle(h);
+    return path;
+}
+
+void RemoveTree(const std::wstring& dir) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((dir + L"*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring full = dir + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(full + L"\\");
+            else
+                ::DeleteFileW(full.c_str());
+        } while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(dir.substr(0, dir.size() - 1).c_str());
+}
+
+}  // namespace
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) return L"";
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+    return out;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return "";
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                        nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+bool WaitUntil(const std::function<bool()>& pred, Millis timeout, Millis step) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (pred()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return pred();
+        // Keep this thread's own windows (if any) responsive while polling.
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        ::Sleep(static_cast<DWORD>(step.count()));
+    }
+}
+
+std::wstring OwnDir() {
+    wchar_t buffer[2048] = {};
+    ::GetModuleFileNameW(nullptr, buffer, 2047);
+    std::wstring path = buffer;
+    return path.substr(0, path.rfind(L'\\') + 1);
+}
+
+std::vector<ProcessInfo> ListProcesses() {
+    std::vector<ProcessInfo> out;
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return out;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL ok = ::Process32FirstW(snap, &entry); ok; ok = ::Process32NextW(snap, &entry)) {
+        out.push_back({entry.th32ProcessID, entry.th32ParentProcessID, ProcessPath(entry.th32ProcessID)});
+    }
+    ::CloseHandle(snap);
+    return out;
+}
+
+std::vector<ProcessInfo> ProcessesUnder(const std::wstring& dir) {
+    std::vector<ProcessInfo> out;
+    for (const ProcessInfo& p : ListProcesses()) {
+        if (!p.path.empty() && StartsWithIgnoringCase(p.path, dir)) out.push_back(p);
+    }
+    return out;
+}
+
+void KillProcessesUnder(const std::wstring& dir) {
+    for (int round = 0; round < 5; ++round) {
+        const auto procs = ProcessesUnder(dir);
+        if (procs.empty()) return;
+        for (const ProcessInfo& p : procs) {
+            HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, p.pid);
+            if (h == nullptr) continue;
+            ::TerminateProcess(h, 0);
+            ::WaitForSingleObject(h, 2000);
+            ::CloseHandle(h);
+        }
+    }
+}
+
+bool IsProcessAlive(DWORD pid) {
+    HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (h == nullptr) return false;
+    const bool alive = ::WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(h);
+    return alive;
+}
+
+TempInstall::TempInstall(bool withAgent) {
+    static std::atomic<unsigned> counter{0};
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    m_dir = std::wstring(temp) + L"qt-e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(counter++) + L"\\";
+    ::CreateDirectoryW(m_dir.c_str(), nullptr);
+    ::CreateDirectoryW(AgentDir().c_str(), nullptr);
+    const std::wstring out = OwnDir();
+    ::CopyFileW((out + L"QuorvelTollvane.exe").c_str(), ExePath().c_str(), FALSE);
+    if (withAgent) ::CopyFileW((out + L"bin\\Tollvane.exe").c_str(), AgentPath().c_str(), FALSE);
+}
+
+TempInstall::~TempInstall() {
+    KillProcessesUnder(m_dir);
+    RemoveTree(m_dir);
+}
+
+void TempInstall::WriteFile(const std::wstring& relative, const std::string& content) const {
+    HANDLE h = ::CreateFileW((m_dir + relative).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    ::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    ::CloseHandle(h);
+}
+
+std::string TempInstall::ReadFile(const std::wstring& relative) const {
+    HANDLE h = ::CreateFileW((m_dir + relative).c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "";
+    std::string content;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) content.append(buffer, got);
+    ::CloseHandle(h);
+    return content;
+}
+
+void TempInstall::RemoveAgent() const { ::DeleteFileW(AgentPath().c_str()); }
+
+Supervisor::Supervisor(const std::wstring& exePath, const std::wstring& args) {
+    std::wstring cmd = L"\"" + exePath + L"\"";
+    if (!args.empty()) cmd += L" " + args;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    const std::wstring dir = exePath.substr(0, exePath.rfind(L'\\') + 1);
+    if (::CreateProcessW(exePath.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) {
+        ::CloseHandle(pi.hThread);
+        m_hProcess = pi.hProcess;
+        m_pid = pi.dwProcessId;
+    }
+}
+
+Supervisor::~Supervisor() {
+    Kill();
+    if (m_hProcess) ::CloseHandle(m_hProcess);
+}
+
+void Supervisor::Kill() {
+    if (m_hProcess && ::WaitForSingleObject(m_hProcess, 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(m_hProcess, 0);
+        ::WaitForSingleObject(m_hProcess, 5000);
+    }
+}
+
+bool Supervisor::IsRunning() const {
+    return m_hProcess && ::WaitForSingleObject(m_hProcess, 0) == WAIT_TIMEOUT;
+}
+
+DWORD Supervisor::WaitForExit(Millis timeout) {
+    if (!m_hProcess) return STILL_ACTIVE;
+    if (::WaitForSingleObject(m_hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(m_hProcess, &code);
+    return code;
+}
+
+namespace {
+struct FindArgs {
+    DWORD pid;  // 0: any process
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectSupervisorWindows(HWND hWnd, LPARAM lParam) {
+    auto* args = reinterpret_cast<FindArgs*>(lParam);
+    wchar_t cls[64] = {};
+    if (::GetClassNameW(hWnd, cls, 63) <= 0 || std::wstring(cls) != L"#32770") return TRUE;
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    if (args->pid != 0 && pid != args->pid) return TRUE;
+    wchar_t title[256] = {};
+    ::GetWindowTextW(hWnd, title, 255);
+    if (std::wstring(title) != kTitle) return TRUE;
+    args->found.push_back(hWnd);
+    return TRUE;
+}
+}  // namespace
+
+std::vector<HWND> FindSupervisorWindows() {
+    FindArgs args{0, {}};
+    ::EnumWindows(CollectSupervisorWindows, reinterpret_cast<LPARAM>(&args));
+    return args.found;
+}
+
+HWND Supervisor::FindWindow() const {
+    FindArgs args{m_pid, {}};
+    ::EnumWindows(CollectSupervisorWindows, reinterpret_cast<LPARAM>(&args));
+    return args.found.empty() ? nullptr : args.found.front();
+}
+
+HWND Supervisor::WaitForWindow(Millis timeout) {
+    WaitUntil([&] { return (m_hWnd = FindWindow()) != nullptr; }, timeout);
+    return m_hWnd;
+}
+
+std::wstring ReadWindowText(HWND hWnd, Millis timeout) {
+    DWORD_PTR length = 0;
+    if (!::SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
+                               static_cast<UINT>(timeout.count()), &length))
+        return L"";
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!::SendMessageTimeoutW(hWnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                               static_cast<UINT>(timeout.count()), &copied))
+        return L"";
+    text.resize(copied);
+    return text;
+}
+
+std::wstring Supervisor::ControlText(int id) const { return ReadWindowText(::GetDlgItem(m_hWnd, id)); }
+bool Supervisor::ControlEnabled(int id) const { return ::IsWindowEnabled(::GetDlgItem(m_hWnd, id)) != FALSE; }
+void Supervisor::PostCommand(int id) const { ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+bool Supervisor::SendCommand(int id, Millis timeout) const {
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutW(m_hWnd, WM_COMMAND, MAKEWPARAM(id, 0), 0, SMTO_NORMAL,
+                                 static_cast<UINT>(timeout.count()), &result) != 0;
+}
+std::wstring Supervisor::WindowText() const { return ReadWindowText(m_hWnd); }
+bool Supervisor::IsVisible() const { return ::IsWindowVisible(m_hWnd) != FALSE; }
+
+// The debug-output viewer protocol: a writer waits for BUFFER_READY, writes
+// its pid and text into the shared buffer and sets DATA_READY.
+struct DebugCapture::State {
+    HANDLE bufferReady = nullptr;
+    HANDLE dataReady = nullptr;
+    HANDLE mapping = nullptr;
+    const char* view = nullptr;
+    std::atomic<bool> stop{false};
+    std::thread reader;
+    mutable std::mutex lock;
+    std::vector<std::pair<DWORD, std::wstring>> lines;
+};
+
+DebugCapture::DebugCapture() : m_state(new State) {
+    State& s = *m_state;
+    s.bufferReady = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
+    s.dataReady = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+    s.mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER");
+    if (s.mapping) s.view = static_cast<const char*>(::MapViewOfFile(s.mapping, FILE_MAP_READ, 0, 0, 4096));
+    if (!Active()) return;
+    s.reader = std::thread([&s] {
+        ::SetEvent(s.bufferReady);
+        while (!s.stop) {
+            if (::WaitForSingleObject(s.dataReady, 100) != WAIT_OBJECT_0) continue;
+            DWORD pid = 0;
+            memcpy(&pid, s.view, sizeof(pid));
+            const char* text = s.view + sizeof(DWORD);
+            const std::string narrow(text, strnlen(text, 4096 - sizeof(DWORD)));
+            // The buffer carries the ANSI form; our lines are ASCII or UTF-8.
+            {
+                std::lock_guard<std::mutex> guard(s.lock);
+                s.lines.emplace_back(pid, Widen(narrow));
+            }
+            ::SetEvent(s.bufferReady);
+        }
+    });
+}
+
+DebugCapture::~DebugCapture() {
+    State& s = *m_state;
+    s.stop = true;
+    if (s.reader.joinable()) s.reader.join();
+    if (s.view) ::UnmapViewOfFile(s.view);
+    if (s.mapping) ::CloseHandle(s.mapping);
+    if (s.dataReady) ::CloseHandle(s.dataReady);
+    if (s.bufferReady) ::CloseHandle(s.bufferReady);
+}
+
+bool DebugCapture::Active() const { return m_state->view != nullptr && m_state->bufferReady && m_state->dataReady; }
+
+std::vector<std::wstring> DebugCapture::LinesFrom(DWORD pid) const {
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    std::vector<std::wstring> out;
+    for (const auto& line : m_state->lines) {
+        if (line.first == pid) out.push_back(line.second);
+    }
+    return out;
+}
+
+bool DebugCapture::WaitForLine(DWORD pid, const std::function<bool(const std::wstring&)>& pred, Millis timeout) {
+    return WaitUntil(
+        [&] {
+            for (const auto& line : LinesFrom(pid)) {
+                if (pred(line)) return true;
+            }
+            return false;
+        },
+        timeout);
+}
+
+}  // namespace e2e

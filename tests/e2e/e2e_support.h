@@ -1,0 +1,121 @@
+// Support for end-to-end tests: a throw-away installation of the real
+// supervisor and the means to watch it from outside, through the Windows
+// API only, as a second process would.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+using Millis = std::chrono::milliseconds;
+
+constexpr const wchar_t* kTitle = L"Quorvel Tollvane";
+
+// Polls pred until it holds or the timeout passes; true when it held.
+bool WaitUntil(const std::function<bool()>& pred, Millis timeout, Millis step = 20ms);
+
+// Directory of the running test executable, with a trailing backslash.
+std::wstring OwnDir();
+
+struct ProcessInfo {
+    DWORD pid;
+    DWORD ppid;
+    std::wstring path;  // empty when it could not be read
+};
+std::vector<ProcessInfo> ListProcesses();
+// Processes whose executable lies under dir (case-insensitive prefix).
+std::vector<ProcessInfo> ProcessesUnder(const std::wstring& dir);
+void KillProcessesUnder(const std::wstring& dir);
+bool IsProcessAlive(DWORD pid);
+
+// A fresh installation in a new temporary directory: QuorvelTollvane.exe and
+// bin\Tollvane.exe copied from the build's out\ tree. Everything that runs
+// from it is ended and the directory removed when the object goes.
+class TempInstall {
+public:
+    explicit TempInstall(bool withAgent = true);
+    ~TempInstall();
+    TempInstall(const TempInstall&) = delete;
+    TempInstall& operator=(const TempInstall&) = delete;
+
+    const std::wstring& Dir() const { return m_dir; }  // with trailing backslash
+    std::wstring ExePath() const { return m_dir + L"QuorvelTollvane.exe"; }
+    std::wstring AgentDir() const { return m_dir + L"bin"; }
+    std::wstring AgentPath() const { return m_dir + L"bin\\Tollvane.exe"; }
+    // Writes a text file relative to the installation (e.g. the agent's script).
+    void WriteFile(const std::wstring& relative, const std::string& content) const;
+    std::string ReadFile(const std::wstring& relative) const;
+    void RemoveAgent() const;
+
+private:
+    std::wstring m_dir;
+};
+
+// One running supervisor, started by CreateProcessW and ended by its id.
+class Supervisor {
+public:
+    Supervisor(const std::wstring& exePath, const std::wstring& args = L"");
+    ~Supervisor();
+    Supervisor(const Supervisor&) = delete;
+    Supervisor& operator=(const Supervisor&) = delete;
+
+    DWORD Pid() const { return m_pid; }
+    HANDLE Process() const { return m_hProcess; }
+    // The main dialog (visible or not); null until it exists.
+    HWND FindWindow() const;
+    HWND WaitForWindow(Millis timeout = 15s);
+    // Exit code, or STILL_ACTIVE when it did not end in time.
+    DWORD WaitForExit(Millis timeout);
+    bool IsRunning() const;
+    void Kill();
+
+    // Control access on the main dialog.
+    std::wstring ControlText(int id) const;
+    bool ControlEnabled(int id) const;
+    void PostCommand(int id) const;
+    // Sends from this thread with a bounded wait; false on time-out.
+    bool SendCommand(int id, Millis timeout = 10s) const;
+    std::wstring WindowText() const;
+    bool IsVisible() const;
+
+    HWND m_hWnd = nullptr;
+
+private:
+    DWORD m_pid = 0;
+    HANDLE m_hProcess = nullptr;
+};
+
+// Reads any window's text through WM_GETTEXT with a bounded wait.
+std::wstring ReadWindowText(HWND hWnd, Millis timeout = 5s);
+// Top-level windows of class "#32770" titled kTitle, in enumeration order.
+std::vector<HWND> FindSupervisorWindows();
+
+// Collects the debugger-output lines of every process while it lives, the
+// way a debug-output viewer does (DBWIN_BUFFER). One at a time per machine.
+class DebugCapture {
+public:
+    DebugCapture();
+    ~DebugCapture();
+    DebugCapture(const DebugCapture&) = delete;
+    DebugCapture& operator=(const DebugCapture&) = delete;
+
+    bool Active() const;
+    std::vector<std::wstring> LinesFrom(DWORD pid) const;
+    bool WaitForLine(DWORD pid, const std::function<bool(const std::wstring&)>& pred, Millis timeout);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
+
+}  // namespace e2e

@@ -1,0 +1,241 @@
+// The application shell seen from outside: one supervisor per installation,
+// the command-line words, the window's texts, hiding, About and Exit.
+#include <gtest/gtest.h>
+
+#include "app/name_rules.h"
+#include "resource.h"
+#include "tests/e2e/e2e_support.h"
+
+using namespace e2e;
+
+namespace {
+std::vector<HWND> SupervisorWindowsOf(const TempInstall& install) {
+    std::vector<HWND> out;
+    for (HWND hWnd : FindSupervisorWindows()) {
+        for (const ProcessInfo& p : ProcessesUnder(install.Dir())) {
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(hWnd, &pid);
+            if (pid == p.pid) out.push_back(hWnd);
+        }
+    }
+    return out;
+}
+
+HWND FindAboutBox(DWORD pid) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND h = ::FindWindowW(L"#32770", L"About Quorvel Tollvane"); h != nullptr;
+                 h = ::FindWindowExW(nullptr, h, L"#32770", L"About Quorvel Tollvane")) {
+                DWORD owner = 0;
+                ::GetWindowThreadProcessId(h, &owner);
+                if (owner == pid) {
+                    found = h;
+                    return true;
+                }
+            }
+            return false;
+        },
+        10s);
+    return found;
+}
+}  // namespace
+
+TEST(Shell, FirstStartShowsTheTitledDialogWithItsButtonTexts) {
+    TempInstall install;
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return sup.IsVisible(); }, 10s));
+    EXPECT_EQ(sup.WindowText(), L"Quorvel Tollvane");
+    EXPECT_EQ(sup.ControlText(ID_AGENT_STOP), L"Stop");
+    EXPECT_EQ(sup.ControlText(ID_HIDE), L"Hide");
+    const std::wstring start = sup.ControlText(ID_AGENT_START);
+    EXPECT_TRUE(start == L"Start" || start == L"Restart") << Narrow(start);
+    // The log view is a read-only multi-line edit with both scroll bars.
+    const LONG style = ::GetWindowLongW(::GetDlgItem(sup.m_hWnd, IDC_LOG_EDIT), GWL_STYLE);
+    EXPECT_TRUE(style & ES_READONLY);
+    EXPECT_TRUE(style & ES_MULTILINE);
+    EXPECT_TRUE((style & (WS_VSCROLL | WS_HSCROLL)) == (WS_VSCROLL | WS_HSCROLL));
+}
+
+TEST(Shell, SecondStartBringsTheFirstWindowBackAndExitsZero) {
+    TempInstall install;
+    Supervisor first(install.ExePath());
+    ASSERT_NE(first.WaitForWindow(), nullptr);
+    first.PostCommand(ID_HIDE);
+    ASSERT_TRUE(WaitUntil([&] { return !first.IsVisible(); }, 10s));
+
+    Supervisor second(install.ExePath());
+    EXPECT_EQ(second.WaitForExit(20s), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return first.IsVisible(); }, 10s));
+    EXPECT_TRUE(first.IsRunning());
+    EXPECT_EQ(SupervisorWindowsOf(install).size(), 1u);
+}
+
+TEST(Shell, SecondStartRestoresAMinimisedWindow) {
+    TempInstall install;
+    Supervisor first(install.ExePath());
+    ASSERT_NE(first.WaitForWindow(), nullptr);
+    ::PostMessageW(first.m_hWnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitUntil([&] { return ::IsIconic(first.m_hWnd) != FALSE; }, 10s));
+    Supervisor second(install.ExePath());
+    EXPECT_EQ(second.WaitForExit(20s), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsIconic(first.m_hWnd) && first.IsVisible(); }, 10s));
+}
+
+TEST(Shell, InstallsInTwoDirectoriesRunSideBySide) {
+    TempInstall a;
+    TempInstall b;
+    Supervisor first(a.ExePath());
+    Supervisor second(b.ExePath());
+    EXPECT_NE(first.WaitForWindow(), nullptr);
+    EXPECT_NE(second.WaitForWindow(), nullptr);
+    EXPECT_TRUE(first.IsRunning());
+    EXPECT_TRUE(second.IsRunning());
+}
+
+TEST(Shell, StartInstallPausesASecondThenActivatesTheRunningOne) {
+    TempInstall install;
+    Supervisor first(install.ExePath());
+    ASSERT_NE(first.WaitForWindow(), nullptr);
+    first.PostCommand(ID_HIDE);
+    ASSERT_TRUE(WaitUntil([&] { return !first.IsVisible(); }, 10s));
+
+    const DWORD begin = ::GetTickCount();
+    Supervisor second(install.ExePath(), L"startInstall");
+    EXPECT_EQ(second.WaitForExit(20s), 0u);
+    EXPECT_GE(::GetTickCount() - begin, 1000u);
+    EXPECT_TRUE(WaitUntil([&] { return first.IsVisible(); }, 10s));
+}
+
+TEST(Shell, StartInstallWithNothingRunningStartsNormallyAfterThePause) {
+    TempInstall install;
+    const DWORD begin = ::GetTickCount();
+    Supervisor sup(install.ExePath(), L"startInstall");
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    EXPECT_GE(::GetTickCount() - begin, 1000u);
+    EXPECT_TRUE(sup.IsRunning());
+}
+
+TEST(Shell, WordsInOtherCaseOrWithSwitchPrefixesAreNotRecognised) {
+    TempInstall install;
+    Supervisor sup(install.ExePath(), L"StartHide -starthide /starthide startinstall");
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return sup.IsVisible(); }, 10s));
+}
+
+TEST(Shell, StartHideStaysHiddenAgainstASecondStartUntilShownFromTheTray) {
+    TempInstall install;
+    Supervisor sup(install.ExePath(), L"starthide");
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ::Sleep(1000);
+    EXPECT_FALSE(sup.IsVisible());
+
+    Supervisor second(install.ExePath());
+    EXPECT_EQ(second.WaitForExit(20s), 0u);
+    ::Sleep(500);
+    EXPECT_FALSE(sup.IsVisible());
+
+    // The tray's Show Window leaves suppression behind for good.
+    sup.PostCommand(ID_SHOW_WINDOW);
+    ASSERT_TRUE(WaitUntil([&] { return sup.IsVisible(); }, 10s));
+    sup.PostCommand(ID_HIDE);
+    ASSERT_TRUE(WaitUntil([&] { return !sup.IsVisible(); }, 10s));
+    ::ShowWindowAsync(sup.m_hWnd, SW_SHOW);
+    EXPECT_TRUE(WaitUntil([&] { return sup.IsVisible(); }, 10s));
+}
+
+TEST(Shell, CloseAltF4AndHideOnlyHideWhileEscDoesNothing) {
+    TempInstall install;
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return sup.IsVisible(); }, 10s));
+
+    sup.PostCommand(IDCANCEL);  // what Esc produces in a dialog
+    ::Sleep(500);
+    EXPECT_TRUE(sup.IsVisible());
+
+    ::PostMessageW(sup.m_hWnd, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !sup.IsVisible(); }, 10s));
+    ::ShowWindowAsync(sup.m_hWnd, SW_SHOW);
+    ASSERT_TRUE(WaitUntil([&] { return sup.IsVisible(); }, 10s));
+
+    ::PostMessageW(sup.m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !sup.IsVisible(); }, 10s));
+    ::ShowWindowAsync(sup.m_hWnd, SW_SHOW);
+    ASSERT_TRUE(WaitUntil([&] { return sup.IsVisible(); }, 10s));
+
+    sup.PostCommand(ID_HIDE);
+    EXPECT_TRUE(WaitUntil([&] { return !sup.IsVisible(); }, 10s));
+    EXPECT_TRUE(sup.IsRunning());
+    EXPECT_NE(sup.FindWindow(), nullptr);
+}
+
+TEST(Shell, ExitDestroysTheWindowAndEndsWithCodeOne) {
+    TempInstall install;
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    sup.PostCommand(ID_APP_EXIT);
+    EXPECT_EQ(sup.WaitForExit(30s), 1u);
+    EXPECT_EQ(sup.FindWindow(), nullptr);
+}
+
+TEST(Shell, AboutBoxOpensModallyAndEndsOnOkEscAndClose) {
+    TempInstall install;
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    const int closers[] = {IDOK, IDCANCEL, -1};
+    for (int closer : closers) {
+        sup.PostCommand(ID_APP_ABOUT);
+        HWND about = FindAboutBox(sup.Pid());
+        ASSERT_NE(about, nullptr);
+        // The box exists a moment before its controls do.
+        WaitUntil([&] { return ::GetDlgItem(about, IDC_ABOUT_COPYRIGHT) != nullptr; }, 5s);
+        EXPECT_EQ(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_VERSION)), L"Quorvel Tollvane  V1.6(A1610127)");
+        EXPECT_FALSE(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_COPYRIGHT)).empty());
+        if (closer == -1)
+            ::PostMessageW(about, WM_CLOSE, 0, 0);
+        else
+            ::PostMessageW(about, WM_COMMAND, MAKEWPARAM(closer, BN_CLICKED), 0);
+        EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }, 10s)) << "closer " << closer;
+    }
+    EXPECT_TRUE(sup.IsRunning());
+}
+
+TEST(Shell, TracesTheInstanceNameToTheDebugger) {
+    DebugCapture capture;
+    if (!capture.Active()) GTEST_SKIP() << "no debug-output channel";
+    TempInstall install;
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    const std::wstring expected = MakeInstanceName(install.ExePath());
+    EXPECT_TRUE(capture.WaitForLine(sup.Pid(), [&](const std::wstring& l) { return l == expected; }, 10s));
+}
+
+// The user-interface language follows the Unix locale of the wine command
+// that starts a process, so tests/e2e/chinese_ui.sh starts the supervisor with
+// LC_ALL=zh_CN.UTF-8 and names its exe here; without it there is nothing to check.
+TEST(ChineseUi, SupervisorStartedInAChineseSessionShowsChineseTexts) {
+    wchar_t exe[2048] = {};
+    if (::GetEnvironmentVariableW(L"TOLLVANE_ZH_EXE", exe, 2047) == 0) GTEST_SKIP() << "run by chinese_ui.sh";
+    HWND hWnd = nullptr;
+    DWORD pid = 0;
+    WaitUntil(
+        [&] {
+            for (HWND candidate : FindSupervisorWindows()) {
+                ::GetWindowThreadProcessId(candidate, &pid);
+                for (const ProcessInfo& p : ListProcesses()) {
+                    if (p.pid == pid && _wcsicmp(p.path.c_str(), exe) == 0) hWnd = candidate;
+                }
+            }
+            return hWnd != nullptr;
+        },
+        30s);
+    ASSERT_NE(hWnd, nullptr);
+    EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, ID_AGENT_START)), L"\u5f00\u542f");
+    EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, ID_AGENT_STOP)), L"\u505c\u6b62");
+    EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, ID_HIDE)), L"\u9690\u85cf");
+    EXPECT_EQ(ReadWindowText(hWnd), L"Quorvel Tollvane");
+    ::PostMessageW(hWnd, WM_COMMAND, ID_APP_EXIT, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsProcessAlive(pid); }, 30s));
+}

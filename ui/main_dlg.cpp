@@ -1,0 +1,244 @@
+// The main dialog: its message map, initialisation and command handlers.
+#include "ui/main_dlg.h"
+
+#include "agent/output_sink.h"
+#include "app/name_rules.h"
+#include "framework/app_module.h"
+#include "framework/strings.h"
+#include "framework/wait.h"
+#include "ui/about_dlg.h"
+
+namespace {
+constexpr DWORD kModulePathCapacity = 4096;
+constexpr WPARAM kKeyA = 0x41;
+constexpr WPARAM kKeyNumpad1 = 0x61;  // what Ctrl+A can arrive as on some layouts
+
+HICON LoadIconAtSize(int id, int cxMetric, int cyMetric) {
+    return static_cast<HICON>(::LoadImageW(g_Module.GetResourceInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                           ::GetSystemMetrics(cxMetric), ::GetSystemMetrics(cyMetric),
+                                           LR_DEFAULTCOLOR));
+}
+
+bool IsCtlColorMessage(UINT uMsg) {
+    switch (uMsg) {
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLORLISTBOX:
+        return true;
+    default:
+        return false;
+    }
+}
+}  // namespace
+
+CMainDlg::CMainDlg(bool bStartHidden)
+    : m_hLogBrush(::CreateSolidBrush(RGB(255, 255, 255))),
+      m_bStartHidden(bStartHidden ? TRUE : FALSE),
+      m_bWindowShown(bStartHidden ? FALSE : TRUE) {}
+
+CMainDlg::~CMainDlg() {
+    // A window that outlives its object would call into freed memory.
+    if (IsWindow()) DestroyWindow();
+    RemoveTrayIcon();
+}
+
+BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
+                                   DWORD dwMsgMapID) {
+    if (dwMsgMapID != 0) return FALSE;
+    switch (uMsg) {
+    case WM_INITDIALOG:
+        lResult = OnInitDialog();
+        return TRUE;
+    case WM_WINDOWPOSCHANGING:
+        // Left unhandled on purpose: the default processing that follows is
+        // what enforces the minimum tracking size.
+        OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lParam));
+        return FALSE;
+    case WM_CLOSE:
+        lResult = OnClose();
+        return TRUE;
+    case WM_COMMAND:
+        if (ProcessCommand(LOWORD(wParam), lResult)) return TRUE;
+        break;
+    case WM_APP_OUTPUT:
+        OnOutputReady();
+        lResult = 0;
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy();
+        return FALSE;
+    default:
+        break;
+    }
+    if (IsCtlColorMessage(uMsg)) {
+        lResult = OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        return TRUE;
+    }
+    if (ProcessTrayMessage(hWnd, uMsg, wParam, lParam, lResult)) return TRUE;
+    return ProcessResizeMessage(hWnd, uMsg, wParam, lParam, lResult);
+}
+
+BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
+    lResult = 0;
+    switch (id) {
+    case ID_HIDE:
+        OnHide();
+        return TRUE;
+    case ID_AGENT_START:
+        OnAgentStart();
+        return TRUE;
+    case ID_AGENT_STOP:
+        OnAgentStop();
+        return TRUE;
+    case ID_SHOW_WINDOW:
+        OnShowWindow();
+        return TRUE;
+    case ID_APP_ABOUT:
+        OnAppAbout();
+        return TRUE;
+    case ID_APP_EXIT:
+        OnAppExit();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
+    if (pMsg->message == WM_KEYDOWN && (::GetKeyState(VK_CONTROL) & 0x80) != 0 &&
+        (pMsg->wParam == kKeyA || pMsg->wParam == kKeyNumpad1)) {
+        ::SendMessageW(m_hLogEdit, EM_SETSEL, 0, -1);
+        ::SendMessageW(m_hLogEdit, EM_SCROLLCARET, 0, 0);
+    }
+    return ::IsDialogMessageW(m_hWnd, pMsg);
+}
+
+void CMainDlg::LoadIcons() {
+    m_hIconLarge.reset(LoadIconAtSize(IDR_MAINFRAME, SM_CXICON, SM_CYICON));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIconLarge.get()));
+    m_hIconRunning.reset(LoadIconAtSize(IDR_MAINFRAME, SM_CXSMICON, SM_CYSMICON));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconRunning.get()));
+    m_hIconStopped.reset(LoadIconAtSize(IDI_AGENT_STOPPED, SM_CXSMICON, SM_CYSMICON));
+}
+
+std::wstring CMainDlg::ReadModuleDir() const {
+    std::wstring path(kModulePathCapacity, L'\0');
+    const DWORD n = ::GetModuleFileNameW(nullptr, &path[0], kModulePathCapacity);
+    path.resize(n < kModulePathCapacity ? n : kModulePathCapacity - 1);
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+void CMainDlg::SetInitialTexts() {
+    ::SetWindowTextW(m_hWnd, LoadResString(IDR_MAINFRAME).c_str());
+    ::SetDlgItemTextW(m_hWnd, ID_AGENT_START, LoadResString(m_bStopRequested ? IDS_START : IDS_RESTART).c_str());
+    ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
+    ::SetDlgItemTextW(m_hWnd, ID_HIDE, LoadResString(IDS_HIDE).c_str());
+}
+
+LRESULT CMainDlg::OnInitDialog() {
+    CenterDialog();
+    LoadIcons();
+    InitDialogResize(true, true, WS_CLIPCHILDREN);
+    AddTrayIcon(m_hWnd, LoadResString(IDS_TRAY_TIP).c_str(), m_hIconRunning.get(), m_hIconStopped.get());
+    m_hLogEdit = GetDlgItem(IDC_LOG_EDIT);
+    m_strModuleDir = ReadModuleDir();
+    m_strPipeName = MakePipeName(GetAgentPath());
+    SetInitialTexts();
+
+    // The sink exists before the pipe server, which exists before the agent:
+    // the agent may connect and write at once.
+    m_spOutput = std::make_shared<COutputSink>();
+    m_spOutput->Attach(m_hWnd, m_hLogEdit, static_cast<size_t>(::SendMessageW(m_hLogEdit, EM_GETLIMITTEXT, 0, 0)));
+    StartPipeServer();
+    StartAgent();
+
+    if (CMessageLoop* pLoop = g_Module.GetMessageLoop()) pLoop->AddMessageFilter(this);
+    return TRUE;
+}
+
+LRESULT CMainDlg::OnWindowPosChanging(WINDOWPOS* pPos) {
+    // Under "starthide" nothing may show the window until the tray does.
+    if (pPos != nullptr && m_bStartHidden && !m_bWindowShown) pPos->flags &= ~SWP_SHOWWINDOW;
+    return 1;
+}
+
+LRESULT CMainDlg::OnClose() {
+    ShowWindow(SW_HIDE);
+    return 1;
+}
+
+LRESULT CMainDlg::OnHide() {
+    ShowWindow(SW_HIDE);
+    return 0;
+}
+
+LRESULT CMainDlg::OnCtlColor(HDC hdc, HWND hCtl) {
+    if (hCtl == nullptr || ::GetDlgCtrlID(hCtl) != IDC_LOG_EDIT) return 0;
+    ::SetBkMode(hdc, TRANSPARENT);
+    ::SetTextColor(hdc, m_crLogText);
+    return reinterpret_cast<LRESULT>(m_hLogBrush.get());
+}
+
+LRESULT CMainDlg::OnAgentStart() {
+    StartAgent();
+    return 0;
+}
+
+LRESULT CMainDlg::OnAgentStop() {
+    StopAgent();
+    return 0;
+}
+
+LRESULT CMainDlg::OnShowWindow() {
+    ShowMainWindow(!IsMainWindowShown());
+    return 0;
+}
+
+LRESULT CMainDlg::OnAppAbout() {
+    ShowAboutBox(::GetActiveWindow());
+    return 0;
+}
+
+LRESULT CMainDlg::OnAppExit() {
+    StopAgent();
+    // The watch thread's last button and icon updates are sent to this
+    // thread, so the wait has to keep dispatching.
+    CHandle watchThread = DuplicateWatchThread();
+    AtlWaitWithMessageLoop(watchThread.get());
+    DestroyWindow();
+    ::PostQuitMessage(1);
+    return 0;
+}
+
+LRESULT CMainDlg::OnDestroy() {
+    // From here on the pipe readers keep their text to themselves.
+    if (m_spOutput) m_spOutput->Detach();
+    return 0;
+}
+
+bool CMainDlg::IsMainWindowShown() const {
+    return ::IsWindowVisible(m_hWnd) && !::IsIconic(m_hWnd) && m_bWindowShown;
+}
+
+void CMainDlg::ShowMainWindow(bool bShow) {
+    if (!bShow) {
+        ShowWindow(SW_HIDE);
+        return;
+    }
+    const LRESULT lines = ::SendMessageW(m_hLogEdit, EM_GETLINECOUNT, 0, 0);
+    ::SendMessageW(m_hLogEdit, EM_LINESCROLL, 0, lines);
+    m_bWindowShown = TRUE;
+
+    HWND foreground = ::GetForegroundWindow();
+    const DWORD foregroundThread = ::GetWindowThreadProcessId(foreground, nullptr);
+    const DWORD ownThread = ::GetCurrentThreadId();
+    ::AttachThreadInput(foregroundThread, ownThread, TRUE);
+    if (!::IsWindowVisible(m_hWnd)) ShowWindow(SW_SHOW);
+    if (::IsIconic(m_hWnd)) ShowWindow(SW_RESTORE);
+    ::SetForegroundWindow(m_hWnd);
+    ::AttachThreadInput(foregroundThread, ownThread, FALSE);
+}
