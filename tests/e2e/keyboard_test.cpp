@@ -1,0 +1,75 @@
+// Keyboard handling of the main dialog, driven with real input events.
+#include <gtest/gtest.h>
+
+#include "resource.h"
+#include "tests/e2e/e2e_support.h"
+
+using namespace e2e;
+
+namespace {
+void PressKey(WORD vk, bool withControl = false) {
+    std::vector<INPUT> inputs;
+    auto key = [&](WORD code, bool up) {
+        INPUT in = {};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = code;
+        in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(in);
+    };
+    if (withControl) key(VK_CONTROL, false);
+    key(vk, false);
+    key(vk, true);
+    if (withControl) key(VK_CONTROL, true);
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+HWND FocusOf(HWND hWnd) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(hWnd, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+bool BringToFront(HWND hWnd) {
+    ::SetForegroundWindow(hWnd);
+    return WaitUntil([&] { return ::GetForegroundWindow() == hWnd; }, 5s);
+}
+
+// Start and end of the log's selection.
+std::pair<DWORD, DWORD> Selection(HWND hEdit) {
+    DWORD_PTR packed = 0;
+    ::SendMessageTimeoutW(hEdit, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &packed);
+    return {LOWORD(packed), HIWORD(packed)};
+}
+}  // namespace
+
+TEST(Keyboard, TabLeavesTheLogAndCtrlASelectsTheWholeLogFromAnyControl) {
+    TempInstall install;
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return sup.IsVisible(); }, 10s));
+    if (!BringToFront(sup.m_hWnd)) GTEST_SKIP() << "the display does not hand over the foreground";
+    HWND hEdit = ::GetDlgItem(sup.m_hWnd, IDC_LOG_EDIT);
+    // Give the log something to select.
+    WaitUntil([&] { return !ReadWindowText(hEdit).empty(); }, 15s);
+    const DWORD length = static_cast<DWORD>(ReadWindowText(hEdit).size());
+
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(sup.m_hWnd) == hEdit; }, 5s));
+    PressKey(VK_TAB);
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(sup.m_hWnd) != hEdit && FocusOf(sup.m_hWnd) != nullptr; }, 5s));
+
+    ::SendMessageTimeoutW(hEdit, EM_SETSEL, length, length, SMTO_ABORTIFHUNG, 5000, nullptr);
+    PressKey('A', true);
+    EXPECT_TRUE(WaitUntil([&] { return Selection(hEdit) == std::make_pair(DWORD{0}, length); }, 5s))
+        << "selection " << Selection(hEdit).first << ".." << Selection(hEdit).second << " of " << length;
+
+    // The numeric-keypad 1 with Control does the same.
+    ::SendMessageTimeoutW(hEdit, EM_SETSEL, length, length, SMTO_ABORTIFHUNG, 5000, nullptr);
+    PressKey(VK_NUMPAD1, true);
+    EXPECT_TRUE(WaitUntil([&] { return Selection(hEdit) == std::make_pair(DWORD{0}, length); }, 5s));
+
+    // Esc is the dialog's Cancel, which does nothing.
+    PressKey(VK_ESCAPE);
+    ::Sleep(300);
+    EXPECT_TRUE(sup.IsVisible());
+}
