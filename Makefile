@@ -6,7 +6,7 @@ JOBS    ?= 2
 XVFB    := xvfb-run -a -s "-screen 0 1280x1024x24"
 export WINEPREFIX := $(abspath $(WIN))/wineprefix
 
-.PHONY: all deps native win dist run test test-native test-win bench clean
+.PHONY: all deps native win dist run test test-native test-win check-clang package screenshots clean
 
 all: dist
 
@@ -38,7 +38,13 @@ test-win: win
 	@bash scripts/wine-prefix.sh
 	$(XVFB) bash scripts/ctest-wine.sh $(WIN)
 
-test: test-native test-win
+check-clang: deps
+	@bash scripts/clang-check.sh
+
+test: test-native test-win check-clang
+
+package: dist
+	@bash scripts/package.sh
 
 clean:
 	rm -rf $(BUILD) dist

@@ -1,6 +1,9 @@
 # Windows build: the supervisor, the demo agent and the Windows test binaries.
 set(OUT_DIR ${CMAKE_BINARY_DIR}/out)
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${OUT_DIR})
+# The generator expression keeps multi-configuration generators (Visual
+# Studio) from adding a per-configuration folder: out\ must look like an
+# installation, with the agent in out\bin.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "$<1:${OUT_DIR}>")
 
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX PSAPI_VERSION=1
                         _WIN32_WINNT=0x0601 WINVER=0x0601)
@@ -24,7 +27,7 @@ file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/agent/*.cpp)
 list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
 
-set(WIN_LIBS user32 gdi32 kernel32 shell32 comctl32 ole32 psapi advapi32)
+set(WIN_LIBS user32 gdi32 kernel32 shell32 comctl32 ole32 psapi advapi32 version)
 
 # Everything but the entry, so the Windows tests can link the real code.
 add_library(supervisor_core STATIC ${CORE_SOURCES})
@@ -45,8 +48,20 @@ add_executable(Tollvane ${AGENT_SOURCES})
 target_include_directories(Tollvane PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(Tollvane PRIVATE ${WIN_LIBS})
 target_link_options(Tollvane PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
-set_target_properties(Tollvane PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${OUT_DIR}/bin)
+set_target_properties(Tollvane PROPERTIES RUNTIME_OUTPUT_DIRECTORY "$<1:${OUT_DIR}/bin>")
 project_warnings(Tollvane)
+
+# The minimal agents of the agent authors' guide, built so the guide's code
+# is known to work (tests/e2e runs them as the agent).
+foreach(lang cpp c)
+  add_executable(minimal_agent_${lang} ${CMAKE_SOURCE_DIR}/docs/examples/minimal_agent.${lang})
+  target_link_options(minimal_agent_${lang} PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK})
+  set_target_properties(minimal_agent_${lang} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "$<1:${OUT_DIR}/examples>")
+  project_warnings(minimal_agent_${lang})
+endforeach()
+if(MINGW)
+  target_link_options(minimal_agent_cpp PRIVATE ${WIDE_MAIN})
+endif()
 
 # GoogleTest for the Windows side, built from Debian's googletest sources.
 if(NOT TARGET gtest)
@@ -85,7 +100,7 @@ endfunction()
 add_wine_tests(win_tests win)
 add_wine_tests(e2e_tests e2e)
 if(TARGET e2e_tests)
-  add_dependencies(e2e_tests QuorvelTollvane Tollvane)
+  add_dependencies(e2e_tests QuorvelTollvane Tollvane minimal_agent_cpp minimal_agent_c)
 endif()
 
 # The Chinese user-interface test starts the supervisor from the Unix side

@@ -18,7 +18,7 @@ fi
 
 for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
          wine wine32:i386 xvfb xauth cmake make googletest libgtest-dev \
-         x11-apps imagemagick; do
+         x11-apps imagemagick clang zip; do
   have_pkg "$p" || need+=("$p")
 done
 

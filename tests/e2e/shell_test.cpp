@@ -239,3 +239,31 @@ TEST(ChineseUi, SupervisorStartedInAChineseSessionShowsChineseTexts) {
     ::PostMessageW(hWnd, WM_COMMAND, ID_APP_EXIT, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsProcessAlive(pid); }, 30s));
 }
+
+TEST(Shell, VersionResourceCarriesTheVersionTheAboutBoxShows) {
+    TempInstall install(false);
+    const std::wstring exe = install.ExePath();
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> data(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(exe.c_str(), 0, size, data.data()));
+    auto query = [&](const wchar_t* key) {
+        void* value = nullptr;
+        UINT length = 0;
+        std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + key;
+        if (!::VerQueryValueW(data.data(), path.c_str(), &value, &length) || length == 0) return std::wstring();
+        return std::wstring(static_cast<const wchar_t*>(value));
+    };
+    EXPECT_EQ(query(L"ProductName"), L"Quorvel Tollvane");
+    EXPECT_EQ(query(L"ProductVersion"), L"V1.6(A1610127)");
+
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    sup.PostCommand(ID_APP_ABOUT);
+    HWND about = FindAboutBox(sup.Pid());
+    ASSERT_NE(about, nullptr);
+    WaitUntil([&] { return ::GetDlgItem(about, IDC_ABOUT_VERSION) != nullptr; }, 5s);
+    EXPECT_EQ(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_VERSION)), L"Quorvel Tollvane  " + query(L"ProductVersion"));
+    ::PostMessageW(about, WM_COMMAND, IDOK, 0);
+}

@@ -1,0 +1,55 @@
+/* A complete minimal agent in C: it finds the supervisor's output pipe from
+   its own path and writes its output there, one message per line. */
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+#include <windows.h>
+
+static const wchar_t kSuffix[] = L"_MariskAgentNamedPipe_1234567890_";
+
+/* "\\.\pipe\" + own path with \ : / turned into _ + the fixed suffix. */
+static void pipe_name_for(const wchar_t* path, wchar_t* name, size_t capacity) {
+    size_t i;
+    _snwprintf(name, capacity, L"\\\\.\\pipe\\%ls%ls", path, kSuffix);
+    name[capacity - 1] = L'\0';
+    for (i = wcslen(L"\\\\.\\pipe\\"); name[i] != L'\0'; ++i) {
+        if (name[i] == L'\\' || name[i] == L':' || name[i] == L'/') name[i] = L'_';
+    }
+}
+
+/* One write is one message: UTF-8, not empty, at most 4096 bytes, no zero bytes. */
+static int send_message(HANDLE pipe, const char* utf8) {
+    DWORD written = 0;
+    DWORD length = (DWORD)strlen(utf8);
+    return WriteFile(pipe, utf8, length, &written, NULL) && written == length;
+}
+
+int main(void) {
+    wchar_t self[4096] = {0};
+    wchar_t name[4200] = {0};
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    int attempt, tick;
+    char line[64];
+
+    GetModuleFileNameW(NULL, self, 4095);
+    pipe_name_for(self, name, sizeof(name) / sizeof(name[0]));
+    for (attempt = 0; attempt < 50 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
+        pipe = CreateFileW(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (pipe != INVALID_HANDLE_VALUE) break;
+        if (GetLastError() == ERROR_PIPE_BUSY)
+            WaitNamedPipeW(name, 100);
+        else
+            Sleep(100);
+    }
+    if (pipe == INVALID_HANDLE_VALUE) return 1;
+
+    /* Text before the first comma is dropped by the supervisor: use it for a level. */
+    send_message(pipe, "INFO,hello from the minimal C agent");
+    for (tick = 1;; ++tick) {
+        Sleep(1000);
+        snprintf(line, sizeof(line), "INFO,tick %d", tick);
+        if (!send_message(pipe, line)) break;
+    }
+    CloseHandle(pipe);
+    return 0;
+}

@@ -1,0 +1,52 @@
+// A complete minimal agent in C++: it finds the supervisor's output pipe from
+// its own path and writes its output there, one message per line.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+// "\\.\pipe\" + own path with \ : / turned into _ + the fixed suffix.
+std::wstring PipeNameFor(std::wstring path) {
+    for (wchar_t& ch : path) {
+        if (ch == L'\\' || ch == L':' || ch == L'/') ch = L'_';
+    }
+    return L"\\\\.\\pipe\\" + path + L"_MariskAgentNamedPipe_1234567890_";
+}
+
+HANDLE ConnectToSupervisor(const std::wstring& name) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        HANDLE pipe = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) return pipe;
+        // Busy: every instance is taken for a moment; wait for the next one.
+        if (::GetLastError() == ERROR_PIPE_BUSY)
+            ::WaitNamedPipeW(name.c_str(), 100);
+        else
+            ::Sleep(100);
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// One write is one message: UTF-8, not empty, at most 4096 bytes, no zero bytes.
+bool Send(HANDLE pipe, const std::string& utf8) {
+    DWORD written = 0;
+    return ::WriteFile(pipe, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) &&
+           written == utf8.size();
+}
+
+}  // namespace
+
+int wmain() {
+    wchar_t self[4096] = {};
+    ::GetModuleFileNameW(nullptr, self, 4095);
+    HANDLE pipe = ConnectToSupervisor(PipeNameFor(self));
+    if (pipe == INVALID_HANDLE_VALUE) return 1;
+    // Text before the first comma is dropped by the supervisor: use it for a level.
+    Send(pipe, "INFO,hello from the minimal C++ agent");
+    for (int tick = 1;; ++tick) {
+        ::Sleep(1000);
+        if (!Send(pipe, "INFO,tick " + std::to_string(tick))) break;
+    }
+    ::CloseHandle(pipe);
+    return 0;
+}
