@@ -103,6 +103,13 @@ if(TARGET e2e_tests)
   add_dependencies(e2e_tests QuorvelTollvane Tollvane minimal_agent_cpp minimal_agent_c)
 endif()
 
+# The tray menu test loads the real menu and strings from the supervisor.
+if(TARGET win_tests)
+  add_dependencies(win_tests QuorvelTollvane)
+  set_tests_properties(TrayMenuTexts.ChineseTableGivesEveryItemItsChineseText PROPERTIES
+    ENVIRONMENT "${WINE_TEST_ENV};LC_ALL=zh_CN.UTF-8")
+endif()
+
 # The Chinese user-interface test starts the supervisor from the Unix side
 # with the Chinese locale, then attaches to it.
 if(TARGET e2e_tests)

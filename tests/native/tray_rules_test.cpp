@@ -1,0 +1,65 @@
+#include "ui/tray_rules.h"
+
+#include <gtest/gtest.h>
+
+#include "res/resource.h"
+
+namespace {
+
+constexpr unsigned kIconId = 202;
+
+TEST(TrayActionFor, RightReleaseOpensTheMenuAndDoubleClickShowsTheWindow) {
+    EXPECT_EQ(TrayActionFor(kIconId, 0x0205, kIconId), TrayAction::OpenMenu);
+    EXPECT_EQ(TrayActionFor(kIconId, 0x0203, kIconId), TrayAction::ShowWindow);
+    // Only the low word is the mouse message.
+    EXPECT_EQ(TrayActionFor(kIconId, 0x7FFF0205, kIconId), TrayAction::OpenMenu);
+    EXPECT_EQ(TrayActionFor(kIconId, -65536 + 0x0203, kIconId), TrayAction::ShowWindow);
+}
+
+TEST(TrayActionFor, IgnoresOtherMouseEventsAndOtherIcons) {
+    // Move, left down/up (a single click), right down, middle down/up/double-click.
+    for (std::intptr_t m : {0x0200, 0x0201, 0x0202, 0x0204, 0x0206, 0x0207, 0x0208, 0x0209})
+        EXPECT_EQ(TrayActionFor(kIconId, m, kIconId), TrayAction::None) << std::hex << m;
+    EXPECT_EQ(TrayActionFor(203, 0x0205, kIconId), TrayAction::None);
+    EXPECT_EQ(TrayActionFor(0, 0x0203, kIconId), TrayAction::None);
+    // An id that only matches in its low word is another icon.
+    EXPECT_EQ(TrayActionFor(0x10000u + kIconId, 0x0203, kIconId), TrayAction::None);
+}
+
+const TrayMenuItem& Item(const std::array<TrayMenuItem, 5>& items, unsigned id) {
+    for (const auto& item : items)
+        if (item.id == id) return item;
+    ADD_FAILURE() << "no item " << id;
+    return items[0];
+}
+
+TEST(TrayMenuItems, AgentStoppedWindowHidden) {
+    const auto items = TrayMenuItems(/*stopRequested=*/true, /*windowShown=*/false);
+    EXPECT_EQ(Item(items, ID_AGENT_START).textId, static_cast<unsigned>(IDS_START));
+    EXPECT_EQ(Item(items, ID_AGENT_STOP).textId, static_cast<unsigned>(IDS_STOP));
+    EXPECT_TRUE(Item(items, ID_AGENT_STOP).setsState);
+    EXPECT_FALSE(Item(items, ID_AGENT_STOP).enabled);
+    EXPECT_EQ(Item(items, ID_SHOW_WINDOW).textId, static_cast<unsigned>(IDS_SHOW_WINDOW));
+    EXPECT_EQ(Item(items, ID_APP_ABOUT).textId, static_cast<unsigned>(IDS_ABOUT));
+    EXPECT_EQ(Item(items, ID_APP_EXIT).textId, static_cast<unsigned>(IDS_EXIT));
+}
+
+TEST(TrayMenuItems, AgentRunningWindowShown) {
+    const auto items = TrayMenuItems(/*stopRequested=*/false, /*windowShown=*/true);
+    EXPECT_EQ(Item(items, ID_AGENT_START).textId, static_cast<unsigned>(IDS_RESTART));
+    EXPECT_TRUE(Item(items, ID_AGENT_STOP).enabled);
+    EXPECT_EQ(Item(items, ID_SHOW_WINDOW).textId, static_cast<unsigned>(IDS_HIDE_WINDOW));
+}
+
+TEST(ClampMenuX, PullsAnOffMonitorCursorIntoTheWorkAreaBothEndsIncluded) {
+    const Rect work{-1280, 0, 0, 1024};
+    EXPECT_EQ(ClampMenuX(-3000, work), -1280);
+    EXPECT_EQ(ClampMenuX(-1281, work), -1280);
+    EXPECT_EQ(ClampMenuX(1, work), 0);
+    EXPECT_EQ(ClampMenuX(5000, work), 0);
+    EXPECT_EQ(ClampMenuX(-1280, work), -1280);
+    EXPECT_EQ(ClampMenuX(0, work), 0);
+    EXPECT_EQ(ClampMenuX(-640, work), -640);
+}
+
+}  // namespace

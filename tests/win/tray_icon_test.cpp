@@ -1,0 +1,85 @@
+// The tray mix-in against the real shell: a refused first add is retried when
+// the taskbar appears, and an icon that was never wanted is never added.
+#include <gtest/gtest.h>
+
+#include "ui/tray_icon.h"
+
+namespace {
+
+class CHost : public CTrayIconImpl<CHost> {
+public:
+    HWND m_hWnd = nullptr;
+};
+
+class CPlainWindow {
+public:
+    CPlainWindow() {
+        m_hWnd = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
+                                   nullptr, nullptr);
+    }
+    ~CPlainWindow() { ::DestroyWindow(m_hWnd); }
+    HWND m_hWnd;
+};
+
+NOTIFYICONDATAW Record(HWND hWnd, UINT flags) {
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = sizeof(nid);
+    nid.hWnd = hWnd;
+    nid.uID = 202;
+    nid.uFlags = flags;
+    return nid;
+}
+
+bool Present(HWND hWnd) {
+    NOTIFYICONDATAW nid = Record(hWnd, 0);
+    return ::Shell_NotifyIconW(NIM_MODIFY, &nid) != FALSE;
+}
+
+void AnnounceTaskbar(CHost& host) {
+    LRESULT result = -1;
+    EXPECT_TRUE(
+        host.ProcessTrayMessage(host.m_hWnd, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0, result));
+    EXPECT_EQ(result, 0);
+}
+
+TEST(TrayIcon, AFirstAddTheShellRefusedIsRetriedWhenTheTaskbarAppears) {
+    CPlainWindow window;
+    ASSERT_NE(window.m_hWnd, nullptr);
+    HICON hRunning = ::LoadIconW(nullptr, IDI_APPLICATION);
+    HICON hStopped = ::LoadIconW(nullptr, IDI_WARNING);
+
+    // An icon of the same identity makes the shell refuse the add.
+    NOTIFYICONDATAW blocker = Record(window.m_hWnd, NIF_ICON);
+    blocker.hIcon = hRunning;
+    ASSERT_TRUE(::Shell_NotifyIconW(NIM_ADD, &blocker));
+
+    CHost host;
+    host.m_hWnd = window.m_hWnd;
+    EXPECT_EQ(host.m_nid.cbSize, 952u);
+    host.AddTrayIcon(window.m_hWnd, L"Quorvel Tollvane", hRunning, hStopped);
+    EXPECT_FALSE(host.m_bInstalled);
+    ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &blocker));
+    ASSERT_FALSE(Present(window.m_hWnd));
+
+    AnnounceTaskbar(host);
+    EXPECT_TRUE(Present(window.m_hWnd));
+    EXPECT_TRUE(host.m_bInstalled);
+
+    host.RemoveTrayIcon();
+    EXPECT_FALSE(Present(window.m_hWnd));
+    // Once removed, a new taskbar does not bring it back.
+    AnnounceTaskbar(host);
+    EXPECT_FALSE(Present(window.m_hWnd));
+}
+
+TEST(TrayIcon, NoIconIsAddedForATaskbarThatAppearsBeforeTheFirstAdd) {
+    CPlainWindow window;
+    ASSERT_NE(window.m_hWnd, nullptr);
+    CHost host;
+    host.m_hWnd = window.m_hWnd;
+    AnnounceTaskbar(host);
+    EXPECT_FALSE(Present(window.m_hWnd));
+    EXPECT_FALSE(host.m_bInstalled);
+}
+
+}  // namespace

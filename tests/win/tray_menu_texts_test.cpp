@@ -1,0 +1,162 @@
+// The tray menu as the dialog prepares it, on the real menu and string
+// resources of the built supervisor. (The open menu cannot be read from
+// another process, so its texts and states are checked here, in-process.)
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/app_module.h"
+#include "framework/handle.h"
+#include "resource.h"
+#include "ui/main_dlg.h"
+
+namespace {
+
+std::wstring SupervisorPath() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path);
+    return dir.substr(0, dir.rfind(L'\\') + 1) + L"QuorvelTollvane.exe";
+}
+
+// The string table follows the user-interface language, which Wine takes
+// from the Unix locale.
+bool InChineseSession() {
+    wchar_t lc[64] = {};
+    ::GetEnvironmentVariableW(L"LC_ALL", lc, 63);
+    return std::wstring(lc).rfind(L"zh_CN", 0) == 0;
+}
+
+struct MenuItem {
+    UINT id;
+    std::wstring text;
+    UINT state;
+};
+
+std::vector<MenuItem> ReadMenu(HMENU hMenu) {
+    std::vector<MenuItem> items;
+    for (int i = 0; i < ::GetMenuItemCount(hMenu); ++i) {
+        wchar_t text[256] = {};
+        ::GetMenuStringW(hMenu, static_cast<UINT>(i), text, 256, MF_BYPOSITION);
+        items.push_back(
+            {::GetMenuItemID(hMenu, i), text, ::GetMenuState(hMenu, static_cast<UINT>(i), MF_BYPOSITION)});
+    }
+    return items;
+}
+
+class TrayMenuTexts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_hRes = ::LoadLibraryExW(SupervisorPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(m_hRes, nullptr) << "the supervisor is built beside this test";
+        m_hOldRes = g_Module.GetResourceInstance();
+        g_Module.Init(m_hRes);
+    }
+    void TearDown() override {
+        g_Module.Init(m_hOldRes);
+        if (m_hRes) ::FreeLibrary(m_hRes);
+    }
+
+    // A fresh copy of the popup, prepared by the dialog as a right-click does.
+    std::vector<MenuItem> Prepare(CMainDlg& dlg) {
+        CMenuHandle menu(::LoadMenuW(m_hRes, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
+        EXPECT_TRUE(menu);
+        if (!menu) return {};
+        HMENU hPopup = ::GetSubMenu(menu.get(), 0);
+        dlg.UpdateTrayMenu(hPopup);
+        return ReadMenu(hPopup);
+    }
+
+    HMODULE m_hRes = nullptr;
+    HINSTANCE m_hOldRes = nullptr;
+};
+
+// A stand-in top-level window for the dialog's visibility.
+class CPlainWindow {
+public:
+    CPlainWindow() {
+        m_hWnd = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                   nullptr, nullptr);
+    }
+    ~CPlainWindow() { ::DestroyWindow(m_hWnd); }
+    HWND m_hWnd;
+};
+
+TEST_F(TrayMenuTexts, AgentStoppedWindowHiddenReadsStartDisabledStopShowWindow) {
+    if (InChineseSession()) GTEST_SKIP() << "the English table is not in effect";
+    CMainDlg dlg(false);
+    dlg.m_bStopRequested = TRUE;
+    const auto items = Prepare(dlg);
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(items[0].text, L"Start");
+    EXPECT_EQ(items[1].text, L"Stop");
+    EXPECT_EQ(items[2].text, L"Show Window");
+    EXPECT_EQ(items[3].state & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+    EXPECT_EQ(items[4].text, L"Ab&out");
+    EXPECT_EQ(items[5].text, L"E&xit");
+    // Stop is disabled, not greyed; every other item is enabled.
+    EXPECT_EQ(items[1].state & (MF_DISABLED | MF_GRAYED), static_cast<UINT>(MF_DISABLED));
+    for (size_t i : {0u, 2u, 4u, 5u}) EXPECT_EQ(items[i].state & (MF_DISABLED | MF_GRAYED), 0u) << i;
+    // The items keep their ids.
+    const UINT ids[] = {ID_AGENT_START, ID_AGENT_STOP, ID_SHOW_WINDOW, 0, ID_APP_ABOUT, ID_APP_EXIT};
+    for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].id, ids[i]) << i;
+}
+
+TEST_F(TrayMenuTexts, AgentRunningWindowShownReadsRestartEnabledStopHideWindow) {
+    if (InChineseSession()) GTEST_SKIP() << "the English table is not in effect";
+    CPlainWindow window;
+    ASSERT_NE(window.m_hWnd, nullptr);
+    ::ShowWindow(window.m_hWnd, SW_SHOWNOACTIVATE);
+
+    CMainDlg dlg(false);
+    dlg.m_hWnd = window.m_hWnd;
+    dlg.m_bStopRequested = FALSE;
+    auto items = Prepare(dlg);
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(items[0].text, L"Restart");
+    EXPECT_EQ(items[1].state & (MF_DISABLED | MF_GRAYED), 0u);
+    EXPECT_EQ(items[2].text, L"Hide Window");
+
+    // Minimised, the item offers to show the window again.
+    ::ShowWindow(window.m_hWnd, SW_MINIMIZE);
+    items = Prepare(dlg);
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(items[2].text, L"Show Window");
+    dlg.m_hWnd = nullptr;  // not the dialog's to destroy
+}
+
+TEST_F(TrayMenuTexts, AStartHiddenWindowReadsShowWindowEvenWhenVisible) {
+    if (InChineseSession()) GTEST_SKIP() << "the English table is not in effect";
+    CPlainWindow window;
+    ASSERT_NE(window.m_hWnd, nullptr);
+    ::ShowWindow(window.m_hWnd, SW_SHOWNOACTIVATE);
+
+    CMainDlg dlg(/*bStartHidden=*/true);
+    dlg.m_hWnd = window.m_hWnd;
+    const auto items = Prepare(dlg);
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(items[2].text, L"Show Window");
+    dlg.m_hWnd = nullptr;
+}
+
+// Runs with LC_ALL=zh_CN.UTF-8 on the Unix side (set by the build for this
+// test only); elsewhere it has nothing to check.
+TEST_F(TrayMenuTexts, ChineseTableGivesEveryItemItsChineseText) {
+    if (!InChineseSession()) GTEST_SKIP() << "not in a Chinese session";
+    CMainDlg dlg(false);
+    dlg.m_bStopRequested = TRUE;
+    auto items = Prepare(dlg);
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(items[0].text, L"\u5f00\u542f");              // Start
+    EXPECT_EQ(items[1].text, L"\u505c\u6b62");              // Stop
+    EXPECT_EQ(items[2].text, L"\u663e\u793a\u7a97\u53e3");  // Show Window
+    EXPECT_EQ(items[4].text, L"\u5173\u4e8e");              // About
+    EXPECT_EQ(items[5].text, L"\u9000\u51fa");              // Exit
+    dlg.m_bStopRequested = FALSE;
+    items = Prepare(dlg);
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(items[0].text, L"\u91cd\u65b0\u5f00\u542f");  // Restart
+}
+
+}  // namespace

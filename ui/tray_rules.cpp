@@ -1,0 +1,38 @@
+#include "ui/tray_rules.h"
+
+#include "res/resource.h"
+
+namespace {
+constexpr unsigned kLButtonDblClk = 0x0203;
+constexpr unsigned kRButtonUp = 0x0205;
+}  // namespace
+
+TrayAction TrayActionFor(std::uintptr_t wParam, std::intptr_t lParam, unsigned iconId) {
+    if (wParam != iconId) return TrayAction::None;
+    switch (static_cast<unsigned>(lParam) & 0xFFFFu) {
+        case kRButtonUp:
+            return TrayAction::OpenMenu;
+        case kLButtonDblClk:
+            return TrayAction::ShowWindow;
+        default:
+            return TrayAction::None;
+    }
+}
+
+std::array<TrayMenuItem, 5> TrayMenuItems(bool stopRequested, bool windowShown) {
+    // Order matters: rewriting an item's text also re-enables it, so Stop's
+    // state follows its text.
+    return {{
+        {ID_AGENT_START, static_cast<unsigned>(stopRequested ? IDS_START : IDS_RESTART), false, true},
+        {ID_AGENT_STOP, IDS_STOP, true, !stopRequested},
+        {ID_APP_ABOUT, IDS_ABOUT, false, true},
+        {ID_APP_EXIT, IDS_EXIT, false, true},
+        {ID_SHOW_WINDOW, static_cast<unsigned>(windowShown ? IDS_HIDE_WINDOW : IDS_SHOW_WINDOW), false, true},
+    }};
+}
+
+int ClampMenuX(int x, const Rect& work) {
+    if (x < work.left) return work.left;
+    if (x > work.right) return work.right;
+    return x;
+}

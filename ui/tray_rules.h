@@ -1,0 +1,31 @@
+// Decisions of the notification-area icon: what a mouse event on the icon
+// does, what the context menu shows, and where the menu opens horizontally.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "ui/layout_rules.h"
+
+enum class TrayAction { None, OpenMenu, ShowWindow };
+
+// Classic notifications: wParam carries the icon id, the low 16 bits of lParam
+// the mouse message. Only a right-button release and a left double-click act.
+TrayAction TrayActionFor(std::uintptr_t wParam, std::intptr_t lParam, unsigned iconId);
+
+// One step of preparing the popup, applied in array order: set the item's text
+// (by command, keeping its id), then, where setsState is true, its enabled state.
+struct TrayMenuItem {
+    unsigned id;
+    unsigned textId;
+    bool setsState;
+    bool enabled;
+};
+
+// Start/Restart, Stop, About, Exit, Show/Hide Window. Stop is the only item
+// whose state is set; it is disabled while the agent is to stay stopped.
+std::array<TrayMenuItem, 5> TrayMenuItems(bool stopRequested, bool windowShown);
+
+// x at which the menu opens for a cursor that lies on no monitor: clamped into
+// the horizontal span of the nearest monitor's work area, both ends included.
+int ClampMenuX(int x, const Rect& work);
