@@ -43,6 +43,19 @@ check-clang: deps
 
 test: test-native test-win check-clang
 
+# Figures and long drills, under Wine in a virtual display (see docs/performance.md).
+WINE_UP := wineserver -p; WINEDEBUG=-all wine cmd /c exit >/dev/null 2>&1 </dev/null
+bench: win
+	@bash scripts/wine-prefix.sh
+	$(XVFB) bash -c '$(WINE_UP); rc=0; for b in $(WIN)/out/*_bench.exe; do bash scripts/wine-run.sh "$$b" || rc=1; done; wineserver -k; exit $$rc'
+
+soak: win
+	@bash scripts/wine-prefix.sh
+	TOLLVANE_SOAK=1 $(XVFB) bash -c '$(WINE_UP); bash scripts/wine-run.sh $(WIN)/out/e2e_tests.exe --gtest_filter="Drill*"; rc=$$?; wineserver -k; exit $$rc'
+
+screenshots: dist
+	@bash scripts/screenshots.sh
+
 package: dist
 	@bash scripts/package.sh
 

@@ -267,3 +267,28 @@ TEST(Shell, VersionResourceCarriesTheVersionTheAboutBoxShows) {
     EXPECT_EQ(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_VERSION)), L"Quorvel Tollvane  " + query(L"ProductVersion"));
     ::PostMessageW(about, WM_COMMAND, IDOK, 0);
 }
+
+// Not a check: scripts/screenshots.sh uses this to open the tray menu of the
+// supervisor it started (named by TOLLVANE_SHOT_EXE) while it photographs it.
+TEST(Screenshots, HoldTheTrayMenuOpen) {
+    wchar_t exe[2048] = {};
+    if (::GetEnvironmentVariableW(L"TOLLVANE_SHOT_EXE", exe, 2047) == 0) GTEST_SKIP() << "run by screenshots.sh";
+    HWND hWnd = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND candidate : FindSupervisorWindows()) {
+                DWORD pid = 0;
+                ::GetWindowThreadProcessId(candidate, &pid);
+                for (const ProcessInfo& p : ListProcesses()) {
+                    if (p.pid == pid && _wcsicmp(p.path.c_str(), exe) == 0) hWnd = candidate;
+                }
+            }
+            return hWnd != nullptr;
+        },
+        30s);
+    ASSERT_NE(hWnd, nullptr);
+    const UINT trayMsg = ::RegisterWindowMessageW(L"WM_TRAYICON");
+    ::PostMessageW(hWnd, trayMsg, IDR_TRAY_MENU, WM_RBUTTONUP);
+    ::Sleep(6000);
+    ::PostMessageW(hWnd, WM_CANCELMODE, 0, 0);
+}

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Regenerates the README's pictures: the main window in English and in
+# Chinese, and the tray menu. Runs the real dist/ build under Wine in Xvfb,
+# in a prefix of its own where Wine draws the window frames itself.
+set -eu
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$here"
+out=docs/images
+bash scripts/install-deps.sh
+# Pictures only: a CJK font for the Chinese window and xdotool to find windows.
+for p in fonts-wqy-microhei xdotool; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
+done
+mkdir -p "$out" build/shots
+export WINEPREFIX=$here/build/shots/prefix WINEDEBUG=-all
+wineserver -k >/dev/null 2>&1 || true
+bash scripts/wine-prefix.sh
+# Without a window manager Wine draws captions only for unmanaged windows.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wineserver -w
+
+shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the menu>]
+  local dir
+  dir=$(mktemp -d /tmp/qt-shot-XXXXXX)
+  cp -r dist/. "$dir/"
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    set -u
+    wineserver -p; wine cmd /c exit >/dev/null 2>&1
+    LC_ALL=$1 LANG=$1 wine "$2/QuorvelTollvane.exe" >/dev/null 2>&1 &
+    sleep 8
+    id=$(xdotool search --name "^Quorvel Tollvane\$" | head -n 1)
+    import -window "$id" "$3"
+    if [ -n "$4" ]; then
+      xdotool mousemove 420 300
+      TOLLVANE_SHOT_EXE=$(winepath -w "$2/QuorvelTollvane.exe") \
+        wine "$5/e2e_tests.exe" --gtest_filter=Screenshots.HoldTheTrayMenuOpen >/dev/null 2>&1 &
+      driver=$!
+      sleep 4
+      import -window root -crop 200x150+415+295 +repage "$4"
+      wait $driver
+    fi
+    wineserver -k
+  ' shoot "$1" "$dir" "$2" "${3:-}" "$here/build/win/out"
+  rm -rf "$dir"
+}
+
+[ "${SHOTS_ONLY:-}" = zh ] || shoot C "$out/main-window-en.png" "$out/tray-menu-en.png"
+shoot zh_CN.UTF-8 "$out/main-window-zh.png"
+for f in "$out"/*.png; do convert "$f" -strip -colors 64 "$f"; done
+ls -la "$out"
