@@ -44,6 +44,8 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/res/app.rc PROPERTIES
 
 # The demo agent lands in out/bin, as it does in an installation.
 file(GLOB AGENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/agent/*.cpp)
+# The agent finds the pipe by the same name rule the supervisor serves it under.
+list(APPEND AGENT_SOURCES ${CMAKE_SOURCE_DIR}/app/name_rules.cpp)
 add_executable(Tollvane ${AGENT_SOURCES})
 target_include_directories(Tollvane PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(Tollvane PRIVATE ${WIN_LIBS})
@@ -117,4 +119,22 @@ if(TARGET e2e_tests)
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/chinese_ui.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(ChineseUi.StartedWithTheChineseLocale PROPERTIES TIMEOUT 180
                        ENVIRONMENT "${WINE_TEST_ENV}")
+endif()
+
+# benchmarks: programs that print a table (run under Wine by `make bench`).
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/output_bench.cpp)
+  add_executable(output_bench ${CMAKE_SOURCE_DIR}/bench/output_bench.cpp)
+  target_link_libraries(output_bench PRIVATE supervisor_core)
+  target_link_options(output_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
+  project_warnings(output_bench)
+endif()
+
+# benchmarks: supervision figures; drives a real installation like the e2e tests.
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/supervisor_bench.cpp)
+  add_executable(supervisor_bench ${CMAKE_SOURCE_DIR}/bench/supervisor_bench.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
+  target_link_libraries(supervisor_bench PRIVATE supervisor_core)
+  target_link_options(supervisor_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
+  add_dependencies(supervisor_bench QuorvelTollvane Tollvane)
+  project_warnings(supervisor_bench)
 endif()

@@ -184,7 +184,7 @@ LRESULT CMainDlg::OnCtlColor(HDC hdc, HWND hCtl) {
 }
 
 LRESULT CMainDlg::OnAgentStart() {
-    StartAgent();
+    if (!m_bExiting) StartAgent();
     return 0;
 }
 
@@ -204,6 +204,9 @@ LRESULT CMainDlg::OnAppAbout() {
 }
 
 LRESULT CMainDlg::OnAppExit() {
+    // A second Exit dispatched inside the wait below has nothing to add.
+    if (m_bExiting) return 0;
+    m_bExiting = true;
     StopAgent();
     // The watch thread's last button and icon updates are sent to this
     // thread, so the wait has to keep dispatching.

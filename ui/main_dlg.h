@@ -112,6 +112,10 @@ public:
     // m_hWnd is read by the watch thread for its button updates; Exit waits
     // for that thread before the window is destroyed.
 
+    // Set when Exit begins: a Start still queued behind it must not bring the
+    // agent back while Exit waits for the watch thread. UI thread only.
+    bool m_bExiting = false;
+
     const BOOL m_bStartHidden;
     BOOL m_bWindowShown;               // UI thread only
 };

@@ -292,3 +292,15 @@ TEST(Screenshots, HoldTheTrayMenuOpen) {
     ::Sleep(6000);
     ::PostMessageW(hWnd, WM_CANCELMODE, 0, 0);
 }
+
+TEST(Shell, StartAndExitQueuedBehindExitCannotKeepTheAgentAliveOrHangExit) {
+    TempInstall install;
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return !ProcessesUnder(install.AgentDir()).empty(); }, 15s));
+    sup.PostCommand(ID_APP_EXIT);
+    sup.PostCommand(ID_AGENT_START);
+    sup.PostCommand(ID_APP_EXIT);
+    EXPECT_EQ(sup.WaitForExit(20s), 1u);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesUnder(install.AgentDir()).empty(); }, 10s));
+}

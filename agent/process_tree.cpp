@@ -1,0 +1,109 @@
+// Ending the agent's process tree: the snapshot and the terminations. Which
+// processes belong to the tree is decided in agent/tree_rules.cpp.
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <map>
+#include <vector>
+
+#include "agent/tree_rules.h"
+#include "framework/debug_trace.h"
+#include "framework/handle.h"
+#include "ui/main_dlg.h"
+
+namespace {
+
+constexpr DWORD kProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE;
+constexpr DWORD kPathCapacity = 1040;
+// Rounds of snapshot and termination in one kill; each one after the first
+// only runs when the one before ended something.
+constexpr int kMaxKillRounds = 8;
+
+uint64_t CreationTime(HANDLE hProcess) {
+    FILETIME created = {}, exited = {}, kernel = {}, user = {};
+    if (!::GetProcessTimes(hProcess, &created, &exited, &kernel, &user)) return kCreatedUnknown;
+    return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// Path of the process's main executable, cut to the buffer's capacity.
+std::optional<std::wstring> MainModulePath(HANDLE hProcess, std::vector<wchar_t>& buffer) {
+    HMODULE hModule = nullptr;
+    DWORD cbNeeded = 0;
+    if (!::EnumProcessModules(hProcess, &hModule, sizeof(hModule), &cbNeeded)) return std::nullopt;
+    std::fill(buffer.begin(), buffer.end(), L'\0');
+    const DWORD n = ::GetModuleFileNameExW(hProcess, hModule, buffer.data(), kPathCapacity);
+    if (n == 0) return std::nullopt;
+    return std::wstring(buffer.data(), n < kPathCapacity ? n : kPathCapacity);
+}
+
+// Every process with its parent, and the path and creation time where the
+// process lets us read them.
+std::vector<ProcessRow> TakeProcessSnapshot() {
+    std::vector<ProcessRow> rows;
+    CFileHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnapshot) return rows;
+    std::vector<wchar_t> buffer(kPathCapacity + 1);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(hSnapshot.get(), &entry); more;
+         more = ::Process32NextW(hSnapshot.get(), &entry)) {
+        ProcessRow row;
+        row.pid = entry.th32ProcessID;
+        row.ppid = entry.th32ParentProcessID;
+        CHandle hProcess(::OpenProcess(kProcessAccess, FALSE, row.pid));
+        if (hProcess) {
+            row.path = MainModulePath(hProcess.get(), buffer);
+            row.created = CreationTime(hProcess.get());
+        } else {
+            // A process we may not read or end can still be the parent of one
+            // we can end; its age is what lets the walk pass through it.
+            CHandle hLimited(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, row.pid));
+            if (hLimited) row.created = CreationTime(hLimited.get());
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+bool WasEnded(const std::vector<ProcessRow>& ended, const ProcessRow& row) {
+    for (const ProcessRow& gone : ended) {
+        if (gone.pid == row.pid && gone.created == row.created) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::wstring CMainDlg::GetAgentDir() const { return m_strModuleDir + L"bin"; }
+
+// Safe on any thread and from two threads at once: every call works on its
+// own snapshots, and a process the other call has ended just fails to open.
+void CMainDlg::KillAgentTree() {
+    const DWORD selfPid = ::GetCurrentProcessId();
+    const std::wstring agentDir = GetAgentDir();
+    // A process of the tree may start a child between the snapshot and its
+    // own end. Another round finds such children through the ended parent;
+    // the kill is over when a round ends nothing new.
+    std::vector<ProcessRow> ended;
+    for (int round = 0; round < kMaxKillRounds; ++round) {
+        const std::vector<ProcessRow> rows = TakeProcessSnapshot();
+        std::map<uint32_t, const ProcessRow*> byPid;
+        for (const ProcessRow& row : rows) byPid.emplace(row.pid, &row);
+        const size_t endedBefore = ended.size();
+        for (uint32_t pid : SelectAgentTree(rows, agentDir, selfPid, ended)) {
+            const auto found = byPid.find(pid);
+            if (pid == selfPid || found == byPid.end()) continue;
+            const ProcessRow& row = *found->second;
+            if (WasEnded(ended, row)) continue;
+            CHandle hProcess(::OpenProcess(kProcessAccess, FALSE, pid));
+            if (!hProcess) continue;
+            // The id may have passed to a new process since the snapshot.
+            if (row.created != kCreatedUnknown && CreationTime(hProcess.get()) != row.created) continue;
+            if (!::TerminateProcess(hProcess.get(), 0)) continue;
+            ended.push_back(row);
+            if (row.path) DebugTrace(L"Killed " + *row.path);
+        }
+        if (ended.size() == endedBefore) break;
+    }
+}

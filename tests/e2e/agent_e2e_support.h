@@ -1,0 +1,185 @@
+// What the end-to-end agent tests read and steer: the demo agent's run log
+// (agent-runs.log beside each copy) and its script, and the supervisor's
+// process figures.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace e2e {
+
+// One line of agent-runs.log: "<kind> pid=N t=MICROSECONDS key=value ...";
+// for "start" lines cwd= and cmd= come last and run to the line's end.
+struct AgentEvent {
+    std::string kind;  // start, exit, crash, spawn, spawnfailed
+    DWORD pid = 0;
+    int64_t t = 0;  // microseconds on the shared monotonic clock
+    std::map<std::string, std::string> fields;
+};
+
+inline std::vector<AgentEvent> ParseRunLog(const std::string& text) {
+    std::vector<AgentEvent> events;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) break;  // a line still being written
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        AgentEvent event;
+        std::string rest = line;
+        for (const char* last : {" cmd=", " cwd="}) {
+            const size_t at = rest.find(last);
+            if (at == std::string::npos) continue;
+            event.fields[std::string(last + 1, last + 4)] = rest.substr(at + 5);
+            rest.erase(at);
+        }
+        size_t word = 0;
+        bool first = true;
+        while (word <= rest.size()) {
+            size_t space = rest.find(' ', word);
+            if (space == std::string::npos) space = rest.size();
+            const std::string token = rest.substr(word, space - word);
+            word = space + 1;
+            if (first) {
+                event.kind = token;
+                first = false;
+                continue;
+            }
+            const size_t eq = token.find('=');
+            if (eq != std::string::npos) event.fields[token.substr(0, eq)] = token.substr(eq + 1);
+        }
+        event.pid = static_cast<DWORD>(std::strtoul(event.fields["pid"].c_str(), nullptr, 10));
+        event.t = std::strtoll(event.fields["t"].c_str(), nullptr, 10);
+        events.push_back(event);
+    }
+    return events;
+}
+
+inline std::vector<AgentEvent> ReadRunLog(const TempInstall& install, const std::wstring& dir = L"bin") {
+    return ParseRunLog(install.ReadFile(dir + L"\\agent-runs.log"));
+}
+
+inline std::vector<AgentEvent> EventsOf(const std::vector<AgentEvent>& events, const std::string& kind) {
+    std::vector<AgentEvent> out;
+    for (const AgentEvent& e : events) {
+        if (e.kind == kind) out.push_back(e);
+    }
+    return out;
+}
+
+inline size_t CountStarts(const TempInstall& install, const std::wstring& dir = L"bin") {
+    return EventsOf(ReadRunLog(install, dir), "start").size();
+}
+
+// Waits until the log of dir holds at least n starts; returns them all.
+inline std::vector<AgentEvent> WaitForStarts(const TempInstall& install, size_t n, Millis timeout,
+                                             const std::wstring& dir = L"bin") {
+    std::vector<AgentEvent> starts;
+    WaitUntil([&] { return (starts = EventsOf(ReadRunLog(install, dir), "start")).size() >= n; }, timeout);
+    return starts;
+}
+
+// The same clock the agent writes into its log.
+inline int64_t NowMicroseconds() {
+    LARGE_INTEGER counter = {}, frequency = {};
+    ::QueryPerformanceCounter(&counter);
+    ::QueryPerformanceFrequency(&frequency);
+    return counter.QuadPart / frequency.QuadPart * 1000000 +
+           counter.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
+}
+
+// Copies the demo agent to <install>\<dir>\Tollvane.exe.
+inline std::wstring CopyAgentTo(const TempInstall& install, const std::wstring& dir) {
+    ::CreateDirectoryW((install.Dir() + dir).c_str(), nullptr);
+    const std::wstring path = install.Dir() + dir + L"\\Tollvane.exe";
+    ::CopyFileW((OwnDir() + L"bin\\Tollvane.exe").c_str(), path.c_str(), FALSE);
+    return path;
+}
+
+// Starts a copy of the agent as "child <script>" from the test itself.
+// Returns its id (0 on failure); the handle is closed, the id is enough.
+inline DWORD StartAgentCopy(const std::wstring& exe, const std::wstring& script) {
+    std::wstring cmd = L"\"" + exe + L"\" child \"" + script + L"\"";
+    const std::wstring dir = exe.substr(0, exe.rfind(L'\\'));
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          dir.c_str(), &si, &pi))
+        return 0;
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return pi.dwProcessId;
+}
+
+inline void KillPid(DWORD pid) {
+    HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (h == nullptr) return;
+    ::TerminateProcess(h, 9);
+    ::WaitForSingleObject(h, 5000);
+    ::CloseHandle(h);
+}
+
+// CPU time (ms) and handle count of a process from the system's process
+// list, which also answers for other processes where GetProcessTimes and
+// GetProcessHandleCount give zeros (Wine).
+struct ProcessFigures {
+    double cpuMillis = -1;
+    DWORD handles = 0;
+};
+
+inline ProcessFigures QueryProcessFigures(DWORD pid) {
+    // The documented head of SYSTEM_PROCESS_INFORMATION up to the handle count.
+    struct Entry {
+        ULONG NextEntryOffset;
+        ULONG NumberOfThreads;
+        LARGE_INTEGER Reserved[3];
+        LARGE_INTEGER CreateTime, UserTime, KernelTime;
+        USHORT NameLength, NameMaximumLength;
+        PWSTR NameBuffer;
+        LONG BasePriority;
+        HANDLE UniqueProcessId;
+        HANDLE InheritedFromUniqueProcessId;
+        ULONG HandleCount;
+    };
+    using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    ProcessFigures figures;
+    const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) return figures;
+    std::vector<unsigned char> buffer(1 << 20);
+    ULONG needed = 0;
+    LONG status;
+    while ((status = query(5 /* SystemProcessInformation */, buffer.data(), static_cast<ULONG>(buffer.size()),
+                           &needed)) == static_cast<LONG>(0xC0000004) &&
+           buffer.size() < (64u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (status != 0) return figures;
+    for (size_t offset = 0;;) {
+        const auto* entry = reinterpret_cast<const Entry*>(buffer.data() + offset);
+        if (static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(entry->UniqueProcessId)) == pid) {
+            figures.cpuMillis =
+                static_cast<double>(entry->UserTime.QuadPart + entry->KernelTime.QuadPart) / 10000.0;
+            figures.handles = entry->HandleCount;
+            return figures;
+        }
+        if (entry->NextEntryOffset == 0) return figures;
+        offset += entry->NextEntryOffset;
+    }
+}
+
+inline std::vector<DWORD> AgentPids(const TempInstall& install) {
+    std::vector<DWORD> pids;
+    for (const ProcessInfo& p : ProcessesUnder(install.AgentDir() + L"\\")) pids.push_back(p.pid);
+    return pids;
+}
+
+}  // namespace e2e

@@ -1,0 +1,153 @@
+#include "agent/tree_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr wchar_t kDir[] = L"C:\\Apps\\Sup\\bin";
+constexpr uint32_t kSelf = 4000;
+
+// Rows created in id order, one time unit apart, unless a test says otherwise.
+ProcessRow Row(uint32_t pid, uint32_t ppid, const wchar_t* path = nullptr, uint64_t created = 0) {
+    ProcessRow row;
+    row.pid = pid;
+    row.ppid = ppid;
+    if (path) row.path = path;
+    row.created = created != 0 ? created : 1000 + pid;
+    return row;
+}
+
+std::set<uint32_t> Select(const std::vector<ProcessRow>& rows) { return SelectAgentTree(rows, kDir, kSelf); }
+
+TEST(TreeSelection, MatchesThePlainPrefixOfTheAgentDirIgnoringCase) {
+    const std::vector<ProcessRow> rows = {
+        Row(1, 0, L"C:\\Windows\\explorer.exe"),
+        Row(10, 1, L"C:\\Apps\\Sup\\bin\\Tollvane.exe"),
+        Row(11, 1, L"c:\\apps\\sup\\BIN\\tools\\x.exe"),
+        Row(12, 1, L"C:\\Apps\\Sup\\binaries\\y.exe"),  // sibling taken by the plain prefix
+        Row(13, 1, L"C:\\Apps\\Sup\\Sup.exe"),
+        Row(14, 1, L"C:\\Apps\\Sup\\bi"),  // shorter than the directory
+        Row(15, 1, L"D:\\Apps\\Sup\\bin\\z.exe"),
+    };
+    EXPECT_EQ(Select(rows), (std::set<uint32_t>{10, 11, 12}));
+}
+
+TEST(TreeSelection, NormalisesDoubledSeparatorsOfTheProcessPath) {
+    EXPECT_EQ(NormalizeSeparators(L"C:\\Apps\\\\Sup//bin\\x.exe"), L"C:\\Apps\\Sup\\bin\\x.exe");
+    EXPECT_EQ(NormalizeSeparators(L"a\\\\\\\\b///c"), L"a\\b\\/c");
+    EXPECT_EQ(NormalizeSeparators(L"a/b"), L"a/b");
+    EXPECT_TRUE(IsUnderAgentDir(L"C:\\Apps\\\\Sup//bin\\x.exe", kDir));
+    // A UNC installation still finds its agent once both sides are collapsed.
+    EXPECT_TRUE(IsUnderAgentDir(L"\\\\srv\\share\\bin\\Tollvane.exe", L"\\\\srv\\share\\bin"));
+    EXPECT_FALSE(IsUnderAgentDir(L"C:\\Apps\\Sup/bin\\x.exe", kDir));
+    EXPECT_FALSE(IsUnderAgentDir(L"anything", L""));
+}
+
+TEST(TreeSelection, AddsDescendantsLivingElsewhereButNotTheAgentsParent) {
+    const std::vector<ProcessRow> rows = {
+        Row(kSelf, 1, L"C:\\Apps\\Sup\\QuorvelTollvane.exe", 10),
+        Row(1, 0, L"C:\\Windows\\explorer.exe", 1),
+        Row(50, kSelf, L"C:\\Apps\\Sup\\bin\\Tollvane.exe", 20),
+        Row(70, 50, L"C:\\Other\\child.exe", 30),
+        Row(60, 70, nullptr, 40),  // grandchild whose path can't be read
+        Row(80, 1, L"C:\\Other\\child.exe", 50),
+    };
+    EXPECT_EQ(Select(rows), (std::set<uint32_t>{50, 60, 70}));
+}
+
+TEST(TreeSelection, WalksAtMostThirtyGenerations) {
+    // A chain below the agent (pid 1): pid 1+k is k generations down.
+    auto chain = [](uint32_t length, bool ascending) {
+        std::vector<ProcessRow> rows = {Row(1, 0, L"C:\\Apps\\Sup\\bin\\a.exe", 1)};
+        for (uint32_t k = 1; k <= length; ++k) {
+            // Descending ids put deeper generations first in the walk.
+            const uint32_t pid = ascending ? 1 + k : 1000 - k;
+            const uint32_t ppid = k == 1 ? 1 : (ascending ? pid - 1 : pid + 1);
+            rows.push_back(Row(pid, ppid, nullptr, 10 + k));
+        }
+        return rows;
+    };
+    // Deepest first: generation 31 sees no selected ancestor within 30 steps.
+    const auto deep = Select(chain(31, false));
+    EXPECT_EQ(deep.size(), 31u);
+    EXPECT_EQ(deep.count(1000 - 31), 0u);
+    EXPECT_EQ(deep.count(1000 - 30), 1u);
+    // Ascending ids: each generation finds its parent already added.
+    EXPECT_EQ(Select(chain(40, true)).size(), 41u);
+}
+
+TEST(TreeSelection, StopsOnCyclesMissingParentsAndSelfParents) {
+    const std::vector<ProcessRow> rows = {
+        Row(1, 0, L"C:\\Apps\\Sup\\bin\\a.exe"),
+        Row(20, 21, nullptr, 5),
+        Row(21, 20, nullptr, 5),  // name each other
+        Row(30, 30),              // its own parent
+        Row(40, 999),             // parent exited, id not reused
+    };
+    EXPECT_EQ(Select(rows), (std::set<uint32_t>{1}));
+}
+
+TEST(TreeSelection, NeverSelectsItselfOrZeroButStillTakesItsDescendants) {
+    const std::vector<ProcessRow> rows = {
+        Row(0, 0, L"C:\\Apps\\Sup\\bin\\idle"),
+        Row(kSelf, 1, L"C:\\Apps\\Sup\\bin.exe", 10),
+        Row(77, kSelf, L"C:\\Elsewhere\\agent.exe", 20),
+    };
+    EXPECT_EQ(Select(rows), (std::set<uint32_t>{77}));
+    EXPECT_TRUE(Select({Row(1, 0, L"C:\\Nothing\\here.exe")}).empty());
+}
+
+TEST(TreeSelection, ProcessIdReuseNeverMakesAStrangerADescendant) {
+    // 10 was the agent's child and started 90, then exited; the id 10 went to
+    // a newer agent process. 90 is older than that process, so it is not its
+    // child and stays.
+    std::vector<ProcessRow> rows = {
+        Row(10, 1, L"C:\\Apps\\Sup\\bin\\Tollvane.exe", 500),
+        Row(90, 10, L"C:\\Users\\editor.exe", 200),
+        Row(91, 10, L"C:\\Users\\tool.exe", 500),  // same tick as its parent: a real child
+        Row(92, 10, L"C:\\Users\\locked.exe"),
+    };
+    // A link whose age can't be checked is not followed.
+    rows[3].created = kCreatedUnknown;
+    EXPECT_EQ(Select(rows), (std::set<uint32_t>{10, 91}));
+
+    // A parent of unknown age breaks the chain above a known grandchild too.
+    std::vector<ProcessRow> chain = {
+        Row(10, 1, L"C:\\Apps\\Sup\\bin\\Tollvane.exe", 100),
+        Row(20, 10),
+        Row(30, 20, L"C:\\Other\\g.exe", 300),
+    };
+    chain[1].created = kCreatedUnknown;
+    EXPECT_EQ(Select(chain), (std::set<uint32_t>{10}));
+    chain[1].created = 200;
+    EXPECT_EQ(Select(chain), (std::set<uint32_t>{10, 20, 30}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TreeSelection, ChildrenOfProcessesEndedEarlierInTheSameKillAreFound) {
+    // The agent (10) started 20 after the first snapshot and was then ended.
+    const ProcessRow agent = Row(10, 1, L"C:\\Apps\\Sup\\bin\\Tollvane.exe", 100);
+    const std::vector<ProcessRow> rows = {
+        Row(20, 10, L"C:\\Other\\late.exe", 150),
+        Row(21, 20, nullptr, 160),
+        Row(30, 99, L"C:\\Other\\unrelated.exe", 50),
+    };
+    EXPECT_TRUE(Select(rows).empty());
+    EXPECT_EQ(SelectAgentTree(rows, kDir, kSelf, {agent}), (std::set<uint32_t>{10, 20, 21}));
+
+    // Still there while it goes away: the same process, the same answer.
+    auto dying = rows;
+    dying.push_back(agent);
+    EXPECT_EQ(SelectAgentTree(dying, kDir, kSelf, {agent}), (std::set<uint32_t>{10, 20, 21}));
+
+    // Its id already went to a newer process: that one is not taken, and
+    // neither are processes that now look like its children.
+    auto reused = rows;
+    reused.push_back(Row(10, 1, L"C:\\Users\\new.exe", 400));
+    EXPECT_TRUE(SelectAgentTree(reused, kDir, kSelf, {agent}).empty());
+}
+
+}  // namespace
