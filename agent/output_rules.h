@@ -1,0 +1,76 @@
+// Text rules of the log view: decoding a pipe message, cleaning it, and
+// keeping the log text within the view's limit. No window system here; the
+// sink applies these under its lock and the UI thread copies the result into
+// the edit control.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Line ends kept when the log is trimmed (further line ends walked back from
+// the last one).
+constexpr int g_nLogKeepLines = 30;
+
+// The line break the view puts after a chunk.
+inline constexpr std::wstring_view kLogLineBreak = L"\r\n";
+
+// Decodes at most nLength bytes of UTF-8, stopping at the first zero byte.
+// Ill-formed or cut-off sequences become U+FFFD the way
+// MultiByteToWideChar(CP_UTF8, 0) replaces them: one per broken sequence,
+// one per stray byte.
+std::wstring Utf8ToWide(const char* pBytes, size_t nLength);
+
+// One message after cleaning: the text to show, and whether the message ended
+// with the marker (such a chunk gets no line break after it).
+struct OutputChunk {
+    std::wstring strText;
+    bool bEndsWithMarker = false;
+};
+
+// Drops everything up to and including the first ",", notes whether the
+// chunk ends with the marker, then removes the marker until none is left.
+OutputChunk CleanOutputChunk(std::wstring strChunk);
+
+// What appending one chunk does to the log text: drop its first nCut units,
+// then append strAddition (the chunk, its line break, and possibly only the
+// part of them that fits).
+struct AppendPlan {
+    size_t nCut = 0;
+    std::wstring strAddition;
+};
+
+// Decides the trim for one chunk. The log text is exactly what the view holds,
+// line breaks included, so the result never exceeds nLimit: when the log plus
+// the addition would reach the limit, the log keeps its last g_nLogKeepLines
+// line ends; if that still would not fit, whole lines go from the front, and a
+// chunk longer than the limit keeps only its end.
+AppendPlan PlanAppend(std::wstring_view strLog, const OutputChunk& chunk, size_t nLimit);
+
+// The log text and how far the view lags behind it. Trims only drop text
+// from the front and chunks only add at the end, so the view catches up by
+// dropping its first nViewDrop units and taking the log's tail past what it
+// kept.
+struct LogState {
+    std::wstring strLogText;  // what the view holds once it is brought up to date
+    size_t nViewLength = 0;   // length of the view's text
+    size_t nViewDrop = 0;     // units at the view's front that the log no longer has
+};
+
+// Applies one chunk to the log text and records what the view misses.
+void AppendChunk(LogState& state, const OutputChunk& chunk, size_t nLimit);
+
+// The work that brings the view up to date: delete its first nDropFront
+// units, then insert strInsert at its end. nDropFront equal to the view's
+// whole length means the view starts afresh with strInsert.
+struct ViewUpdate {
+    size_t nDropFront = 0;
+    std::wstring strInsert;
+};
+
+// Takes the pending view work; afterwards the state counts the view as current.
+ViewUpdate TakeViewUpdate(LogState& state);
+
+inline bool HasViewUpdate(const LogState& state) {
+    return state.nViewDrop != 0 || state.nViewLength != state.strLogText.size();
+}

@@ -1,0 +1,7 @@
+// The log view side of the output hand-off.
+#include "agent/output_sink.h"
+#include "ui/main_dlg.h"
+
+void CMainDlg::OnOutputReady() {
+    if (m_spOutput) m_spOutput->SyncView();
+}

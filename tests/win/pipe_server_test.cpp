@@ -1,0 +1,368 @@
+// The pipe server, its readers and the output sink against a real named pipe
+// and a real (hidden) edit control owned by the test thread.
+#include "agent/pipe_server.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent/output_rules.h"
+#include "agent/output_sink.h"
+#include "ui/main_dlg.h"
+
+namespace {
+
+const std::string kMarker = "%!(EXTRA []interface {}=[])";
+
+LRESULT CALLBACK HostWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (uMsg == WM_APP_OUTPUT) {
+        if (auto* pSink = reinterpret_cast<COutputSink*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA)))
+            pSink->SyncView();
+        return 0;
+    }
+    return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+// Dispatches this thread's messages until done() holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG msg;
+        // A few at a time: output keeps posting while it flows.
+        for (int i = 0; i < 50 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        if (done()) return true;
+        if (::GetTickCount64() >= deadline) return false;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+// One client of the output pipe, the way the agent writes to it.
+class CPipeClient {
+public:
+    explicit CPipeClient(const std::wstring& name) {
+        const ULONGLONG deadline = ::GetTickCount64() + 5000;
+        while (::GetTickCount64() < deadline) {
+            m_hPipe.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            if (m_hPipe) return;
+            if (::GetLastError() == ERROR_PIPE_BUSY)
+                ::WaitNamedPipeW(name.c_str(), 500);
+            else
+                ::Sleep(10);
+        }
+    }
+    bool IsOpen() const { return static_cast<bool>(m_hPipe); }
+    bool Write(const std::string& bytes) {
+        DWORD written = 0;
+        return ::WriteFile(m_hPipe.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                           nullptr) &&
+               written == bytes.size();
+    }
+    void Close() { m_hPipe.reset(); }
+
+private:
+    CFileHandle m_hPipe;
+};
+
+class PipeServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = HostWndProc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"OutputTestHost";
+        ::RegisterClassW(&wc);
+        m_hHost = ::CreateWindowExW(0, L"OutputTestHost", L"", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr,
+                                    nullptr, wc.hInstance, nullptr);
+        ASSERT_NE(m_hHost, nullptr);
+        m_hEdit =
+            ::CreateWindowExW(0, L"EDIT", L"",
+                              WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
+                                  ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY | ES_WANTRETURN,
+                              0, 0, 580, 360, m_hHost, reinterpret_cast<HMENU>(1000), wc.hInstance, nullptr);
+        ASSERT_NE(m_hEdit, nullptr);
+        m_nLimit = static_cast<size_t>(::SendMessageW(m_hEdit, EM_GETLIMITTEXT, 0, 0));
+
+        m_spSink = std::make_shared<COutputSink>();
+        ::SetWindowLongPtrW(m_hHost, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(m_spSink.get()));
+        m_spSink->Attach(m_hHost, m_hEdit);
+
+        static int s_nServer = 0;
+        m_strName = L"\\\\.\\pipe\\output_test_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                    std::to_wstring(++s_nServer);
+        m_spServer = std::make_shared<CPipeServer>(m_strName, m_spSink);
+        m_hServerThread = CPipeServer::Start(m_spServer);
+        ASSERT_TRUE(m_hServerThread);
+    }
+
+    void TearDown() override {
+        if (m_spServer) {
+            m_spServer->Stop();
+            EXPECT_TRUE(
+                PumpUntil([&] { return ::WaitForSingleObject(m_hServerThread.get(), 0) == WAIT_OBJECT_0; }));
+        }
+        if (m_spSink) m_spSink->Detach();
+        if (m_hHost) ::DestroyWindow(m_hHost);
+    }
+
+    std::wstring ViewText() const {
+        std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(m_hEdit)) + 1, L'\0');
+        text.resize(static_cast<size_t>(::GetWindowTextW(m_hEdit, &text[0], static_cast<int>(text.size()))));
+        return text;
+    }
+
+    // Waits until n messages were taken and the view shows all of them.
+    bool WaitForChunks(size_t n) {
+        return PumpUntil(
+            [&] { return m_spSink->GetChunkCount() >= n && ViewText() == m_spSink->GetLogText(); });
+    }
+
+    HWND m_hHost = nullptr;
+    HWND m_hEdit = nullptr;
+    size_t m_nLimit = 0;
+    std::wstring m_strName;
+    std::shared_ptr<COutputSink> m_spSink;
+    std::shared_ptr<CPipeServer> m_spServer;
+    CHandle m_hServerThread;
+};
+
+TEST_F(PipeServerTest, EachMessageShowsCleanedAndOnItsOwnLine) {
+    struct Row {
+        std::string sent;
+        std::wstring shown;
+    } rows[] = {
+        {"abc", L"abc\r\n"},
+        {"INFO,hello", L"hello\r\n"},
+        {"a,b,c", L"b,c\r\n"},
+        {",x", L"x\r\n"},
+        {"x,", L"\r\n"},
+        {"done\n" + kMarker, L"done\n"},
+        {kMarker, L"\r\n"},
+        {"ab" + kMarker + "cd", L"abcd\r\n"},
+        {"ab" + kMarker + kMarker, L"ab"},
+        {"x,abc" + kMarker, L"abc"},
+        {kMarker.substr(0, 9) + kMarker + kMarker.substr(9), L"\r\n"},
+        {std::string("\0abc", 4), L"\r\n"},
+        {std::string("ab\0cd", 5), L"ab\r\n"},
+        {"I,\xE4\xBD\xA0\xE5\xA5\xBD", L"\x4F60\x597D\r\n"},
+        {"I,\xE4\xB8z\xFF", L"\xFFFDz\xFFFD\r\n"},
+    };
+    CPipeClient client(m_strName);
+    ASSERT_TRUE(client.IsOpen());
+    std::wstring expected;
+    size_t n = 0;
+    for (const Row& row : rows) {
+        ASSERT_TRUE(client.Write(row.sent));
+        expected += row.shown;
+        ASSERT_TRUE(WaitForChunks(++n));
+        EXPECT_EQ(ViewText(), expected) << "after message " << n;
+    }
+    // The caret stands after the last character.
+    DWORD selStart = 0, selEnd = 0;
+    ::SendMessageW(m_hEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
+                   reinterpret_cast<LPARAM>(&selEnd));
+    EXPECT_EQ(selStart, expected.size());
+    EXPECT_EQ(selEnd, expected.size());
+}
+
+TEST_F(PipeServerTest, TwoClientsAtOnceAreBothShownInTheirOwnOrder) {
+    CPipeClient first(m_strName), second(m_strName);
+    ASSERT_TRUE(first.IsOpen());
+    ASSERT_TRUE(second.IsOpen());
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(first.Write("I,first " + std::to_string(i)));
+        ASSERT_TRUE(second.Write("I,second " + std::to_string(i)));
+    }
+    ASSERT_TRUE(WaitForChunks(100));
+    const std::wstring view = ViewText();
+    size_t posFirst = 0, posSecond = 0;
+    for (int i = 0; i < 50; ++i) {
+        posFirst = view.find(L"first " + std::to_wstring(i) + L"\r\n", posFirst);
+        posSecond = view.find(L"second " + std::to_wstring(i) + L"\r\n", posSecond);
+        ASSERT_NE(posFirst, std::wstring::npos) << i;
+        ASSERT_NE(posSecond, std::wstring::npos) << i;
+    }
+    EXPECT_EQ(view.size(), 50 * (9 + 10) + 40 + 40u);
+}
+
+TEST_F(PipeServerTest, LongMessagesShowWholeAndTheConnectionStaysOpen) {
+    CPipeClient client(m_strName);
+    ASSERT_TRUE(client.IsOpen());
+    const std::wstring whole4096 = std::wstring(4094, L'a') + L"\r\n";
+    const std::wstring whole5000 = std::wstring(4998, L'b') + L"\r\n";
+    ASSERT_TRUE(client.Write("L," + std::string(4094, 'a')));
+    ASSERT_TRUE(WaitForChunks(1));
+    EXPECT_EQ(ViewText(), whole4096);
+    ASSERT_TRUE(client.Write("L," + std::string(4998, 'b')));
+    ASSERT_TRUE(WaitForChunks(2));
+    EXPECT_EQ(ViewText(), whole4096 + whole5000);
+    // 25000 units do not fit beside the rest: whole lines go first.
+    ASSERT_TRUE(client.Write("L," + std::string(25000, 'c')));
+    ASSERT_TRUE(client.Write("after"));
+    ASSERT_TRUE(WaitForChunks(4));
+    EXPECT_EQ(ViewText(), std::wstring(25000, L'c') + L"\r\nafter\r\n");
+}
+
+TEST_F(PipeServerTest, EmptyMessageEndsTheConnectionAndTheNextClientIsHeard) {
+    CPipeClient client(m_strName);
+    ASSERT_TRUE(client.IsOpen());
+    ASSERT_TRUE(client.Write("one"));
+    ASSERT_TRUE(client.Write(""));
+    // The server drops the connection: further writes fail before long.
+    const bool ended = PumpUntil([&] { return !client.Write("lost"); }, 5000);
+    EXPECT_TRUE(ended);
+    CPipeClient next(m_strName);
+    ASSERT_TRUE(next.IsOpen());
+    ASSERT_TRUE(next.Write("three"));
+    ASSERT_TRUE(PumpUntil([&] { return ViewText().find(L"three") != std::wstring::npos; }));
+    EXPECT_EQ(ViewText(), L"one\r\nthree\r\n");
+}
+
+TEST_F(PipeServerTest, TrimKeepsTheLatestLinesWithinTheViewLimit) {
+    CPipeClient client(m_strName);
+    ASSERT_TRUE(client.IsOpen());
+    const int count = 3000;
+    for (int i = 0; i < count; ++i)
+        ASSERT_TRUE(client.Write("I,line " + std::to_string(i) + " " + std::string(30, '.')));
+    ASSERT_TRUE(WaitForChunks(count));
+    const std::wstring view = ViewText();
+    EXPECT_LE(view.size(), m_nLimit);
+    // The lines shown are the latest ones, whole and in order, ending with the last message.
+    const std::wstring dots(30, L'.');
+    const std::wstring last = L"line " + std::to_wstring(count - 1) + L" " + dots + L"\r\n";
+    ASSERT_GE(view.size(), last.size());
+    EXPECT_EQ(view.substr(view.size() - last.size()), last);
+    const size_t firstNumber = std::stoul(view.substr(5));
+    size_t pos = 0;
+    for (size_t i = firstNumber; i < static_cast<size_t>(count); ++i) {
+        const std::wstring line = L"line " + std::to_wstring(i) + L" " + dots + L"\r\n";
+        ASSERT_EQ(view.compare(pos, line.size(), line), 0) << i;
+        pos += line.size();
+    }
+    EXPECT_EQ(pos, view.size());
+}
+
+TEST_F(PipeServerTest, MegabyteWithoutLineEndsKeepsTextAndViewBounded) {
+    CPipeClient client(m_strName);
+    ASSERT_TRUE(client.IsOpen());
+    const std::string body(1000, 'z');
+    for (int i = 0; i < 1024; ++i) ASSERT_TRUE(client.Write(i % 2 ? "I," + body : "I," + body + kMarker));
+    ASSERT_TRUE(WaitForChunks(1024));
+    EXPECT_LE(m_spSink->GetLogText().size(), m_nLimit);
+    EXPECT_LE(ViewText().size(), m_nLimit);
+    EXPECT_EQ(ViewText().substr(ViewText().size() - 1002), std::wstring(1000, L'z') + L"\r\n");
+}
+
+TEST_F(PipeServerTest, ReadersKeepDrainingWhileTheUiThreadIsBusy) {
+    CPipeClient client(m_strName);
+    ASSERT_TRUE(client.IsOpen());
+    // No messages are dispatched here: a reader that waited on this thread
+    // would stall, and with it the writes once the pipe buffer is full.
+    for (int i = 0; i < 500; ++i)
+        ASSERT_TRUE(client.Write("I,busy " + std::to_string(i) + std::string(200, '-')));
+    const ULONGLONG deadline = ::GetTickCount64() + 10000;
+    while (m_spSink->GetChunkCount() < 500 && ::GetTickCount64() < deadline) ::Sleep(5);
+    EXPECT_EQ(m_spSink->GetChunkCount(), 500u);
+    // Everything piled up arrives with the next dispatch.
+    ASSERT_TRUE(WaitForChunks(500));
+    EXPECT_NE(ViewText().find(L"busy 499"), std::wstring::npos);
+}
+
+TEST_F(PipeServerTest, VisibleViewStaysVisibleAndShowsTheLastLine) {
+    ::ShowWindow(m_hHost, SW_SHOWNOACTIVATE);
+    CPipeClient client(m_strName);
+    ASSERT_TRUE(client.IsOpen());
+    for (int i = 0; i < 300; ++i) ASSERT_TRUE(client.Write("I,shown " + std::to_string(i)));
+    ASSERT_TRUE(WaitForChunks(300));
+    EXPECT_TRUE(::GetWindowLongPtrW(m_hEdit, GWL_STYLE) & WS_VISIBLE);
+    EXPECT_TRUE(::IsWindowVisible(m_hEdit));
+    const std::wstring view = ViewText();
+    EXPECT_EQ(view.substr(view.size() - 11), L"shown 299\r\n");
+    // The last character sits inside the client area: scrolled to the end.
+    const LRESULT pos = ::SendMessageW(m_hEdit, EM_POSFROMCHAR, view.size() - 3, 0);
+    RECT rc;
+    ::GetClientRect(m_hEdit, &rc);
+    const int y = static_cast<short>(HIWORD(pos));
+    EXPECT_GE(y, 0);
+    EXPECT_LT(y, rc.bottom);
+    EXPECT_GT(::SendMessageW(m_hEdit, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+}
+
+TEST_F(PipeServerTest, ReadersOutliveTheViewWithoutTouchingIt) {
+    CPipeClient client(m_strName);
+    ASSERT_TRUE(client.IsOpen());
+    ASSERT_TRUE(client.Write("before"));
+    ASSERT_TRUE(WaitForChunks(1));
+    m_spSink->Detach();
+    ::DestroyWindow(m_hHost);
+    m_hHost = nullptr;
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(client.Write("after " + std::to_string(i)));
+    const ULONGLONG deadline = ::GetTickCount64() + 10000;
+    while (m_spSink->GetChunkCount() < 101 && ::GetTickCount64() < deadline) ::Sleep(5);
+    EXPECT_EQ(m_spSink->GetChunkCount(), 101u);
+    EXPECT_NE(m_spSink->GetLogText().find(L"after 99\r\n"), std::wstring::npos);
+}
+
+// The decoder follows the platform's UTF-8 conversion.
+TEST(OutputDecodeTest, Utf8ToWideMatchesMultiByteToWideChar) {
+    const std::string samples[] = {
+        "plain ascii",
+        "\xC3\xA9t\xC3\xA9",
+        "\xE4\xBD\xA0\xE5\xA5\xBD",
+        "\xF0\x9F\x98\x80 smile",
+        "a\x80z",
+        "\xC0\x80",
+        "\xE0\x80\x80",
+        "\xED\xA0\x80",
+        "\xF4\x90\x80\x80",
+        "\xF5\xFF",
+        "\xE4\xB8z",
+        "\xF0\x9F\x98",
+        "x\xE4",
+        "\xB8\xADy",
+        "\xC2",
+        "\xEF\xBB\xBF"
+        "bom",
+        "\xEF\xBF\xBF",
+        "\xE0\x80z",
+        "\xF0\x80\x80\x80",
+        "\xF0\x8F\xBF\xBF",
+        "\xED\xBF\xBF",
+        "\xC1\xBF",
+        "\xF4\x90z",
+        "\xE0\x9F\xBF",
+        "\xF0\x80z",
+        "\xE0\x80",
+        "\xED\xA0",
+        "\xF8\x88\x80\x80\x80",
+        "\xFE\xFF",
+    };
+    std::vector<std::string> cases(std::begin(samples), std::end(samples));
+    // And random mixes of the bytes that matter.
+    const unsigned char bytes[] = {'a',  0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2,
+                                   0xDF, 0xE0, 0xE4, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
+    unsigned seed = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        std::string s;
+        for (int k = 0; k < 1 + i % 7; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            s += static_cast<char>(bytes[(seed >> 16) % sizeof(bytes)]);
+        }
+        cases.push_back(s);
+    }
+    for (const std::string& s : cases) {
+        // As the view has always converted: zero-terminated, length -1.
+        const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
+        std::wstring platform(static_cast<size_t>(n), L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &platform[0], n);
+        platform.resize(platform.find(L'\0') == std::wstring::npos ? platform.size() : platform.find(L'\0'));
+        EXPECT_EQ(Utf8ToWide(s.data(), s.size()), platform) << "bytes: " << ::testing::PrintToString(s);
+    }
+}
+
+}  // namespace
