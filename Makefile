@@ -6,7 +6,7 @@ JOBS    ?= 2
 XVFB    := xvfb-run -a -s "-screen 0 1280x1024x24"
 export WINEPREFIX := $(abspath $(WIN))/wineprefix
 
-.PHONY: all deps native win dist run test test-native test-win check-clang package screenshots clean
+.PHONY: all deps native win dist run test test-native test-win check-clang bench soak package screenshots clean
 
 all: dist
 
