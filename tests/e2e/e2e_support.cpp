@@ -1,5 +1,7 @@
 #include "tests/e2e/e2e_support.h"
 
+#include "resource.h"
+
 #include <psapi.h>
 #include <tlhelp32.h>
 
@@ -244,6 +246,38 @@ std::vector<HWND> FindSupervisorWindows() {
     return args.found;
 }
 
+namespace {
+// The dialog carries its title from the moment it is created, before its
+// controls exist and before its initialisation has run. A sent message is
+// answered only once the UI thread is back in its loop, that is after
+// initialisation.
+bool WaitUntilInitialised(HWND hWnd, Millis timeout) {
+    const bool hasControls = WaitUntil([&] { return ::GetDlgItem(hWnd, ID_HIDE) != nullptr; }, timeout);
+    DWORD_PTR ignored = 0;
+    return hasControls && ::SendMessageTimeoutW(hWnd, WM_NULL, 0, 0, SMTO_NORMAL,
+                                                static_cast<UINT>(timeout.count()), &ignored) != 0;
+}
+}  // namespace
+
+HWND WaitForSupervisorWindowOf(const std::wstring& exePath, Millis timeout) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            const std::vector<ProcessInfo> processes = ListProcesses();
+            for (HWND candidate : FindSupervisorWindows()) {
+                DWORD pid = 0;
+                ::GetWindowThreadProcessId(candidate, &pid);
+                for (const ProcessInfo& p : processes) {
+                    if (p.pid == pid && _wcsicmp(p.path.c_str(), exePath.c_str()) == 0) found = candidate;
+                }
+            }
+            return found != nullptr;
+        },
+        timeout);
+    if (found != nullptr) WaitUntilInitialised(found, timeout);
+    return found;
+}
+
 HWND Supervisor::FindWindow() const {
     FindArgs args{m_pid, {}};
     ::EnumWindows(CollectSupervisorWindows, reinterpret_cast<LPARAM>(&args));
@@ -252,6 +286,7 @@ HWND Supervisor::FindWindow() const {
 
 HWND Supervisor::WaitForWindow(Millis timeout) {
     WaitUntil([&] { return (m_hWnd = FindWindow()) != nullptr; }, timeout);
+    if (m_hWnd != nullptr) WaitUntilInitialised(m_hWnd, timeout);
     return m_hWnd;
 }
 

@@ -96,6 +96,9 @@ private:
 std::wstring ReadWindowText(HWND hWnd, Millis timeout = 5s);
 // Top-level windows of class "#32770" titled kTitle, in enumeration order.
 std::vector<HWND> FindSupervisorWindows();
+// The supervisor window whose process runs exePath (a supervisor this test
+// did not start itself); null when none appeared in time.
+HWND WaitForSupervisorWindowOf(const std::wstring& exePath, Millis timeout);
 
 // Collects the debugger-output lines of every process while it lives, the
 // way a debug-output viewer does (DBWIN_BUFFER). One at a time per machine.

@@ -218,20 +218,10 @@ TEST(Shell, TracesTheInstanceNameToTheDebugger) {
 TEST(ChineseUi, SupervisorStartedInAChineseSessionShowsChineseTexts) {
     wchar_t exe[2048] = {};
     if (::GetEnvironmentVariableW(L"TOLLVANE_ZH_EXE", exe, 2047) == 0) GTEST_SKIP() << "run by chinese_ui.sh";
-    HWND hWnd = nullptr;
-    DWORD pid = 0;
-    WaitUntil(
-        [&] {
-            for (HWND candidate : FindSupervisorWindows()) {
-                ::GetWindowThreadProcessId(candidate, &pid);
-                for (const ProcessInfo& p : ListProcesses()) {
-                    if (p.pid == pid && _wcsicmp(p.path.c_str(), exe) == 0) hWnd = candidate;
-                }
-            }
-            return hWnd != nullptr;
-        },
-        30s);
+    HWND hWnd = WaitForSupervisorWindowOf(exe, 30s);
     ASSERT_NE(hWnd, nullptr);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
     EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, ID_AGENT_START)), L"\u5f00\u542f");
     EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, ID_AGENT_STOP)), L"\u505c\u6b62");
     EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, ID_HIDE)), L"\u9690\u85cf");
@@ -273,19 +263,7 @@ TEST(Shell, VersionResourceCarriesTheVersionTheAboutBoxShows) {
 TEST(Screenshots, HoldTheTrayMenuOpen) {
     wchar_t exe[2048] = {};
     if (::GetEnvironmentVariableW(L"TOLLVANE_SHOT_EXE", exe, 2047) == 0) GTEST_SKIP() << "run by screenshots.sh";
-    HWND hWnd = nullptr;
-    WaitUntil(
-        [&] {
-            for (HWND candidate : FindSupervisorWindows()) {
-                DWORD pid = 0;
-                ::GetWindowThreadProcessId(candidate, &pid);
-                for (const ProcessInfo& p : ListProcesses()) {
-                    if (p.pid == pid && _wcsicmp(p.path.c_str(), exe) == 0) hWnd = candidate;
-                }
-            }
-            return hWnd != nullptr;
-        },
-        30s);
+    HWND hWnd = WaitForSupervisorWindowOf(exe, 30s);
     ASSERT_NE(hWnd, nullptr);
     const UINT trayMsg = ::RegisterWindowMessageW(L"WM_TRAYICON");
     ::PostMessageW(hWnd, trayMsg, IDR_TRAY_MENU, WM_RBUTTONUP);
