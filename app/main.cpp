@@ -19,6 +19,20 @@ bool AnotherInstanceToActivate(bool bStartInstall, HANDLE hMutex, DWORD createEr
     return hMutex != nullptr && createError == ERROR_ALREADY_EXISTS;
 }
 
+// The window of a supervisor that holds the instance mutex but has not shown
+// its window yet; null when that supervisor ends (the mutex comes to us) or
+// no window appears within the patience.
+HWND AwaitInstanceWindow(HINSTANCE hInstance, HANDLE hMutex) {
+    constexpr DWORD kPatienceMs = 10000;
+    constexpr DWORD kStepMs = 100;
+    for (DWORD waited = 0; waited < kPatienceMs; waited += kStepMs) {
+        const DWORD result = ::WaitForSingleObject(hMutex, kStepMs);
+        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return nullptr;
+        if (HWND hWnd = FindInstanceWindow(hInstance)) return hWnd;
+    }
+    return nullptr;
+}
+
 int RunSupervisor(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdShow) {
     const HRESULT hrCom = ::CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
@@ -43,7 +57,11 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
         const DWORD createError = ::GetLastError();
 
         if (AnotherInstanceToActivate(bStartInstall, hMutex, createError)) {
-            if (HWND hWnd = FindInstanceWindow(hInstance)) {
+            HWND hWnd = FindInstanceWindow(hInstance);
+            // Started at the same moment as the other one: its window may not
+            // exist yet. Wait for it, or for that process to go.
+            if (hWnd == nullptr && createError == ERROR_ALREADY_EXISTS) hWnd = AwaitInstanceWindow(hInstance, hMutex);
+            if (hWnd != nullptr) {
                 ActivateInstanceWindow(hWnd);
                 return 0;
             }

@@ -14,4 +14,5 @@ trap cleanup EXIT
 # test's pipes open after the test has ended.
 wineserver -p
 WINEDEBUG=-all wine cmd /c exit >/dev/null 2>&1 </dev/null
+export TOLLVANE_CAPTURE_OUTPUT=1
 ctest --test-dir "$build" --output-on-failure --timeout 180 "$@"

@@ -11,4 +11,15 @@ export WINEARCH=win32
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$here/scripts/wine-prefix.sh" >&2 || exit 1
 fi
+if [ "${TOLLVANE_CAPTURE_OUTPUT:-}" = 1 ]; then
+  # Processes the program starts (the supervisor, its agent, Wine's console
+  # hosts) inherit its output; through a file they cannot keep a test
+  # runner's pipe open after the program has ended.
+  out=$(mktemp)
+  wine "$@" >"$out" 2>&1
+  rc=$?
+  cat "$out"
+  rm -f "$out"
+  exit $rc
+fi
 exec wine "$@"

@@ -1,0 +1,197 @@
+// What the reliability drills share: the supervisor's resource figures seen
+// from outside, a client of its output pipe, the log view's lines, and the
+// switch between the short drills of a normal test run and the long ones of
+// a soak run (TOLLVANE_SOAK=1).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/name_rules.h"
+#include "tests/e2e/e2e_support.h"
+
+namespace e2e {
+
+inline bool SoakRun() {
+    const char* value = std::getenv("TOLLVANE_SOAK");
+    return value != nullptr && value[0] != '\0' && value[0] != '0';
+}
+
+// The short figure in a test run, the long one in a soak run.
+template <typename T>
+T Scaled(T shortRun, T soakRun) {
+    return SoakRun() ? soakRun : shortRun;
+}
+
+// A process as the system's process list shows it. Unlike GetProcessTimes
+// and friends this also answers for other processes under Wine.
+struct ProcessStats {
+    bool found = false;
+    DWORD threads = 0;
+    DWORD handles = 0;
+    double cpuMillis = 0;
+    size_t workingSet = 0;
+    size_t privateBytes = 0;
+};
+
+inline ProcessStats QueryProcessStats(DWORD pid) {
+    // The documented head of SYSTEM_PROCESS_INFORMATION, through the memory figures.
+    struct Entry {
+        ULONG NextEntryOffset;
+        ULONG NumberOfThreads;
+        LARGE_INTEGER Reserved[3];
+        LARGE_INTEGER CreateTime, UserTime, KernelTime;
+        USHORT NameLength, NameMaximumLength;
+        PWSTR NameBuffer;
+        LONG BasePriority;
+        HANDLE UniqueProcessId;
+        HANDLE InheritedFromUniqueProcessId;
+        ULONG HandleCount;
+        ULONG SessionId;
+        ULONG_PTR UniqueProcessKey;
+        SIZE_T PeakVirtualSize, VirtualSize;
+        ULONG PageFaultCount;
+        SIZE_T PeakWorkingSetSize, WorkingSetSize;
+        SIZE_T QuotaPeakPagedPoolUsage, QuotaPagedPoolUsage;
+        SIZE_T QuotaPeakNonPagedPoolUsage, QuotaNonPagedPoolUsage;
+        SIZE_T PagefileUsage, PeakPagefileUsage;
+        SIZE_T PrivatePageCount;
+    };
+    using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    ProcessStats stats;
+    const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) return stats;
+    std::vector<unsigned char> buffer(1 << 20);
+    ULONG needed = 0;
+    LONG status;
+    while ((status = query(5 /* SystemProcessInformation */, buffer.data(), static_cast<ULONG>(buffer.size()),
+                           &needed)) == static_cast<LONG>(0xC0000004) &&
+           buffer.size() < (64u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (status != 0) return stats;
+    for (size_t offset = 0;;) {
+        const auto* entry = reinterpret_cast<const Entry*>(buffer.data() + offset);
+        if (static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(entry->UniqueProcessId)) == pid) {
+            stats.found = true;
+            stats.threads = entry->NumberOfThreads;
+            stats.handles = entry->HandleCount;
+            stats.cpuMillis =
+                static_cast<double>(entry->UserTime.QuadPart + entry->KernelTime.QuadPart) / 10000.0;
+            stats.workingSet = entry->WorkingSetSize;
+            stats.privateBytes =
+                entry->PrivatePageCount != 0 ? entry->PrivatePageCount : entry->PagefileUsage;
+            return stats;
+        }
+        if (entry->NextEntryOffset == 0) return stats;
+        offset += entry->NextEntryOffset;
+    }
+}
+
+// One client of the supervisor's output pipe: connects patiently but within
+// a bound, writes one message per call.
+class PipeClient {
+public:
+    explicit PipeClient(std::wstring name) : m_name(std::move(name)) {}
+    ~PipeClient() { Close(); }
+    PipeClient(const PipeClient&) = delete;
+    PipeClient& operator=(const PipeClient&) = delete;
+
+    bool Connect(Millis timeout = 10s) {
+        Close();
+        const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
+        for (;;) {
+            m_hPipe = ::CreateFileW(m_name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (m_hPipe != INVALID_HANDLE_VALUE) return true;
+            const DWORD error = ::GetLastError();
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= deadline) return false;
+            if (error == ERROR_PIPE_BUSY)
+                ::WaitNamedPipeW(m_name.c_str(),
+                                 static_cast<DWORD>(deadline - now < 500 ? deadline - now : 500));
+            else
+                ::Sleep(10);
+        }
+    }
+    bool Connected() const { return m_hPipe != INVALID_HANDLE_VALUE; }
+    // One message; false (and the connection dropped) when it did not go whole.
+    bool Write(const std::string& message) {
+        if (!Connected()) return false;
+        DWORD written = 0;
+        if (::WriteFile(m_hPipe, message.data(), static_cast<DWORD>(message.size()), &written, nullptr) &&
+            written == message.size())
+            return true;
+        Close();
+        return false;
+    }
+    void Close() {
+        if (m_hPipe != INVALID_HANDLE_VALUE) ::CloseHandle(m_hPipe);
+        m_hPipe = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    std::wstring m_name;
+    HANDLE m_hPipe = INVALID_HANDLE_VALUE;
+};
+
+inline std::wstring SupervisorPipeName(const TempInstall& install) {
+    return MakePipeName(install.AgentPath());
+}
+
+// The log view's text, split at its line breaks.
+inline std::set<std::string> LogLines(HWND hDlg) {
+    const std::string text = Narrow(ReadWindowText(::GetDlgItem(hDlg, 1000)));
+    std::set<std::string> lines;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.insert(line);
+        pos = end + 1;
+    }
+    return lines;
+}
+
+// How many of the lines are in the view; waits up to timeout for all of them.
+inline size_t WaitForLogLines(HWND hDlg, const std::vector<std::string>& wanted, Millis timeout) {
+    size_t shown = 0;
+    WaitUntil(
+        [&] {
+            const std::set<std::string> lines = LogLines(hDlg);
+            shown = 0;
+            for (const std::string& w : wanted) shown += lines.count(w);
+            return shown == wanted.size();
+        },
+        timeout, 50ms);
+    return shown;
+}
+
+// Starts a process with no window, gives its id (0 on failure).
+inline DWORD StartHidden(const std::wstring& exe, const std::wstring& args) {
+    std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
+    const std::wstring dir = exe.substr(0, exe.rfind(L'\\'));
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          dir.c_str(), &si, &pi))
+        return 0;
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return pi.dwProcessId;
+}
+
+inline void PrintFigure(const char* drill, const std::string& text) {
+    std::printf("[drill] %s: %s\n", drill, text.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace e2e
