@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include <memory>
 #include <vector>
 
 #include "agent/output_sink.h"
@@ -49,12 +50,10 @@ CPipeServer::CPipeServer(std::wstring strPipeName, std::shared_ptr<COutputSink> 
     : m_strPipeName(std::move(strPipeName)), m_spSink(std::move(spSink)) {}
 
 CHandle CPipeServer::Start(const std::shared_ptr<CPipeServer>& spServer) {
-    auto* pArg = new std::shared_ptr<CPipeServer>(spServer);
-    const uintptr_t h = ::_beginthreadex(nullptr, 0, PipeServerThreadProc, pArg, 0, nullptr);
-    if (h == 0) {
-        delete pArg;
-        return CHandle();
-    }
+    auto spArg = std::make_unique<std::shared_ptr<CPipeServer>>(spServer);
+    const uintptr_t h = ::_beginthreadex(nullptr, 0, PipeServerThreadProc, spArg.get(), 0, nullptr);
+    if (h == 0) return CHandle();
+    spArg.release();  // the thread owns it now
     return CHandle(reinterpret_cast<HANDLE>(h));
 }
 
@@ -80,13 +79,13 @@ unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) 
             ::CloseHandle(hPipe);
             continue;
         }
-        auto* pArgs = new PipeReaderArgs{spSelf, hPipe};
-        const uintptr_t hThread = ::_beginthreadex(nullptr, 0, PipeReaderThreadProc, pArgs, 0, nullptr);
+        auto spArgs = std::make_unique<PipeReaderArgs>(PipeReaderArgs{spSelf, hPipe});
+        const uintptr_t hThread = ::_beginthreadex(nullptr, 0, PipeReaderThreadProc, spArgs.get(), 0, nullptr);
         if (hThread == 0) {
-            delete pArgs;
             DebugTrace(L"CreateThread failed");
             return 0;
         }
+        spArgs.release();  // the reader owns it now
         // The reader runs detached and closes its instance itself.
         ::CloseHandle(reinterpret_cast<HANDLE>(hThread));
     }
@@ -119,10 +118,9 @@ unsigned __stdcall PipeReaderThreadProc(void* pv) {
     // The record is freed first; only its two values are kept.
     std::shared_ptr<CPipeServer> spServer;
     HANDLE hPipe = nullptr;
-    if (auto* pArgs = static_cast<PipeReaderArgs*>(pv)) {
-        spServer = std::move(pArgs->spServer);
-        hPipe = pArgs->hPipe;
-        delete pArgs;
+    if (std::unique_ptr<PipeReaderArgs> spArgs{static_cast<PipeReaderArgs*>(pv)}) {
+        spServer = std::move(spArgs->spServer);
+        hPipe = spArgs->hPipe;
     }
     if (!spServer || hPipe == nullptr) return 0;
     try {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "resource.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace e2e {
@@ -104,10 +105,10 @@ inline std::wstring CopyAgentTo(const TempInstall& install, const std::wstring& 
     return path;
 }
 
-// Starts a copy of the agent as "child <script>" from the test itself.
-// Returns its id (0 on failure); the handle is closed, the id is enough.
-inline DWORD StartAgentCopy(const std::wstring& exe, const std::wstring& script) {
-    std::wstring cmd = L"\"" + exe + L"\" child \"" + script + L"\"";
+// Starts a process with no window, gives its id (0 on failure); the handle is
+// closed, the id is enough.
+inline DWORD StartHidden(const std::wstring& exe, const std::wstring& args) {
+    std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
     const std::wstring dir = exe.substr(0, exe.rfind(L'\\'));
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
@@ -120,6 +121,11 @@ inline DWORD StartAgentCopy(const std::wstring& exe, const std::wstring& script)
     return pi.dwProcessId;
 }
 
+// Starts a copy of the agent as "child <script>" from the test itself.
+inline DWORD StartAgentCopy(const std::wstring& exe, const std::wstring& script) {
+    return StartHidden(exe, L"child \"" + script + L"\"");
+}
+
 inline void KillPid(DWORD pid) {
     HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
     if (h == nullptr) return;
@@ -128,52 +134,12 @@ inline void KillPid(DWORD pid) {
     ::CloseHandle(h);
 }
 
-// CPU time (ms) and handle count of a process from the system's process
-// list, which also answers for other processes where GetProcessTimes and
-// GetProcessHandleCount give zeros (Wine).
-struct ProcessFigures {
-    double cpuMillis = -1;
-    DWORD handles = 0;
-};
-
-inline ProcessFigures QueryProcessFigures(DWORD pid) {
-    // The documented head of SYSTEM_PROCESS_INFORMATION up to the handle count.
-    struct Entry {
-        ULONG NextEntryOffset;
-        ULONG NumberOfThreads;
-        LARGE_INTEGER Reserved[3];
-        LARGE_INTEGER CreateTime, UserTime, KernelTime;
-        USHORT NameLength, NameMaximumLength;
-        PWSTR NameBuffer;
-        LONG BasePriority;
-        HANDLE UniqueProcessId;
-        HANDLE InheritedFromUniqueProcessId;
-        ULONG HandleCount;
-    };
-    using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    ProcessFigures figures;
-    const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (query == nullptr) return figures;
-    std::vector<unsigned char> buffer(1 << 20);
-    ULONG needed = 0;
-    LONG status;
-    while ((status = query(5 /* SystemProcessInformation */, buffer.data(), static_cast<ULONG>(buffer.size()),
-                           &needed)) == static_cast<LONG>(0xC0000004) &&
-           buffer.size() < (64u << 20))
-        buffer.resize(buffer.size() * 2);
-    if (status != 0) return figures;
-    for (size_t offset = 0;;) {
-        const auto* entry = reinterpret_cast<const Entry*>(buffer.data() + offset);
-        if (static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(entry->UniqueProcessId)) == pid) {
-            figures.cpuMillis =
-                static_cast<double>(entry->UserTime.QuadPart + entry->KernelTime.QuadPart) / 10000.0;
-            figures.handles = entry->HandleCount;
-            return figures;
-        }
-        if (entry->NextEntryOffset == 0) return figures;
-        offset += entry->NextEntryOffset;
-    }
+// What the buttons show for a stopped and for a running agent.
+inline bool ShowsStopped(const Supervisor& sup) {
+    return sup.ControlText(ID_AGENT_START) == L"Start" && !sup.ControlEnabled(ID_AGENT_STOP);
+}
+inline bool ShowsRunning(const Supervisor& sup) {
+    return sup.ControlText(ID_AGENT_START) == L"Restart" && sup.ControlEnabled(ID_AGENT_STOP);
 }
 
 inline std::vector<DWORD> AgentPids(const TempInstall& install) {

@@ -102,10 +102,10 @@ TEST(AgentLatencyBench, DISABLED_RelaunchAndStopLatencyAndCrashLoopCpu) {
         Supervisor sup(install.ExePath());
         ASSERT_NE(sup.WaitForWindow(), nullptr);
         ASSERT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
-        const double cpu0 = QueryProcessFigures(sup.Pid()).cpuMillis;
+        const double cpu0 = QueryProcessStats(sup.Pid()).cpuMillis;
         const size_t starts0 = CountStarts(install);
         ::Sleep(30000);
-        const double cpu = QueryProcessFigures(sup.Pid()).cpuMillis - cpu0;
+        const double cpu = QueryProcessStats(sup.Pid()).cpuMillis - cpu0;
         std::printf("crash loop, 30 s: %zu launches, supervisor CPU %.0f ms (%.2f%%)\n",
                     CountStarts(install) - starts0, cpu, cpu / 300.0);
     }

@@ -11,12 +11,6 @@ using namespace e2e;
 
 namespace {
 
-bool ShowsStopped(const Supervisor& sup) {
-    return sup.ControlText(ID_AGENT_START) == L"Start" && !sup.ControlEnabled(ID_AGENT_STOP);
-}
-bool ShowsRunning(const Supervisor& sup) {
-    return sup.ControlText(ID_AGENT_START) == L"Restart" && sup.ControlEnabled(ID_AGENT_STOP);
-}
 
 bool SameTextIgnoringCase(const std::string& a, const std::wstring& b) {
     const std::wstring wa = Widen(a);
@@ -171,11 +165,11 @@ TEST(AgentWatch, ACrashingAgentIsRelaunchedWithoutBusyingTheSupervisorAndStopsAt
     ASSERT_NE(sup.WaitForWindow(), nullptr);
     ASSERT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
 
-    const double cpuBefore = QueryProcessFigures(sup.Pid()).cpuMillis;
+    const double cpuBefore = QueryProcessStats(sup.Pid()).cpuMillis;
     const size_t startsBefore = CountStarts(install);
     const DWORD window = 8000;
     ::Sleep(window);
-    const double cpu = QueryProcessFigures(sup.Pid()).cpuMillis - cpuBefore;
+    const double cpu = QueryProcessStats(sup.Pid()).cpuMillis - cpuBefore;
     const size_t starts = CountStarts(install) - startsBefore;
     std::printf("crash loop: %zu launches and %.0f ms supervisor CPU in %lu ms\n", starts, cpu,
                 static_cast<unsigned long>(window));
@@ -209,10 +203,10 @@ TEST(AgentWatch, HandleCountDoesNotGrowOverManyRestarts) {
     };
     restart(10);
     ::Sleep(500);
-    const DWORD handlesBefore = QueryProcessFigures(sup.Pid()).handles;
+    const DWORD handlesBefore = QueryProcessStats(sup.Pid()).handles;
     restart(60);
     ::Sleep(500);
-    const DWORD handlesAfter = QueryProcessFigures(sup.Pid()).handles;
+    const DWORD handlesAfter = QueryProcessStats(sup.Pid()).handles;
     std::printf("supervisor handles: %lu after 10 restarts, %lu after 70\n",
                 static_cast<unsigned long>(handlesBefore), static_cast<unsigned long>(handlesAfter));
     ASSERT_NE(handlesBefore, 0u);

@@ -13,12 +13,6 @@ using namespace e2e;
 
 namespace {
 
-bool ShowsStopped(const Supervisor& sup) {
-    return sup.ControlText(ID_AGENT_START) == L"Start" && !sup.ControlEnabled(ID_AGENT_STOP);
-}
-bool ShowsRunning(const Supervisor& sup) {
-    return sup.ControlText(ID_AGENT_START) == L"Restart" && sup.ControlEnabled(ID_AGENT_STOP);
-}
 bool Answers(const Supervisor& sup) {
     DWORD_PTR result = 0;
     return ::SendMessageTimeoutW(sup.m_hWnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;

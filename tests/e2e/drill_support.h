@@ -29,71 +29,6 @@ T Scaled(T shortRun, T soakRun) {
     return SoakRun() ? soakRun : shortRun;
 }
 
-// A process as the system's process list shows it. Unlike GetProcessTimes
-// and friends this also answers for other processes under Wine.
-struct ProcessStats {
-    bool found = false;
-    DWORD threads = 0;
-    DWORD handles = 0;
-    double cpuMillis = 0;
-    size_t workingSet = 0;
-    size_t privateBytes = 0;
-};
-
-inline ProcessStats QueryProcessStats(DWORD pid) {
-    // The documented head of SYSTEM_PROCESS_INFORMATION, through the memory figures.
-    struct Entry {
-        ULONG NextEntryOffset;
-        ULONG NumberOfThreads;
-        LARGE_INTEGER Reserved[3];
-        LARGE_INTEGER CreateTime, UserTime, KernelTime;
-        USHORT NameLength, NameMaximumLength;
-        PWSTR NameBuffer;
-        LONG BasePriority;
-        HANDLE UniqueProcessId;
-        HANDLE InheritedFromUniqueProcessId;
-        ULONG HandleCount;
-        ULONG SessionId;
-        ULONG_PTR UniqueProcessKey;
-        SIZE_T PeakVirtualSize, VirtualSize;
-        ULONG PageFaultCount;
-        SIZE_T PeakWorkingSetSize, WorkingSetSize;
-        SIZE_T QuotaPeakPagedPoolUsage, QuotaPagedPoolUsage;
-        SIZE_T QuotaPeakNonPagedPoolUsage, QuotaNonPagedPoolUsage;
-        SIZE_T PagefileUsage, PeakPagefileUsage;
-        SIZE_T PrivatePageCount;
-    };
-    using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    ProcessStats stats;
-    const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (query == nullptr) return stats;
-    std::vector<unsigned char> buffer(1 << 20);
-    ULONG needed = 0;
-    LONG status;
-    while ((status = query(5 /* SystemProcessInformation */, buffer.data(), static_cast<ULONG>(buffer.size()),
-                           &needed)) == static_cast<LONG>(0xC0000004) &&
-           buffer.size() < (64u << 20))
-        buffer.resize(buffer.size() * 2);
-    if (status != 0) return stats;
-    for (size_t offset = 0;;) {
-        const auto* entry = reinterpret_cast<const Entry*>(buffer.data() + offset);
-        if (static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(entry->UniqueProcessId)) == pid) {
-            stats.found = true;
-            stats.threads = entry->NumberOfThreads;
-            stats.handles = entry->HandleCount;
-            stats.cpuMillis =
-                static_cast<double>(entry->UserTime.QuadPart + entry->KernelTime.QuadPart) / 10000.0;
-            stats.workingSet = entry->WorkingSetSize;
-            stats.privateBytes =
-                entry->PrivatePageCount != 0 ? entry->PrivatePageCount : entry->PagefileUsage;
-            return stats;
-        }
-        if (entry->NextEntryOffset == 0) return stats;
-        offset += entry->NextEntryOffset;
-    }
-}
-
 // One client of the supervisor's output pipe: connects patiently but within
 // a bound, writes one message per call.
 class PipeClient {
@@ -172,21 +107,6 @@ inline size_t WaitForLogLines(HWND hDlg, const std::vector<std::string>& wanted,
         },
         timeout, 50ms);
     return shown;
-}
-
-// Starts a process with no window, gives its id (0 on failure).
-inline DWORD StartHidden(const std::wstring& exe, const std::wstring& args) {
-    std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
-    const std::wstring dir = exe.substr(0, exe.rfind(L'\\'));
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          dir.c_str(), &si, &pi))
-        return 0;
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return pi.dwProcessId;
 }
 
 inline void PrintFigure(const char* drill, const std::string& text) {

@@ -118,6 +118,18 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// A process as the system's process list shows it. Unlike GetProcessTimes
+// and friends this also answers for other processes under Wine.
+struct ProcessStats {
+    bool found = false;
+    DWORD threads = 0;
+    DWORD handles = 0;
+    double cpuMillis = 0;
+    size_t workingSet = 0;
+    size_t privateBytes = 0;
+};
+ProcessStats QueryProcessStats(DWORD pid);
+
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
 
