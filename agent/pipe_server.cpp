@@ -80,7 +80,8 @@ unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) 
             continue;
         }
         auto spArgs = std::make_unique<PipeReaderArgs>(PipeReaderArgs{spSelf, hPipe});
-        const uintptr_t hThread = ::_beginthreadex(nullptr, 0, PipeReaderThreadProc, spArgs.get(), 0, nullptr);
+        const uintptr_t hThread =
+            ::_beginthreadex(nullptr, 0, PipeReaderThreadProc, spArgs.get(), 0, nullptr);
         if (hThread == 0) {
             DebugTrace(L"CreateThread failed");
             return 0;

@@ -32,8 +32,9 @@ using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD)
 // walking the other process's module list; on Wine that is about fifty times
 // cheaper, and a kill reads the path of every process on the machine.
 QueryFullProcessImageNameFn ImageNameQuery() {
-    static const QueryFullProcessImageNameFn query = reinterpret_cast<QueryFullProcessImageNameFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+    static const QueryFullProcessImageNameFn query =
+        reinterpret_cast<QueryFullProcessImageNameFn>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
     return query;
 }
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 
 namespace {
-wchar_t FoldAscii(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch; }
+wchar_t FoldAscii(wchar_t ch) {
+    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
+}
 
 bool ReadAndNonEmpty(const std::optional<std::wstring>& text) { return text.has_value() && !text->empty(); }
 }  // namespace

@@ -60,7 +60,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
             HWND hWnd = FindInstanceWindow(hInstance);
             // Started at the same moment as the other one: its window may not
             // exist yet. Wait for it, or for that process to go.
-            if (hWnd == nullptr && createError == ERROR_ALREADY_EXISTS) hWnd = AwaitInstanceWindow(hInstance, hMutex);
+            if (hWnd == nullptr && createError == ERROR_ALREADY_EXISTS)
+                hWnd = AwaitInstanceWindow(hInstance, hMutex);
             if (hWnd != nullptr) {
                 ActivateInstanceWindow(hWnd);
                 return 0;

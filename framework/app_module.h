@@ -23,8 +23,8 @@ public:
 
 private:
     HINSTANCE m_hInst = nullptr;
-    CCriticalSection m_csLoops;                  // guards m_loops
-    std::map<DWORD, CMessageLoop*> m_loops;      // thread id -> its loop
+    CCriticalSection m_csLoops;              // guards m_loops
+    std::map<DWORD, CMessageLoop*> m_loops;  // thread id -> its loop
 };
 
 // The one module object of the process.

@@ -9,29 +9,29 @@ thread_local CDialogBase* t_pCreating = nullptr;
 // rather than through DWLP_MSGRESULT.
 bool ReturnsResultDirectly(UINT uMsg) {
     switch (uMsg) {
-    case WM_INITDIALOG:
-    case WM_COMPAREITEM:
-    case WM_VKEYTOITEM:
-    case WM_CHARTOITEM:
-    case WM_QUERYDRAGICON:
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-        return true;
-    default:
-        return false;
+        case WM_INITDIALOG:
+        case WM_COMPAREITEM:
+        case WM_VKEYTOITEM:
+        case WM_CHARTOITEM:
+        case WM_QUERYDRAGICON:
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC:
+            return true;
+        default:
+            return false;
     }
 }
 }  // namespace
 
 HWND CDialogBase::CreateFromTemplate(int idd, HWND hWndParent, LPARAM dwInitParam) {
     t_pCreating = this;
-    HWND hWnd = ::CreateDialogParamW(g_Module.GetResourceInstance(), MAKEINTRESOURCEW(idd),
-                                     hWndParent, StartDialogProc, dwInitParam);
+    HWND hWnd = ::CreateDialogParamW(g_Module.GetResourceInstance(), MAKEINTRESOURCEW(idd), hWndParent,
+                                     StartDialogProc, dwInitParam);
     t_pCreating = nullptr;
     return hWnd;
 }

@@ -13,8 +13,8 @@ public:
 
     virtual ~CDialogBase() = default;
     // The message map: TRUE when the message was handled, with lResult set.
-    virtual BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                                      LRESULT& lResult, DWORD dwMsgMapID) = 0;
+    virtual BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
+                                      DWORD dwMsgMapID) = 0;
     // Called once the window is gone; the default does nothing.
     virtual void OnFinalMessage(HWND /*hWnd*/) {}
 

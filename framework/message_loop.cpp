@@ -19,13 +19,13 @@ void CMessageLoop::RemoveIdleHandler(CIdleHandler* pHandler) { EraseOne(m_idleHa
 
 bool CMessageLoop::IsIdleMessage(const MSG& msg) {
     switch (msg.message) {
-    case WM_MOUSEMOVE:
-    case WM_NCMOUSEMOVE:
-    case WM_PAINT:
-    case kSystemTimer:
-        return false;
-    default:
-        return true;
+        case WM_MOUSEMOVE:
+        case WM_NCMOUSEMOVE:
+        case WM_PAINT:
+        case kSystemTimer:
+            return false;
+        default:
+            return true;
     }
 }
 

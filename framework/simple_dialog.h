@@ -17,19 +17,19 @@ public:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM /*lParam*/) {
         switch (uMsg) {
-        case WM_INITDIALOG:
-            if (t_bCenter) CenterOnOwner(hWnd);
-            return TRUE;
-        case WM_COMMAND: {
-            const int id = LOWORD(wParam);
-            if (id >= IDOK && id <= IDNO) {
-                ::EndDialog(hWnd, id);
+            case WM_INITDIALOG:
+                if (t_bCenter) CenterOnOwner(hWnd);
                 return TRUE;
+            case WM_COMMAND: {
+                const int id = LOWORD(wParam);
+                if (id >= IDOK && id <= IDNO) {
+                    ::EndDialog(hWnd, id);
+                    return TRUE;
+                }
+                return FALSE;
             }
-            return FALSE;
-        }
-        default:
-            return FALSE;
+            default:
+                return FALSE;
         }
     }
 

@@ -21,15 +21,15 @@ HICON LoadIconAtSize(int id, int cxMetric, int cyMetric) {
 
 bool IsCtlColorMessage(UINT uMsg) {
     switch (uMsg) {
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLORLISTBOX:
-        return true;
-    default:
-        return false;
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLORLISTBOX:
+            return true;
+        default:
+            return false;
     }
 }
 }  // namespace
@@ -46,32 +46,32 @@ CMainDlg::~CMainDlg() {
 }
 
 BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                                   DWORD dwMsgMapID) {
+                                    DWORD dwMsgMapID) {
     if (dwMsgMapID != 0) return FALSE;
     switch (uMsg) {
-    case WM_INITDIALOG:
-        lResult = OnInitDialog();
-        return TRUE;
-    case WM_WINDOWPOSCHANGING:
-        // Left unhandled on purpose: the default processing that follows is
-        // what enforces the minimum tracking size.
-        OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lParam));
-        return FALSE;
-    case WM_CLOSE:
-        lResult = OnClose();
-        return TRUE;
-    case WM_COMMAND:
-        if (ProcessCommand(LOWORD(wParam), lResult)) return TRUE;
-        break;
-    case WM_APP_OUTPUT:
-        OnOutputReady();
-        lResult = 0;
-        return TRUE;
-    case WM_DESTROY:
-        OnDestroy();
-        return FALSE;
-    default:
-        break;
+        case WM_INITDIALOG:
+            lResult = OnInitDialog();
+            return TRUE;
+        case WM_WINDOWPOSCHANGING:
+            // Left unhandled on purpose: the default processing that follows is
+            // what enforces the minimum tracking size.
+            OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lParam));
+            return FALSE;
+        case WM_CLOSE:
+            lResult = OnClose();
+            return TRUE;
+        case WM_COMMAND:
+            if (ProcessCommand(LOWORD(wParam), lResult)) return TRUE;
+            break;
+        case WM_APP_OUTPUT:
+            OnOutputReady();
+            lResult = 0;
+            return TRUE;
+        case WM_DESTROY:
+            OnDestroy();
+            return FALSE;
+        default:
+            break;
     }
     if (IsCtlColorMessage(uMsg)) {
         lResult = OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -84,26 +84,26 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
 BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
     lResult = 0;
     switch (id) {
-    case ID_HIDE:
-        OnHide();
-        return TRUE;
-    case ID_AGENT_START:
-        OnAgentStart();
-        return TRUE;
-    case ID_AGENT_STOP:
-        OnAgentStop();
-        return TRUE;
-    case ID_SHOW_WINDOW:
-        OnShowWindow();
-        return TRUE;
-    case ID_APP_ABOUT:
-        OnAppAbout();
-        return TRUE;
-    case ID_APP_EXIT:
-        OnAppExit();
-        return TRUE;
-    default:
-        return FALSE;
+        case ID_HIDE:
+            OnHide();
+            return TRUE;
+        case ID_AGENT_START:
+            OnAgentStart();
+            return TRUE;
+        case ID_AGENT_STOP:
+            OnAgentStop();
+            return TRUE;
+        case ID_SHOW_WINDOW:
+            OnShowWindow();
+            return TRUE;
+        case ID_APP_ABOUT:
+            OnAppAbout();
+            return TRUE;
+        case ID_APP_EXIT:
+            OnAppExit();
+            return TRUE;
+        default:
+            return FALSE;
     }
 }
 
@@ -134,7 +134,8 @@ std::wstring CMainDlg::ReadModuleDir() const {
 
 void CMainDlg::SetInitialTexts() {
     ::SetWindowTextW(m_hWnd, LoadResString(IDR_MAINFRAME).c_str());
-    ::SetDlgItemTextW(m_hWnd, ID_AGENT_START, LoadResString(m_bStopRequested ? IDS_START : IDS_RESTART).c_str());
+    ::SetDlgItemTextW(m_hWnd, ID_AGENT_START,
+                      LoadResString(m_bStopRequested ? IDS_START : IDS_RESTART).c_str());
     ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
     ::SetDlgItemTextW(m_hWnd, ID_HIDE, LoadResString(IDS_HIDE).c_str());
 }
@@ -152,7 +153,8 @@ LRESULT CMainDlg::OnInitDialog() {
     // The sink exists before the pipe server, which exists before the agent:
     // the agent may connect and write at once.
     m_spOutput = std::make_shared<COutputSink>();
-    m_spOutput->Attach(m_hWnd, m_hLogEdit, static_cast<size_t>(::SendMessageW(m_hLogEdit, EM_GETLIMITTEXT, 0, 0)));
+    m_spOutput->Attach(m_hWnd, m_hLogEdit,
+                       static_cast<size_t>(::SendMessageW(m_hLogEdit, EM_GETLIMITTEXT, 0, 0)));
     StartPipeServer();
     StartAgent();
 

@@ -83,14 +83,14 @@ public:
     // only, or written in OnInitDialog before any worker thread starts and
     // read-only after.
     HWND m_hLogEdit = nullptr;
-    CIconHandle m_hIconLarge;                  // the window's big icon, owned for its life
+    CIconHandle m_hIconLarge;  // the window's big icon, owned for its life
     CBrushHandle m_hLogBrush;
     COLORREF m_crLogText = 0;
-    CHandle m_hPipeThread;                     // a mark only; never waited on
-    std::atomic<BOOL> m_bPipeRunning{FALSE};   // set once before the server starts
-    CIconHandle m_hIconRunning;                // read by the watch thread
-    CIconHandle m_hIconStopped;                // read by the watch thread; may be empty
-    std::wstring m_strModuleDir;               // with its trailing backslash
+    CHandle m_hPipeThread;                    // a mark only; never waited on
+    std::atomic<BOOL> m_bPipeRunning{FALSE};  // set once before the server starts
+    CIconHandle m_hIconRunning;               // read by the watch thread
+    CIconHandle m_hIconStopped;               // read by the watch thread; may be empty
+    std::wstring m_strModuleDir;              // with its trailing backslash
     std::wstring m_strPipeName;
     // Output sink shared with the pipe readers; it outlives the dialog for them.
     std::shared_ptr<COutputSink> m_spOutput;
@@ -103,8 +103,8 @@ public:
     // held across a window call: the watch thread's button updates are
     // carried out by the UI thread, which may be waiting for this lock.
     CCriticalSection m_csAgent;
-    HANDLE m_hWatchThread = nullptr;   // guarded by m_csAgent; closed by the watch thread as it ends
-    unsigned m_nStartRequests = 0;     // guarded by m_csAgent; counts StartAgent calls
+    HANDLE m_hWatchThread = nullptr;  // guarded by m_csAgent; closed by the watch thread as it ends
+    unsigned m_nStartRequests = 0;    // guarded by m_csAgent; counts StartAgent calls
     // Manual-reset; created by the first StartAgent before any watch thread
     // exists and never replaced. Set by Start/Stop/Exit to end a back-off
     // wait, reset by the watch thread at the top of each cycle.
@@ -117,5 +117,5 @@ public:
     bool m_bExiting = false;
 
     const BOOL m_bStartHidden;
-    BOOL m_bWindowShown;               // UI thread only
+    BOOL m_bWindowShown;  // UI thread only
 };

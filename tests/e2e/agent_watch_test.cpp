@@ -11,7 +11,6 @@ using namespace e2e;
 
 namespace {
 
-
 bool SameTextIgnoringCase(const std::string& a, const std::wstring& b) {
     const std::wstring wa = Widen(a);
     return wa.size() == b.size() && ::CompareStringOrdinal(wa.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;

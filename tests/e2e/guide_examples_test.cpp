@@ -9,14 +9,16 @@ using namespace e2e;
 namespace {
 void ExpectExampleIsShown(const wchar_t* exeName, const wchar_t* greeting) {
     TempInstall install(false);
-    ASSERT_TRUE(::CopyFileW((OwnDir() + L"examples\\" + exeName).c_str(), install.AgentPath().c_str(), FALSE));
+    ASSERT_TRUE(
+        ::CopyFileW((OwnDir() + L"examples\\" + exeName).c_str(), install.AgentPath().c_str(), FALSE));
     Supervisor sup(install.ExePath());
     ASSERT_NE(sup.WaitForWindow(), nullptr);
     HWND log = ::GetDlgItem(sup.m_hWnd, IDC_LOG_EDIT);
     EXPECT_TRUE(WaitUntil([&] { return ReadWindowText(log).find(greeting) != std::wstring::npos; }, 20s))
         << Narrow(ReadWindowText(log));
     // The level before the first comma is not shown, and each message ends a line.
-    EXPECT_TRUE(WaitUntil([&] { return ReadWindowText(log).find(L"tick 1\r\n") != std::wstring::npos; }, 20s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return ReadWindowText(log).find(L"tick 1\r\n") != std::wstring::npos; }, 20s));
     EXPECT_EQ(ReadWindowText(log).find(L"INFO,"), std::wstring::npos);
 }
 }  // namespace

@@ -56,7 +56,8 @@ TEST(Keyboard, TabLeavesTheLogAndCtrlASelectsTheWholeLogFromAnyControl) {
 
     ASSERT_TRUE(WaitUntil([&] { return FocusOf(sup.m_hWnd) == hEdit; }, 5s));
     PressKey(VK_TAB);
-    ASSERT_TRUE(WaitUntil([&] { return FocusOf(sup.m_hWnd) != hEdit && FocusOf(sup.m_hWnd) != nullptr; }, 5s));
+    ASSERT_TRUE(
+        WaitUntil([&] { return FocusOf(sup.m_hWnd) != hEdit && FocusOf(sup.m_hWnd) != nullptr; }, 5s));
 
     ::SendMessageTimeoutW(hEdit, EM_SETSEL, length, length, SMTO_ABORTIFHUNG, 5000, nullptr);
     PressKey('A', true);

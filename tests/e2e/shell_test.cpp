@@ -191,7 +191,8 @@ TEST(Shell, AboutBoxOpensModallyAndEndsOnOkEscAndClose) {
         ASSERT_NE(about, nullptr);
         // The box exists a moment before its controls do.
         WaitUntil([&] { return ::GetDlgItem(about, IDC_ABOUT_COPYRIGHT) != nullptr; }, 5s);
-        EXPECT_EQ(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_VERSION)), L"Quorvel Tollvane  V1.6(A1610127)");
+        EXPECT_EQ(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_VERSION)),
+                  L"Quorvel Tollvane  V1.6(A1610127)");
         EXPECT_FALSE(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_COPYRIGHT)).empty());
         if (closer == -1)
             ::PostMessageW(about, WM_CLOSE, 0, 0);
@@ -209,7 +210,8 @@ TEST(Shell, TracesTheInstanceNameToTheDebugger) {
     Supervisor sup(install.ExePath());
     ASSERT_NE(sup.WaitForWindow(), nullptr);
     const std::wstring expected = MakeInstanceName(install.ExePath());
-    EXPECT_TRUE(capture.WaitForLine(sup.Pid(), [&](const std::wstring& l) { return l == expected; }, 10s));
+    EXPECT_TRUE(capture.WaitForLine(
+        sup.Pid(), [&](const std::wstring& l) { return l == expected; }, 10s));
 }
 
 // The user-interface language follows the Unix locale of the wine command
@@ -242,7 +244,8 @@ TEST(Shell, VersionResourceCarriesTheVersionTheAboutBoxShows) {
         void* value = nullptr;
         UINT length = 0;
         std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + key;
-        if (!::VerQueryValueW(data.data(), path.c_str(), &value, &length) || length == 0) return std::wstring();
+        if (!::VerQueryValueW(data.data(), path.c_str(), &value, &length) || length == 0)
+            return std::wstring();
         return std::wstring(static_cast<const wchar_t*>(value));
     };
     EXPECT_EQ(query(L"ProductName"), L"Quorvel Tollvane");
@@ -254,7 +257,8 @@ TEST(Shell, VersionResourceCarriesTheVersionTheAboutBoxShows) {
     HWND about = FindAboutBox(sup.Pid());
     ASSERT_NE(about, nullptr);
     WaitUntil([&] { return ::GetDlgItem(about, IDC_ABOUT_VERSION) != nullptr; }, 5s);
-    EXPECT_EQ(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_VERSION)), L"Quorvel Tollvane  " + query(L"ProductVersion"));
+    EXPECT_EQ(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_VERSION)),
+              L"Quorvel Tollvane  " + query(L"ProductVersion"));
     ::PostMessageW(about, WM_COMMAND, IDOK, 0);
 }
 
@@ -262,7 +266,8 @@ TEST(Shell, VersionResourceCarriesTheVersionTheAboutBoxShows) {
 // supervisor it started (named by TOLLVANE_SHOT_EXE) while it photographs it.
 TEST(Screenshots, HoldTheTrayMenuOpen) {
     wchar_t exe[2048] = {};
-    if (::GetEnvironmentVariableW(L"TOLLVANE_SHOT_EXE", exe, 2047) == 0) GTEST_SKIP() << "run by screenshots.sh";
+    if (::GetEnvironmentVariableW(L"TOLLVANE_SHOT_EXE", exe, 2047) == 0)
+        GTEST_SKIP() << "run by screenshots.sh";
     HWND hWnd = WaitForSupervisorWindowOf(exe, 30s);
     ASSERT_NE(hWnd, nullptr);
     const UINT trayMsg = ::RegisterWindowMessageW(L"WM_TRAYICON");

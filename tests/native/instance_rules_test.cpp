@@ -5,7 +5,8 @@
 #include "app/name_rules.h"
 
 TEST(NameRule, ReplacesEverySeparatorAndTheDriveColonThenAppendsTheSuffix) {
-    EXPECT_EQ(MakeInstanceName(L"C:\\Tools\\Sup\\app.exe"), L"C__Tools_Sup_app.exe_MariskAgentNamedPipe_1234567890_");
+    EXPECT_EQ(MakeInstanceName(L"C:\\Tools\\Sup\\app.exe"),
+              L"C__Tools_Sup_app.exe_MariskAgentNamedPipe_1234567890_");
     EXPECT_EQ(MakeInstanceName(L"C:/a\\b"), L"C__a_b_MariskAgentNamedPipe_1234567890_");
     EXPECT_EQ(MakeInstanceName(L"X:\\a:b/c"), L"X__a_b_c_MariskAgentNamedPipe_1234567890_");
 }
@@ -40,8 +41,8 @@ InstanceWindowRule SupervisorRule() {
 }  // namespace
 
 TEST(WindowMatch, TakesTheDialogWithTheProductTitleRunningTheSameExecutable) {
-    EXPECT_TRUE(MatchesInstanceWindow(SupervisorRule(),
-                                      {L"#32770", L"Quorvel Tollvane", L"c:\\apps\\SUP\\quorveltollvane.EXE"}));
+    EXPECT_TRUE(MatchesInstanceWindow(
+        SupervisorRule(), {L"#32770", L"Quorvel Tollvane", L"c:\\apps\\SUP\\quorveltollvane.EXE"}));
 }
 
 TEST(WindowMatch, RejectsOtherClassesTitlesAndExecutables) {
@@ -50,7 +51,8 @@ TEST(WindowMatch, RejectsOtherClassesTitlesAndExecutables) {
     EXPECT_FALSE(MatchesInstanceWindow(rule, {L"Edit", L"Quorvel Tollvane", path}));
     EXPECT_FALSE(MatchesInstanceWindow(rule, {L"#32770", L"quorvel tollvane", path}));
     EXPECT_FALSE(MatchesInstanceWindow(rule, {L"#32770", L"Quorvel Tollvane ", path}));
-    EXPECT_FALSE(MatchesInstanceWindow(rule, {L"#32770", L"Quorvel Tollvane", L"C:\\Other\\QuorvelTollvane.exe"}));
+    EXPECT_FALSE(
+        MatchesInstanceWindow(rule, {L"#32770", L"Quorvel Tollvane", L"C:\\Other\\QuorvelTollvane.exe"}));
     EXPECT_FALSE(MatchesInstanceWindow(rule, {L"#32770", L"Quorvel Tollvane", path + L"x"}));
 }
 
