@@ -31,11 +31,16 @@ unsigned StartRequests(CMainDlg& dlg) {
 // The watch thread's last act. It ends only if no Start came after nStarts
 // was read (before the thread decided to end); otherwise that Start found
 // the thread still there and relies on it to go on.
+// Closes the watch thread's own handle and clears the mark; under m_csAgent.
+void DropWatchThreadLocked(CMainDlg& dlg) {
+    ::CloseHandle(dlg.m_hWatchThread);
+    dlg.m_hWatchThread = nullptr;
+}
+
 bool EndWatchUnlessStarted(CMainDlg& dlg, unsigned nStarts) {
     CLockGuard lock(dlg.m_csAgent);
     if (dlg.m_nStartRequests != nStarts) return false;
-    ::CloseHandle(dlg.m_hWatchThread);
-    dlg.m_hWatchThread = nullptr;
+    DropWatchThreadLocked(dlg);
     return true;
 }
 
@@ -130,8 +135,7 @@ unsigned __stdcall CMainDlg::WatchAgentThreadProc(void* pv) {
     } catch (...) {
     }
     CLockGuard lock(pThis->m_csAgent);
-    ::CloseHandle(pThis->m_hWatchThread);
-    pThis->m_hWatchThread = nullptr;
+    DropWatchThreadLocked(*pThis);
     return 0;
 }
 

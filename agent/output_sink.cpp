@@ -2,7 +2,9 @@
 
 #include "ui/main_dlg.h"
 
-void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit, size_t limit) {
+void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
+    // Asked before the lock: the view belongs to the calling (UI) thread.
+    const size_t limit = static_cast<size_t>(::SendMessageW(hLogEdit, EM_GETLIMITTEXT, 0, 0));
     CLockGuard lock(m_cs);
     m_hWndNotify = hWndNotify;
     m_hLogEdit = hLogEdit;
@@ -11,10 +13,6 @@ void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit, size_t limit) {
     m_log.nViewLength = 0;
     m_log.nViewDrop = 0;
     if (!m_log.strLogText.empty()) PostLocked();
-}
-
-void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
-    Attach(hWndNotify, hLogEdit, static_cast<size_t>(::SendMessageW(hLogEdit, EM_GETLIMITTEXT, 0, 0)));
 }
 
 void COutputSink::Detach() {

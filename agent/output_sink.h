@@ -23,8 +23,7 @@ public:
     COutputSink& operator=(const COutputSink&) = delete;
 
     // UI thread, before the pipe server starts. The limit is the view's own
-    // (EM_GETLIMITTEXT); the two-argument form asks the view for it.
-    void Attach(HWND hWndNotify, HWND hLogEdit, size_t limit);
+    // (EM_GETLIMITTEXT); the supervisor never sets one.
     void Attach(HWND hWndNotify, HWND hLogEdit);
     // UI thread, when the window goes: afterwards readers only keep the text.
     void Detach();

@@ -135,7 +135,7 @@ unsigned __stdcall PipeReaderThreadProc(void* pv) {
 }
 
 void CMainDlg::StartPipeServer() {
-    if (!m_spOutput) m_spOutput = std::make_shared<COutputSink>();
-    m_bPipeRunning = TRUE;
+    // The server's run flag lives in CPipeServer, with the pipe name and the
+    // sink: nothing the server threads touch belongs to the dialog.
     m_hPipeThread = CPipeServer::Start(std::make_shared<CPipeServer>(m_strPipeName, m_spOutput));
 }

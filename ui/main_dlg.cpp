@@ -153,8 +153,7 @@ LRESULT CMainDlg::OnInitDialog() {
     // The sink exists before the pipe server, which exists before the agent:
     // the agent may connect and write at once.
     m_spOutput = std::make_shared<COutputSink>();
-    m_spOutput->Attach(m_hWnd, m_hLogEdit,
-                       static_cast<size_t>(::SendMessageW(m_hLogEdit, EM_GETLIMITTEXT, 0, 0)));
+    m_spOutput->Attach(m_hWnd, m_hLogEdit);
     StartPipeServer();
     StartAgent();
 

@@ -86,11 +86,10 @@ public:
     CIconHandle m_hIconLarge;  // the window's big icon, owned for its life
     CBrushHandle m_hLogBrush;
     COLORREF m_crLogText = 0;
-    CHandle m_hPipeThread;                    // a mark only; never waited on
-    std::atomic<BOOL> m_bPipeRunning{FALSE};  // set once before the server starts
-    CIconHandle m_hIconRunning;               // read by the watch thread
-    CIconHandle m_hIconStopped;               // read by the watch thread; may be empty
-    std::wstring m_strModuleDir;              // with its trailing backslash
+    CHandle m_hPipeThread;        // a mark only; never waited on
+    CIconHandle m_hIconRunning;   // read by the watch thread
+    CIconHandle m_hIconStopped;   // read by the watch thread; may be empty
+    std::wstring m_strModuleDir;  // with its trailing backslash
     std::wstring m_strPipeName;
     // Output sink shared with the pipe readers; it outlives the dialog for them.
     std::shared_ptr<COutputSink> m_spOutput;
