@@ -304,11 +304,18 @@ std::vector<HWND> FindSupervisorWindows() {
 
 namespace {
 // The dialog carries its title from the moment it is created, before its
-// controls exist and before its initialisation has run. A sent message is
-// answered only once the UI thread is back in its loop, that is after
-// initialisation.
+// controls exist and before its initialisation has run. A sent message alone
+// does not tell: the UI thread also answers sent messages while it waits in a
+// send of its own during initialisation (the tray icon's calls to the shell).
+// Input-idle is reached only in the message loop, after initialisation.
 bool WaitUntilInitialised(HWND hWnd, Millis timeout) {
     const bool hasControls = WaitUntil([&] { return ::GetDlgItem(hWnd, ID_HIDE) != nullptr; }, timeout);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    if (HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid)) {
+        ::WaitForInputIdle(process, static_cast<DWORD>(timeout.count()));
+        ::CloseHandle(process);
+    }
     DWORD_PTR ignored = 0;
     return hasControls && ::SendMessageTimeoutW(hWnd, WM_NULL, 0, 0, SMTO_NORMAL,
                                                 static_cast<UINT>(timeout.count()), &ignored) != 0;
