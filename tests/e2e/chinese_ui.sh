@@ -4,12 +4,13 @@
 set -u
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$here/scripts/wine-env.sh" || exit 1
 dir=$(mktemp -d /tmp/qt-zh-XXXXXX)
 mkdir -p "$dir/bin"
 cp "$build/out/QuorvelTollvane.exe" "$dir/"
 LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8 "$here/scripts/wine-run.sh" "$dir/QuorvelTollvane.exe" >/dev/null 2>&1 &
 sup=$!
-exe=$(winepath -w "$dir/QuorvelTollvane.exe" 2>/dev/null)
+exe=$(tollvane_winepath "$dir/QuorvelTollvane.exe")
 TOLLVANE_ZH_EXE="$exe" "$here/scripts/wine-run.sh" "$build/out/e2e_tests.exe" \
   --gtest_filter=ChineseUi.SupervisorStartedInAChineseSessionShowsChineseTexts
 rc=$?

@@ -451,4 +451,9 @@ bool DebugCapture::WaitForLine(DWORD pid, const std::function<bool(const std::ws
         timeout);
 }
 
+bool RunsUnderWine64() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return sizeof(void*) == 8 && ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace e2e

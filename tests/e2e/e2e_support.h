@@ -130,6 +130,11 @@ struct ProcessStats {
 };
 ProcessStats QueryProcessStats(DWORD pid);
 
+// A 64-bit process under Wine. 64-bit Wine 8 faults in its own text shaping
+// when a line starts with a Hebrew or Arabic combining mark (its unsigned
+// glyph index wraps); Windows and the 32-bit Wine shape such lines.
+bool RunsUnderWine64();
+
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
 

@@ -55,7 +55,9 @@ TEST(TrayIcon, AFirstAddTheShellRefusedIsRetriedWhenTheTaskbarAppears) {
 
     CHost host;
     host.m_hWnd = window.m_hWnd;
-    EXPECT_EQ(host.m_nid.cbSize, 952u);
+    // The classic record, up to guidItem: 952 bytes in a 32-bit process, 968
+    // in a 64-bit one (its handles are 8 bytes and aligned to 8).
+    EXPECT_EQ(host.m_nid.cbSize, sizeof(void*) == 8 ? 968u : 952u);
     host.AddTrayIcon(window.m_hWnd, L"Quorvel Tollvane", hRunning, hStopped);
     EXPECT_FALSE(host.m_bInstalled);
     ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &blocker));
