@@ -106,5 +106,11 @@ package: dist
 	@bash scripts/package.sh win32 $(DIST_win32)
 	@bash scripts/package.sh x64 $(DIST_win64)
 
+# The per-user installers of both builds (installer/, scripts/build-installer.sh).
+.PHONY: installer
+installer: dist
+	@bash scripts/build-installer.sh win32 $(DIST_win32)
+	@bash scripts/build-installer.sh x64 $(DIST_win64)
+
 clean:
 	rm -rf $(BUILD) $(DIST_win32) $(DIST_win64)

@@ -139,6 +139,15 @@ if(TARGET e2e_tests)
                        ENVIRONMENT "${WINE_TEST_ENV}")
 endif()
 
+# The installer, built with makensis from this build's output, installed,
+# upgraded and removed in a throwaway prefix of its own.
+if(TARGET e2e_tests)
+  add_test(NAME Installer.SilentInstallUpgradeAndUninstall
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/installer.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(Installer.SilentInstallUpgradeAndUninstall PROPERTIES TIMEOUT 600
+                       ENVIRONMENT "TOLLVANE_ARCH=${TOLLVANE_ARCH}")
+endif()
+
 # benchmarks: programs that print a table (run under Wine by `make bench`).
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/output_bench.cpp)
   add_executable(output_bench ${CMAKE_SOURCE_DIR}/bench/output_bench.cpp)

@@ -24,6 +24,8 @@ for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
          x11-apps imagemagick clang zip; do
   have_pkg "$p" || need+=("$p")
 done
+# makensis, for the installers.
+have_pkg nsis || need+=(nsis)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "install-deps: installing ${need[*]}"
