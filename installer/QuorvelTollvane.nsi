@@ -41,6 +41,7 @@ SetCompressor /SOLID lzma
 ManifestDPIAware true
 ShowInstDetails show
 ShowUninstDetails show
+BrandingText "${PRODUCT} ${VERSION}"
 
 !include MUI2.nsh
 !include LogicLib.nsh
