@@ -194,6 +194,9 @@ bool IsProcessAlive(DWORD pid) {
 }
 
 TempInstall::TempInstall(bool withAgent) {
+    // The demo agent follows scripts and records its runs only in a test run;
+    // the supervisors this process starts, and their agents, inherit it.
+    ::SetEnvironmentVariableW(L"TOLLVANE_TEST_AGENT", L"1");
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
