@@ -23,6 +23,12 @@ void ShowAgentState(CMainDlg& dlg, bool bRunning) {
     if (!bRunning && dlg.m_hIconStopped) dlg.SetTrayIcon(dlg.m_hIconStopped.get());
 }
 
+// No agent runs, but the watch goes on (a failed launch, a back-off pause):
+// the buttons keep offering Restart and Stop, the image tells the truth.
+void ShowNoAgentRunning(CMainDlg& dlg) {
+    if (dlg.m_hIconStopped) dlg.SetTrayIcon(dlg.m_hIconStopped.get());
+}
+
 unsigned StartRequests(CMainDlg& dlg) {
     CLockGuard lock(dlg.m_csAgent);
     return dlg.m_nStartRequests;
@@ -49,7 +55,8 @@ bool EndWatchUnlessStarted(CMainDlg& dlg, unsigned nStarts) {
 CHandle LaunchAgent(const std::wstring& path, const std::wstring& dir) {
     SHELLEXECUTEINFOW sei = {};
     sei.cbSize = sizeof(sei);
-    sei.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No error box or prompt: it would block this thread, and Exit behind it.
+    sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     sei.hwnd = nullptr;
     sei.lpVerb = nullptr;
     sei.lpFile = path.c_str();
@@ -99,14 +106,33 @@ void CMainDlg::StartAgent() {
     if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
     // Restart: the watch thread sees its agent end and, the flag being
     // clear, launches it again at once.
-    if (bWatching) KillAgentTree();
+    if (bWatching) EndAgent();
 }
 
 // UI thread: the Stop and Exit commands.
 void CMainDlg::StopAgent() {
     m_bStopRequested = TRUE;
     if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
+    EndAgent();
+}
+
+// The tree walk first, while the agent is still there to lead it to its
+// descendants; then the launched process itself through the watch thread's
+// handle, which reaches it even when it cannot be opened by id.
+void CMainDlg::EndAgent() {
     KillAgentTree();
+    CLockGuard lock(m_csAgent);
+    if (m_hAgentProcess) ::TerminateProcess(m_hAgentProcess.get(), 0);
+}
+
+// Watch thread: publishes (or, with null, withdraws) the running agent's handle.
+void CMainDlg::SetAgentProcess(HANDLE hProcess) {
+    HANDLE hCopy = nullptr;
+    if (hProcess != nullptr)
+        ::DuplicateHandle(::GetCurrentProcess(), hProcess, ::GetCurrentProcess(), &hCopy, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+    CLockGuard lock(m_csAgent);
+    m_hAgentProcess.reset(hCopy);
 }
 
 CHandle CMainDlg::DuplicateWatchThread() {
@@ -177,17 +203,24 @@ void CMainDlg::WatchAgent() {
         if (m_bStopRequested) continue;
         const DWORD startTick = ::GetTickCount();
         CHandle hProcess = LaunchAgent(path, dir);
+        // Published before the flag is read: a Stop either finds the handle
+        // or is seen here.
+        SetAgentProcess(hProcess.get());
         if (m_bStopRequested) {
             // The Stop's own kill may have run before the new agent existed.
-            KillAgentTree();
-        } else {
+            EndAgent();
+        } else if (hProcess) {
             ShowAgentState(*this, true);
+        } else {
+            ShowNoAgentRunning(*this);
         }
         DWORD runMs = 0;  // a failed launch counts as a run that ended at once
         if (hProcess) {
             ::WaitForSingleObject(hProcess.get(), INFINITE);
             runMs = ::GetTickCount() - startTick;
         }
+        SetAgentProcess(nullptr);
         pauseMs = backoff.OnRunEnded(runMs);
+        if (pauseMs != 0 && !m_bStopRequested) ShowNoAgentRunning(*this);
     }
 }

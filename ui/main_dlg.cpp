@@ -4,6 +4,7 @@
 #include "agent/output_sink.h"
 #include "app/name_rules.h"
 #include "framework/app_module.h"
+#include "framework/debug_trace.h"
 #include "framework/strings.h"
 #include "framework/wait.h"
 #include "ui/about_dlg.h"
@@ -12,6 +13,8 @@ namespace {
 constexpr DWORD kModulePathCapacity = 4096;
 constexpr WPARAM kKeyA = 0x41;
 constexpr WPARAM kKeyNumpad1 = 0x61;  // what Ctrl+A can arrive as on some layouts
+// How long Exit waits for the agent to end before it leaves without it.
+constexpr DWORD kExitPatienceMs = 5000;
 
 HICON LoadIconAtSize(int id, int cxMetric, int cyMetric) {
     return static_cast<HICON>(::LoadImageW(g_Module.GetResourceInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
@@ -212,7 +215,15 @@ LRESULT CMainDlg::OnAppExit() {
     // The watch thread's last button and icon updates are sent to this
     // thread, so the wait has to keep dispatching.
     CHandle watchThread = DuplicateWatchThread();
-    AtlWaitWithMessageLoop(watchThread.get());
+    if (watchThread && !AtlWaitWithMessageLoop(watchThread.get(), kExitPatienceMs)) {
+        // An agent neither the tree walk nor the launch handle could end
+        // keeps the watch thread waiting. The thread still points at this
+        // dialog, so the orderly teardown cannot run: leave at once, taking
+        // the icon down first.
+        DebugTrace(L"Exit: the agent did not end; leaving without it");
+        RemoveTrayIcon();
+        ::ExitProcess(1);
+    }
     DestroyWindow();
     ::PostQuitMessage(1);
     return 0;

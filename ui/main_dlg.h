@@ -55,6 +55,9 @@ public:
     std::wstring GetAgentPath() const;
     std::wstring GetAgentDir() const;
     void KillAgentTree();
+    // Stop, Restart and Exit: the tree walk, then the launched agent itself.
+    void EndAgent();
+    void SetAgentProcess(HANDLE hProcess);
 
     // ---- Output (agent/pipe_server.cpp, agent/output_view.cpp) ----
     void StartPipeServer();
@@ -104,6 +107,9 @@ public:
     CCriticalSection m_csAgent;
     HANDLE m_hWatchThread = nullptr;  // guarded by m_csAgent; closed by the watch thread as it ends
     unsigned m_nStartRequests = 0;    // guarded by m_csAgent; counts StartAgent calls
+    // Guarded by m_csAgent: a copy of the handle of the agent the watch thread
+    // launched and waits on, for as long as it waits; empty otherwise.
+    CHandle m_hAgentProcess;
     // Manual-reset; created by the first StartAgent before any watch thread
     // exists and never replaced. Set by Start/Stop/Exit to end a back-off
     // wait, reset by the watch thread at the top of each cycle.
