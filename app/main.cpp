@@ -60,15 +60,20 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
         const std::wstring instanceName = MakeInstanceName(ownPath);
         DebugTrace(instanceName);
         // Both owned for the whole life of the process; the system releases
-        // them at exit. The first is named from the path as it was spelled
-        // (an installer may look for it), the second from its canonical form,
-        // where every spelling of this installation meets.
-        HANDLE hMutex = ::CreateMutexW(nullptr, TRUE, instanceName.c_str());
-        const DWORD createError = ::GetLastError();
-        HANDLE hCanonical =
-            ::CreateMutexW(nullptr, TRUE, MakeCanonicalInstanceName(CanonicalPath(ownPath)).c_str());
+        // them at exit. The canonical one, where every spelling of this
+        // installation meets, decides; only its owner also takes the one
+        // named from the path as spelled (an installer may look for that
+        // one). Taken in this order, two starts at once cannot each hold one.
+        const std::wstring canonicalName = MakeCanonicalInstanceName(CanonicalPath(ownPath));
+        HANDLE hCanonical = ::CreateMutexW(nullptr, TRUE, canonicalName.c_str());
         const DWORD canonicalError = ::GetLastError();
-        const bool bAnother = HeldByAnother(createError) || HeldByAnother(canonicalError);
+        HANDLE hMutex = nullptr;
+        DWORD createError = ERROR_SUCCESS;
+        if (!HeldByAnother(canonicalError)) {
+            hMutex = ::CreateMutexW(nullptr, TRUE, instanceName.c_str());
+            createError = ::GetLastError();
+        }
+        const bool bAnother = HeldByAnother(canonicalError) || HeldByAnother(createError);
 
         if (bStartInstall || bAnother) {
             HWND hWnd = FindInstanceWindow(hInstance);
@@ -82,6 +87,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
                 // A supervisor we cannot even open the name of runs on, window
                 // or not; a second one beside it would fight it over the agent.
                 if (result == AwaitResult::NoWindow && hWait == nullptr) return 0;
+                // The other one ended and its canonical mutex came to us: the
+                // spelled one goes with it.
+                if (result == AwaitResult::OtherEnded && hWait == hCanonical)
+                    hMutex = ::CreateMutexW(nullptr, TRUE, instanceName.c_str());
             }
             if (hWnd != nullptr) {
                 ActivateInstanceWindow(hWnd);
