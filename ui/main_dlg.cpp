@@ -1,13 +1,18 @@
 // The main dialog: its message map, initialisation and command handlers.
 #include "ui/main_dlg.h"
 
+#include "agent/journal.h"
+#include "agent/journal_events.h"
+#include "agent/journal_rules.h"
 #include "agent/output_sink.h"
+#include "app/instance_guard.h"
 #include "app/name_rules.h"
 #include "framework/app_module.h"
 #include "framework/debug_trace.h"
 #include "framework/strings.h"
 #include "framework/wait.h"
 #include "ui/about_dlg.h"
+#include "ui/trouble_notice.h"
 
 namespace {
 constexpr DWORD kModulePathCapacity = 4096;
@@ -15,6 +20,13 @@ constexpr WPARAM kKeyA = 0x41;
 constexpr WPARAM kKeyNumpad1 = 0x61;  // what Ctrl+A can arrive as on some layouts
 // How long Exit waits for the agent to end before it leaves without it.
 constexpr DWORD kExitPatienceMs = 5000;
+// How long Exit waits for the journal's queue to reach the disk.
+constexpr DWORD kJournalPatienceMs = 5000;
+#ifdef _WIN64
+constexpr const wchar_t* kArchitecture = L"64-bit";
+#else
+constexpr const wchar_t* kArchitecture = L"32-bit";
+#endif
 
 HICON LoadIconAtSize(int id, int cxMetric, int cyMetric) {
     return static_cast<HICON>(::LoadImageW(g_Module.GetResourceInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
@@ -40,7 +52,10 @@ bool IsCtlColorMessage(UINT uMsg) {
 CMainDlg::CMainDlg(bool bStartHidden)
     : m_hLogBrush(::CreateSolidBrush(RGB(255, 255, 255))),
       m_bStartHidden(bStartHidden ? TRUE : FALSE),
-      m_bWindowShown(bStartHidden ? FALSE : TRUE) {}
+      m_bWindowShown(bStartHidden ? FALSE : TRUE) {
+    // The buttons and the icon follow the agent from the first start on.
+    AddAgentListener(this);
+}
 
 CMainDlg::~CMainDlg() {
     // A window that outlives its object would call into freed memory.
@@ -153,6 +168,10 @@ LRESULT CMainDlg::OnInitDialog() {
     m_strPipeName = MakePipeName(GetAgentPath());
     SetInitialTexts();
 
+    StartJournal();
+    m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this);
+    AddAgentListener(m_pTroubleNotice.get());
+
     // The sink exists before the pipe server, which exists before the agent:
     // the agent may connect and write at once.
     m_spOutput = std::make_shared<COutputSink>();
@@ -162,6 +181,23 @@ LRESULT CMainDlg::OnInitDialog() {
 
     if (CMessageLoop* pLoop = g_Module.GetMessageLoop()) pLoop->AddMessageFilter(this);
     return TRUE;
+}
+
+void CMainDlg::StartJournal() {
+    std::wstring folder = m_strModuleDir;
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    m_spJournal =
+        std::make_shared<CJournal>(CJournal::DefaultFolder(), JournalFileName(CanonicalPath(folder)));
+    m_spJournal->Start();
+    m_pJournalListener = std::make_unique<CAgentJournalListener>(m_spJournal);
+    AddAgentListener(m_pJournalListener.get());
+    m_pJournalListener->Note(std::wstring(L"supervisor started: version ") + TOLLVANE_VERSION_LABEL + L", " +
+                             kArchitecture + L", agent " + GetAgentPath());
+}
+
+void CMainDlg::NoteUserCommand(const wchar_t* text) {
+    if (m_pJournalListener) m_pJournalListener->Note(text);
+    if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
 }
 
 LRESULT CMainDlg::OnWindowPosChanging(WINDOWPOS* pPos) {
@@ -188,11 +224,14 @@ LRESULT CMainDlg::OnCtlColor(HDC hdc, HWND hCtl) {
 }
 
 LRESULT CMainDlg::OnAgentStart() {
-    if (!m_bExiting) StartAgent();
+    if (m_bExiting) return 0;
+    NoteUserCommand(m_bStopRequested ? L"Start by the user" : L"Restart by the user");
+    StartAgent();
     return 0;
 }
 
 LRESULT CMainDlg::OnAgentStop() {
+    NoteUserCommand(L"Stop by the user");
     StopAgent();
     return 0;
 }
@@ -211,6 +250,7 @@ LRESULT CMainDlg::OnAppExit() {
     // A second Exit dispatched inside the wait below has nothing to add.
     if (m_bExiting) return 0;
     m_bExiting = true;
+    NoteUserCommand(L"supervisor exiting");
     StopAgent();
     // The watch thread's last button and icon updates are sent to this
     // thread, so the wait has to keep dispatching.
@@ -222,8 +262,12 @@ LRESULT CMainDlg::OnAppExit() {
         // the icon down first.
         DebugTrace(L"Exit: the agent did not end; leaving without it");
         RemoveTrayIcon();
+        if (m_spJournal) m_spJournal->Close(kJournalPatienceMs);
         ::ExitProcess(1);
     }
+    // The watch thread's last events are queued by now; the readers' later
+    // ones are dropped.
+    if (m_spJournal) m_spJournal->Close(kJournalPatienceMs);
     DestroyWindow();
     ::PostQuitMessage(1);
     return 0;

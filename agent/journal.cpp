@@ -1,0 +1,243 @@
+#include "agent/journal.h"
+
+#include <process.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "framework/debug_trace.h"
+
+namespace {
+
+// How long the writer waits before it tries a file that failed again.
+constexpr DWORD kRetryMs = 2000;
+// Entries go to the disk in writes of about this size.
+constexpr size_t kBatchBytes = 256 * 1024;
+
+JournalTime Now() {
+    SYSTEMTIME st = {};
+    ::GetLocalTime(&st);
+    JournalTime t;
+    t.year = st.wYear;
+    t.month = st.wMonth;
+    t.day = st.wDay;
+    t.hour = st.wHour;
+    t.minute = st.wMinute;
+    t.second = st.wSecond;
+    t.millis = st.wMilliseconds;
+    return t;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                        nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                              nullptr);
+    return out;
+}
+
+}  // namespace
+
+CJournal::CJournal(std::wstring folder, std::wstring fileName)
+    : m_strFolder(std::move(folder)),
+      m_strFileName(std::move(fileName)),
+      m_hWake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
+CJournal::~CJournal() { Close(0); }
+
+std::wstring CJournal::DefaultFolder() {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return std::wstring();
+    return std::wstring(path) + L"\\QuorvelTollvane\\logs";
+}
+
+bool CJournal::Start() {
+    if (m_hWriterThread || !m_hWake) return false;
+    m_hWriterThread.reset(
+        reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &WriterThreadProc, this, 0, nullptr)));
+    if (!m_hWriterThread) DebugTrace(L"journal: CreateThread failed");
+    return static_cast<bool>(m_hWriterThread);
+}
+
+void CJournal::Add(const wchar_t* source, std::wstring text) {
+    JournalEntry entry;
+    entry.time = Now();
+    entry.source = source;
+    entry.text = std::move(text);
+    {
+        CLockGuard lock(m_cs);
+        if (m_bClosing) return;
+        m_queue.Push(std::move(entry));
+    }
+    ::SetEvent(m_hWake.get());
+}
+
+void CJournal::Close(DWORD timeoutMs) {
+    {
+        CLockGuard lock(m_cs);
+        m_bClosing = true;
+    }
+    if (!m_hWriterThread) return;
+    ::SetEvent(m_hWake.get());
+    if (::WaitForSingleObject(m_hWriterThread.get(), timeoutMs) != WAIT_OBJECT_0) {
+        DebugTrace(L"journal: the writer did not finish in time");
+        // Still running: it holds this object, which must outlive it, so
+        // the process end takes both.
+        m_hWriterThread.release();
+        return;
+    }
+    m_hWriterThread.reset();
+}
+
+unsigned __stdcall CJournal::WriterThreadProc(void* pv) {
+    try {
+        static_cast<CJournal*>(pv)->RunWriter();
+    } catch (...) {
+        DebugTrace(L"journal: the writer stopped on an error");
+    }
+    return 0;
+}
+
+void CJournal::RunWriter() {
+    std::vector<JournalEntry> entries;
+    bool bClosing = false;
+    for (;;) {
+        // Once closing, the queue is written out without waiting.
+        if (!bClosing) ::WaitForSingleObject(m_hWake.get(), m_bFailing ? kRetryMs : INFINITE);
+        {
+            CLockGuard lock(m_cs);
+            bClosing = m_bClosing;
+        }
+        if (!EnsureOpen()) {
+            // Nothing can be written; at Exit, what is queued is given up.
+            if (bClosing) return;
+            continue;
+        }
+        JournalTime firstLost, lastLost;
+        uint64_t nLost = 0;
+        {
+            CLockGuard lock(m_cs);
+            m_queue.TakeAll(entries);
+            nLost = m_queue.TakeLost(firstLost, lastLost);
+        }
+        if (nLost != 0) {
+            // The queue was full, so every entry taken here is older than the
+            // lost ones: the report comes after them.
+            JournalEntry report;
+            report.time = Now();
+            report.source = L"supervisor";
+            report.text = LostEntriesText(nLost, firstLost, lastLost);
+            entries.push_back(std::move(report));
+        }
+        if (!WriteEntries(entries)) {
+            CLockGuard lock(m_cs);
+            m_queue.PutBack(entries);
+            if (m_bClosing) return;
+            continue;
+        }
+        CLockGuard lock(m_cs);
+        if (m_bClosing && m_queue.Empty()) {
+            CloseFile();
+            return;
+        }
+    }
+}
+
+bool CJournal::EnsureOpen() {
+    if (m_hFile) return true;
+    if (m_strFolder.empty()) return false;
+    ::SHCreateDirectoryExW(nullptr, m_strFolder.c_str(), nullptr);
+    const std::wstring path = FilePath();
+    // Others may read the journal, and rename it, while it is written.
+    m_hFile.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (m_hFile && ::GetFileSizeEx(m_hFile.get(), &size) &&
+        ::SetFilePointerEx(m_hFile.get(), size, nullptr, FILE_BEGIN)) {
+        m_nFileBytes = static_cast<uint64_t>(size.QuadPart);
+        m_bFailing = false;
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    m_hFile.reset();
+    if (!m_bFailing)
+        DebugTrace(L"journal: cannot open " + path + L" (error " + std::to_wstring(error) + L")");
+    m_bFailing = true;
+    return false;
+}
+
+void CJournal::CloseFile() {
+    m_hFile.reset();
+    m_nFileBytes = 0;
+}
+
+void CJournal::Rotate() {
+    CloseFile();
+    const std::wstring base = m_strFolder + L"\\";
+    for (int n = kJournalKeptFiles; n >= 1; --n) {
+        ::MoveFileExW((base + RotatedJournalName(m_strFileName, n - 1)).c_str(),
+                      (base + RotatedJournalName(m_strFileName, n)).c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    // A file that could not be moved (held open elsewhere) is opened again and
+    // grows on; the next entry tries once more.
+}
+
+bool CJournal::WriteBytes(const std::string& bytes) {
+    if (bytes.empty()) return true;
+    DWORD written = 0;
+    if (::WriteFile(m_hFile.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size()) {
+        m_nFileBytes += bytes.size();
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    // A part of a batch (a full disk) would leave half an entry: cut it off.
+    LARGE_INTEGER end = {};
+    end.QuadPart = static_cast<LONGLONG>(m_nFileBytes);
+    if (::SetFilePointerEx(m_hFile.get(), end, nullptr, FILE_BEGIN)) ::SetEndOfFile(m_hFile.get());
+    if (!m_bFailing)
+        DebugTrace(L"journal: cannot write " + FilePath() + L" (error " + std::to_wstring(error) + L")");
+    m_bFailing = true;
+    CloseFile();
+    return false;
+}
+
+bool CJournal::WriteEntries(std::vector<JournalEntry>& entries) {
+    std::string batch;
+    size_t batchStart = 0;  // the first entry of the batch
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const JournalEntry& entry = entries[i];
+        const std::string bytes = ToUtf8(FormatJournalEntry(entry.time, entry.source, entry.text));
+        if (JournalNeedsRotation(m_nFileBytes + batch.size(), bytes.size())) {
+            const bool bWritten = WriteBytes(batch);
+            if (bWritten) {
+                batch.clear();
+                batchStart = i;
+                Rotate();
+            }
+            if (!bWritten || !EnsureOpen()) {
+                entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(batchStart));
+                return false;
+            }
+        }
+        batch += bytes;
+        if (batch.size() >= kBatchBytes) {
+            if (!WriteBytes(batch)) {
+                entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(batchStart));
+                return false;
+            }
+            batch.clear();
+            batchStart = i + 1;
+        }
+    }
+    if (!WriteBytes(batch)) {
+        entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(batchStart));
+        return false;
+    }
+    entries.clear();
+    return true;
+}

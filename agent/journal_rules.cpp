@@ -1,0 +1,97 @@
+#include "agent/journal_rules.h"
+
+#include <cstdio>
+
+uint32_t Fnv1a32(std::wstring_view text) {
+    uint32_t hash = 2166136261u;
+    for (wchar_t ch : text) {
+        const uint32_t unit = static_cast<uint32_t>(ch) & 0xFFFFu;
+        for (uint32_t byte : {unit & 0xFFu, unit >> 8}) {
+            hash ^= byte;
+            hash *= 16777619u;
+        }
+    }
+    return hash;
+}
+
+std::wstring JournalFileName(std::wstring_view canonicalFolder) {
+    wchar_t name[32] = {};
+    std::swprintf(name, 32, L"agent-%08lx.log", static_cast<unsigned long>(Fnv1a32(canonicalFolder)));
+    return name;
+}
+
+std::wstring RotatedJournalName(std::wstring_view fileName, int n) {
+    std::wstring name(fileName);
+    if (n == 0) return name;
+    const size_t dot = name.rfind(L'.');
+    const std::wstring generation = L"." + std::to_wstring(n);
+    if (dot == std::wstring::npos) return name + generation;
+    return name.insert(dot, generation);
+}
+
+std::wstring FormatJournalTime(const JournalTime& t) {
+    wchar_t text[40] = {};
+    std::swprintf(text, 40, L"%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second, t.millis);
+    return text;
+}
+
+std::wstring FormatJournalEntry(const JournalTime& t, std::wstring_view source, std::wstring_view text) {
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.remove_suffix(1);
+    std::wstring entry = FormatJournalTime(t);
+    entry.reserve(entry.size() + source.size() + text.size() + 8);
+    entry += L" [";
+    entry += source;
+    entry += L"] ";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t ch = text[i];
+        if (ch == L'\r' || ch == L'\n') {
+            if (ch == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+            entry += L"\r\n  ";
+        } else {
+            entry += ch;
+        }
+    }
+    entry += L"\r\n";
+    return entry;
+}
+
+std::wstring LostEntriesText(uint64_t count, const JournalTime& first, const JournalTime& last) {
+    return L"journal: " + std::to_wstring(count) + L" entries lost between " + FormatJournalTime(first) +
+           L" and " + FormatJournalTime(last) + L" (the disk did not keep up)";
+}
+
+bool CJournalQueue::Push(JournalEntry entry) {
+    if (m_entries.size() >= kMaxEntries || m_nChars + entry.text.size() > kMaxChars) {
+        if (m_nLost == 0) m_firstLost = entry.time;
+        m_lastLost = entry.time;
+        ++m_nLost;
+        return false;
+    }
+    m_nChars += entry.text.size();
+    m_entries.push_back(std::move(entry));
+    return true;
+}
+
+void CJournalQueue::TakeAll(std::vector<JournalEntry>& out) {
+    out.reserve(out.size() + m_entries.size());
+    for (JournalEntry& entry : m_entries) out.push_back(std::move(entry));
+    m_entries.clear();
+    m_nChars = 0;
+}
+
+void CJournalQueue::PutBack(std::vector<JournalEntry>& entries) {
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        m_nChars += it->text.size();
+        m_entries.push_front(std::move(*it));
+    }
+    entries.clear();
+}
+
+uint64_t CJournalQueue::TakeLost(JournalTime& first, JournalTime& last) {
+    const uint64_t lost = m_nLost;
+    first = m_firstLost;
+    last = m_lastLost;
+    m_nLost = 0;
+    return lost;
+}
