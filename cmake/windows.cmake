@@ -27,7 +27,7 @@ file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/agent/*.cpp)
 list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
 
-set(WIN_LIBS user32 gdi32 kernel32 shell32 comctl32 ole32 psapi advapi32 version)
+set(WIN_LIBS user32 gdi32 kernel32 shell32 comctl32 comdlg32 ole32 psapi advapi32 version)
 
 # Everything but the entry, so the Windows tests can link the real code.
 add_library(supervisor_core STATIC ${CORE_SOURCES})

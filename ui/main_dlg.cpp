@@ -81,6 +81,10 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         case WM_COMMAND:
             if (ProcessCommand(LOWORD(wParam), lResult)) return TRUE;
             break;
+        case WM_CONTEXTMENU:
+            if (reinterpret_cast<HWND>(wParam) != m_hLogEdit || m_hLogEdit == nullptr) break;
+            lResult = OnLogContextMenu(lParam);
+            return TRUE;
         case WM_APP_OUTPUT:
             OnOutputReady();
             lResult = 0;
@@ -119,6 +123,21 @@ BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
             return TRUE;
         case ID_APP_EXIT:
             OnAppExit();
+            return TRUE;
+        case ID_LOG_COPY:
+            OnLogCopy();
+            return TRUE;
+        case ID_LOG_SELECT_ALL:
+            OnLogSelectAll();
+            return TRUE;
+        case ID_LOG_SAVE_AS:
+            OnLogSaveAs();
+            return TRUE;
+        case ID_LOG_OPEN_FOLDER:
+            OnLogOpenFolder();
+            return TRUE;
+        case ID_LOG_CLEAR:
+            OnLogClear();
             return TRUE;
         default:
             return FALSE;
@@ -164,6 +183,7 @@ LRESULT CMainDlg::OnInitDialog() {
     InitDialogResize(true, true, WS_CLIPCHILDREN);
     AddTrayIcon(m_hWnd, LoadResString(IDS_TRAY_TIP).c_str(), m_hIconRunning.get(), m_hIconStopped.get());
     m_hLogEdit = GetDlgItem(IDC_LOG_EDIT);
+    InitLogMenu();
     m_strModuleDir = ReadModuleDir();
     m_strPipeName = MakePipeName(GetAgentPath());
     SetInitialTexts();

@@ -63,6 +63,17 @@ public:
     void StartPipeServer();
     void OnOutputReady();
 
+    // ---- The log view's context menu (ui/main_dlg_log.cpp) ----
+    void InitLogMenu();
+    LRESULT OnLogContextMenu(LPARAM lParam);
+    void OnLogCopy();
+    void OnLogSelectAll();
+    void OnLogSaveAs();
+    // The view's text as UTF-8 with a byte-order mark; false when not written.
+    bool SaveLogText(const std::wstring& path);
+    void OnLogOpenFolder();
+    void OnLogClear();
+
 private:
     // Message handlers (ui/main_dlg.cpp).
     LRESULT OnInitDialog();
