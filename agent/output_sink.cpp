@@ -1,6 +1,31 @@
 #include "agent/output_sink.h"
 
+#include <cstring>
+#include <cwchar>
+
 #include "ui/main_dlg.h"
+
+namespace {
+
+// The message's bytes up to its first zero byte, decoded by the platform as
+// the view has always asked: zero-terminated, length -1.
+std::wstring DecodeMessage(const char* bytes, size_t length) {
+    if (bytes == nullptr) return std::wstring();
+    std::string terminated;
+    if (std::memchr(bytes, 0, length) == nullptr) {
+        terminated.assign(bytes, length);
+        bytes = terminated.c_str();
+    }
+    if (*bytes == 0) return std::wstring();
+    const int nUnits = ::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
+    if (nUnits <= 0) return std::wstring();
+    std::wstring text(static_cast<size_t>(nUnits), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, &text[0], nUnits) <= 0) return std::wstring();
+    text.resize(std::wcslen(text.c_str()));  // up to the terminating zero
+    return text;
+}
+
+}  // namespace
 
 void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
     // Asked before the lock: the view belongs to the calling (UI) thread.
@@ -23,7 +48,7 @@ void COutputSink::Detach() {
 
 void COutputSink::AppendOutput(const char* bytes, size_t length) {
     // Decoding and cleaning need no lock; only the log text does.
-    const OutputChunk chunk = CleanOutputChunk(Utf8ToWide(bytes, length));
+    const OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
     CLockGuard lock(m_cs);
     ++m_nChunks;
     AppendChunk(m_log, chunk, m_nLimit);
