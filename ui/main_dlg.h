@@ -23,6 +23,8 @@ class CTroubleNotice;
 
 // Posted by the output sink when text is waiting for the log view.
 constexpr UINT WM_APP_OUTPUT = WM_APP + 1;
+// The timer that brings a sync back once input and painting have been handled.
+constexpr UINT_PTR IDT_OUTPUT_SYNC = 0x4F53;
 
 class CMainDlg : public CDialogImpl<CMainDlg>,
                  public CTrayIconImpl<CMainDlg>,
@@ -61,7 +63,7 @@ public:
 
     // ---- Output (agent/pipe_server.cpp, agent/output_view.cpp) ----
     void StartPipeServer();
-    void OnOutputReady();
+    void OnOutputReady(bool bFromTimer);
 
     // ---- The log view's context menu (ui/main_dlg_log.cpp) ----
     void InitLogMenu();
