@@ -3,6 +3,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "agent/journal.h"
+#include "agent/log_view_rules.h"
 #include "ui/main_dlg.h"
 
 namespace {
@@ -56,6 +58,20 @@ void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
     if (!m_log.strLogText.empty()) PostLocked();
 }
 
+void COutputSink::SetJournal(std::shared_ptr<CJournal> spJournal) { m_spJournal = std::move(spJournal); }
+
+void COutputSink::Clear() {
+    HWND hLogEdit = nullptr;
+    {
+        CLockGuard lock(m_cs);
+        m_log = LogState();
+        hLogEdit = m_hLogEdit;
+    }
+    // A chunk that comes meanwhile is pending for an empty view, and its sync
+    // runs on this thread after this call.
+    if (hLogEdit != nullptr) ::SetWindowTextW(hLogEdit, L"");
+}
+
 void COutputSink::Detach() {
     CLockGuard lock(m_cs);
     m_hWndNotify = nullptr;
@@ -66,8 +82,12 @@ void COutputSink::Detach() {
 void COutputSink::AppendOutput(const char* bytes, size_t length) {
     // Decoding and cleaning need no lock; only the log text does.
     const OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
+    std::wstring journalText = m_spJournal ? chunk.strText : std::wstring();
     CLockGuard lock(m_cs);
     ++m_nChunks;
+    // Queued under the sink's lock, so the journal has the messages in the
+    // view's order; the journal's own lock is short and never waits for the disk.
+    if (m_spJournal) m_spJournal->Add(L"agent", std::move(journalText));
     AppendChunk(m_log, chunk, m_nLimit);
     if (HasViewUpdate(m_log)) PostLocked();
 }
@@ -128,7 +148,35 @@ bool COutputSink::SyncView(bool bFromTimer) {
     return true;
 }
 
+namespace {
+
+LogViewPlace ReadPlace(HWND hLogEdit) {
+    DWORD selStart = 0, selEnd = 0;
+    ::SendMessageW(hLogEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
+                   reinterpret_cast<LPARAM>(&selEnd));
+    LogViewPlace place;
+    place.selStart = selStart;
+    place.selEnd = selEnd;
+    place.firstLine = static_cast<size_t>(::SendMessageW(hLogEdit, EM_GETFIRSTVISIBLELINE, 0, 0));
+    return place;
+}
+
+bool EndVisible(HWND hLogEdit) {
+    SCROLLINFO si = {};
+    si.cbSize = sizeof(si);
+    si.fMask = SIF_ALL;
+    // No scroll bar: all of the text is in view.
+    if (!::GetScrollInfo(hLogEdit, SB_VERT, &si) || si.nMax <= si.nMin) return true;
+    return si.nPos + static_cast<int>(si.nPage) > si.nMax;
+}
+
+}  // namespace
+
 void COutputSink::ApplyViewUpdate(HWND hLogEdit, const ViewUpdate& update) {
+    // Where the reader is, before anything changes: at the end with nothing
+    // selected the view follows new output; otherwise it stays.
+    const LogViewPlace place = ReadPlace(hLogEdit);
+    const bool follow = LogViewFollows(place, EndVisible(hLogEdit));
     // The control is marked invisible while its text changes, as
     // WM_SETREDRAW(FALSE) does on Windows: a visible edit control would
     // otherwise scroll and repaint at every step (Wine ignores WM_SETREDRAW
@@ -138,10 +186,13 @@ void COutputSink::ApplyViewUpdate(HWND hLogEdit, const ViewUpdate& update) {
         ::SetWindowLongPtrW(hLogEdit, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_VISIBLE));
     const size_t viewLength = static_cast<size_t>(::GetWindowTextLengthW(hLogEdit));
     const bool whole = update.nDropFront > 0 && update.nDropFront >= viewLength;
+    size_t droppedLines = 0;
     if (whole) {
         // Nothing of the view stays: take the text whole.
         ::SetWindowTextW(hLogEdit, update.strInsert.c_str());
     } else if (update.nDropFront > 0) {
+        // The trim ends at a line start: its line is the number of lines it takes.
+        droppedLines = static_cast<size_t>(::SendMessageW(hLogEdit, EM_LINEFROMCHAR, update.nDropFront, 0));
         // Deleting the oldest lines in place spares the control from laying
         // out the lines that stay, as a full reset would.
         ::SendMessageW(hLogEdit, EM_SETSEL, 0, static_cast<LPARAM>(update.nDropFront));
@@ -149,11 +200,20 @@ void COutputSink::ApplyViewUpdate(HWND hLogEdit, const ViewUpdate& update) {
     }
     const WPARAM end = static_cast<WPARAM>(::GetWindowTextLengthW(hLogEdit));
     ::SendMessageW(hLogEdit, EM_SETSEL, end, static_cast<LPARAM>(end));
-    ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
+    if (follow) ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
     if (!whole && !update.strInsert.empty()) {
         // The log never exceeds the view's limit, so nothing is cut off here.
         ::SendMessageW(hLogEdit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(update.strInsert.c_str()));
-        ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
+        if (follow) ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
+    }
+    if (!follow) {
+        // The reader's selection and first line, on the text that is still there.
+        const LogViewPlace after =
+            whole ? LogViewPlace() : PlaceAfterDrop(place, update.nDropFront, droppedLines);
+        ::SendMessageW(hLogEdit, EM_SETSEL, after.selStart, static_cast<LPARAM>(after.selEnd));
+        const LRESULT firstLine = ::SendMessageW(hLogEdit, EM_GETFIRSTVISIBLELINE, 0, 0);
+        ::SendMessageW(hLogEdit, EM_LINESCROLL, 0,
+                       static_cast<LPARAM>(static_cast<LRESULT>(after.firstLine) - firstLine));
     }
     if (style & WS_VISIBLE) ::SetWindowLongPtrW(hLogEdit, GWL_STYLE, style);
     ::InvalidateRect(hLogEdit, nullptr, TRUE);

@@ -20,10 +20,13 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "agent/output_rules.h"
 #include "framework/critical_section.h"
+
+class CJournal;
 
 class COutputSink {
 public:
@@ -36,6 +39,11 @@ public:
     void Attach(HWND hWndNotify, HWND hLogEdit);
     // UI thread, when the window goes: afterwards readers only keep the text.
     void Detach();
+    // UI thread, before the pipe server starts: every cleaned message also
+    // goes to the journal, in the order the view gets them.
+    void SetJournal(std::shared_ptr<CJournal> spJournal);
+    // UI thread: empties the view and the log text the trim works on.
+    void Clear();
     // Any reader thread: one message of the pipe, up to its first zero byte.
     void AppendOutput(const char* bytes, size_t length);
     // UI thread, on WM_APP_OUTPUT (bFromTimer false) or on the IDT_OUTPUT_SYNC
@@ -67,4 +75,5 @@ private:
     bool m_bPosted = false;  // WM_APP_OUTPUT or the timer is outstanding
     bool m_bTimer = false;   // IDT_OUTPUT_SYNC is set
     size_t m_nChunks = 0;
+    std::shared_ptr<CJournal> m_spJournal;  // written before the readers start, read-only after
 };

@@ -201,6 +201,7 @@ LRESULT CMainDlg::OnInitDialog() {
     // the agent may connect and write at once.
     m_spOutput = std::make_shared<COutputSink>();
     m_spOutput->Attach(m_hWnd, m_hLogEdit);
+    m_spOutput->SetJournal(m_spJournal);
     StartPipeServer();
     StartAgent();
 
@@ -218,6 +219,13 @@ void CMainDlg::StartJournal() {
     AddAgentListener(m_pJournalListener.get());
     m_pJournalListener->Note(std::wstring(L"supervisor started: version ") + TOLLVANE_VERSION_LABEL + L", " +
                              kArchitecture + L", agent " + GetAgentPath());
+}
+
+// The last entry, after the watch thread's; then the queue is written out.
+void CMainDlg::CloseJournal() {
+    if (!m_spJournal) return;
+    m_pJournalListener->Note(L"supervisor exiting");
+    m_spJournal->Close(kJournalPatienceMs);
 }
 
 void CMainDlg::NoteUserCommand(const wchar_t* text) {
@@ -275,7 +283,7 @@ LRESULT CMainDlg::OnAppExit() {
     // A second Exit dispatched inside the wait below has nothing to add.
     if (m_bExiting) return 0;
     m_bExiting = true;
-    NoteUserCommand(L"supervisor exiting");
+    NoteUserCommand(L"Exit by the user");
     StopAgent();
     // The watch thread's last button and icon updates are sent to this
     // thread, so the wait has to keep dispatching.
@@ -287,12 +295,12 @@ LRESULT CMainDlg::OnAppExit() {
         // the icon down first.
         DebugTrace(L"Exit: the agent did not end; leaving without it");
         RemoveTrayIcon();
-        if (m_spJournal) m_spJournal->Close(kJournalPatienceMs);
+        CloseJournal();
         ::ExitProcess(1);
     }
     // The watch thread's last events are queued by now; the readers' later
     // ones are dropped.
-    if (m_spJournal) m_spJournal->Close(kJournalPatienceMs);
+    CloseJournal();
     DestroyWindow();
     ::PostQuitMessage(1);
     return 0;

@@ -92,6 +92,7 @@ private:
     BOOL ProcessCommand(WORD id, LRESULT& lResult);
     void SetInitialTexts();
     void StartJournal();
+    void CloseJournal();
     // A user's command: into the journal, and the end of a trouble episode.
     void NoteUserCommand(const wchar_t* text);
     void LoadIcons();

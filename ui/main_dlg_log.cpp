@@ -133,6 +133,5 @@ void CMainDlg::OnLogOpenFolder() {
 }
 
 void CMainDlg::OnLogClear() {
-    // PENDING_SINK_CLEAR
-    ::SetWindowTextW(m_hLogEdit, L"");
+    if (m_spOutput) m_spOutput->Clear();
 }
