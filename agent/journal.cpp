@@ -14,9 +14,23 @@ constexpr DWORD kRetryMs = 2000;
 // Entries go to the disk in writes of about this size.
 constexpr size_t kBatchBytes = 256 * 1024;
 
-JournalTime Now() {
+// While output floods in, the writer lets entries gather this long after it
+// wakes, so that it wakes and writes a few dozen times a second, not once per
+// entry.
+constexpr DWORD kGatherMs = 20;
+
+uint64_t Stamp() {
+    FILETIME ft = {};
+    ::GetSystemTimeAsFileTime(&ft);
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+// The local time of a stamp, given the local clock's offset from UTC.
+JournalTime LocalTime(uint64_t stamp, int64_t offset) {
+    const uint64_t local = stamp + static_cast<uint64_t>(offset);
+    FILETIME ft = {static_cast<DWORD>(local), static_cast<DWORD>(local >> 32)};
     SYSTEMTIME st = {};
-    ::GetLocalTime(&st);
+    ::FileTimeToSystemTime(&ft, &st);
     JournalTime t;
     t.year = st.wYear;
     t.month = st.wMonth;
@@ -26,6 +40,14 @@ JournalTime Now() {
     t.second = st.wSecond;
     t.millis = st.wMilliseconds;
     return t;
+}
+
+// The local clock's offset from UTC now, in stamp units.
+int64_t LocalOffset(uint64_t stamp) {
+    FILETIME utc = {static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)}, local = {};
+    if (!::FileTimeToLocalFileTime(&utc, &local)) return 0;
+    const uint64_t l = (static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
+    return static_cast<int64_t>(l - stamp);
 }
 
 std::string ToUtf8(const std::wstring& text) {
@@ -65,15 +87,19 @@ bool CJournal::Start() {
 
 void CJournal::Add(const wchar_t* source, std::wstring text) {
     JournalEntry entry;
-    entry.time = Now();
+    entry.stamp = Stamp();
     entry.source = source;
     entry.text = std::move(text);
+    bool bWake = false;
     {
         CLockGuard lock(m_cs);
         if (m_bClosing) return;
+        // Only the first entry after the writer's last take wakes it: under
+        // Wine every SetEvent is a trip to the server.
+        bWake = m_queue.Empty();
         m_queue.Push(std::move(entry));
     }
-    ::SetEvent(m_hWake.get());
+    if (bWake) ::SetEvent(m_hWake.get());
 }
 
 void CJournal::Close(DWORD timeoutMs) {
@@ -107,7 +133,12 @@ void CJournal::RunWriter() {
     bool bClosing = false;
     for (;;) {
         // Once closing, the queue is written out without waiting.
-        if (!bClosing) ::WaitForSingleObject(m_hWake.get(), m_bFailing ? kRetryMs : INFINITE);
+        if (!bClosing) {
+            const bool bWoken =
+                ::WaitForSingleObject(m_hWake.get(), m_bFailing ? kRetryMs : INFINITE) == WAIT_OBJECT_0;
+            if (bWoken && !m_bFailing)
+                ::WaitForSingleObject(m_hWake.get(), kGatherMs);  // Close cuts it short
+        }
         {
             CLockGuard lock(m_cs);
             bClosing = m_bClosing;
@@ -117,7 +148,7 @@ void CJournal::RunWriter() {
             if (bClosing) return;
             continue;
         }
-        JournalTime firstLost, lastLost;
+        uint64_t firstLost = 0, lastLost = 0;
         uint64_t nLost = 0;
         {
             CLockGuard lock(m_cs);
@@ -127,11 +158,16 @@ void CJournal::RunWriter() {
         if (nLost != 0) {
             // The queue was full, so every entry taken here is older than the
             // lost ones: the report comes after them.
+            const int64_t offset = LocalOffset(firstLost);
             JournalEntry report;
-            report.time = Now();
+            report.stamp = Stamp();
             report.source = L"supervisor";
-            report.text = LostEntriesText(nLost, firstLost, lastLost);
+            report.text = LostEntriesText(nLost, LocalTime(firstLost, offset), LocalTime(lastLost, offset));
             entries.push_back(std::move(report));
+        }
+        if (!entries.empty()) {
+            const int64_t offset = LocalOffset(entries.front().stamp);
+            for (JournalEntry& entry : entries) entry.time = LocalTime(entry.stamp, offset);
         }
         if (!WriteEntries(entries)) {
             CLockGuard lock(m_cs);

@@ -29,10 +29,35 @@ std::wstring RotatedJournalName(std::wstring_view fileName, int n) {
     return name.insert(dot, generation);
 }
 
+namespace {
+// Writes value as exactly n decimal digits; every entry has a time, so this
+// is on the writer's hot path.
+void PutDigits(std::wstring& out, int value, int n) {
+    wchar_t digits[8];
+    for (int i = n - 1; i >= 0; --i) {
+        digits[i] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    }
+    out.append(digits, static_cast<size_t>(n));
+}
+}  // namespace
+
 std::wstring FormatJournalTime(const JournalTime& t) {
-    wchar_t text[40] = {};
-    std::swprintf(text, 40, L"%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second, t.millis);
+    std::wstring text;
+    text.reserve(23);
+    PutDigits(text, t.year, 4);
+    text += L'-';
+    PutDigits(text, t.month, 2);
+    text += L'-';
+    PutDigits(text, t.day, 2);
+    text += L' ';
+    PutDigits(text, t.hour, 2);
+    text += L':';
+    PutDigits(text, t.minute, 2);
+    text += L':';
+    PutDigits(text, t.second, 2);
+    text += L'.';
+    PutDigits(text, t.millis, 3);
     return text;
 }
 
@@ -63,8 +88,8 @@ std::wstring LostEntriesText(uint64_t count, const JournalTime& first, const Jou
 
 bool CJournalQueue::Push(JournalEntry entry) {
     if (m_entries.size() >= kMaxEntries || m_nChars + entry.text.size() > kMaxChars) {
-        if (m_nLost == 0) m_firstLost = entry.time;
-        m_lastLost = entry.time;
+        if (m_nLost == 0) m_firstLost = entry.stamp;
+        m_lastLost = entry.stamp;
         ++m_nLost;
         return false;
     }
@@ -88,7 +113,7 @@ void CJournalQueue::PutBack(std::vector<JournalEntry>& entries) {
     entries.clear();
 }
 
-uint64_t CJournalQueue::TakeLost(JournalTime& first, JournalTime& last) {
+uint64_t CJournalQueue::TakeLost(uint64_t& first, uint64_t& last) {
     const uint64_t lost = m_nLost;
     first = m_firstLost;
     last = m_lastLost;

@@ -44,6 +44,9 @@ std::wstring FormatJournalEntry(const JournalTime& t, std::wstring_view source, 
 std::wstring LostEntriesText(uint64_t count, const JournalTime& first, const JournalTime& last);
 
 struct JournalEntry {
+    // When it was added: a UTC stamp that costs nothing to take; the writer
+    // turns it into the local time it prints.
+    uint64_t stamp = 0;
     JournalTime time;
     const wchar_t* source = L"";  // a literal: "agent" or "supervisor"
     std::wstring text;
@@ -64,14 +67,14 @@ public:
     // Puts entries taken earlier back at the front (the file could not take them).
     void PutBack(std::vector<JournalEntry>& entries);
     bool Empty() const { return m_entries.empty(); }
-    // Entries lost since the last call, with the times of the first and the
+    // Entries lost since the last call, with the stamps of the first and the
     // last of them; 0 when none was lost. Resets the count.
-    uint64_t TakeLost(JournalTime& first, JournalTime& last);
+    uint64_t TakeLost(uint64_t& first, uint64_t& last);
 
 private:
     std::deque<JournalEntry> m_entries;
     size_t m_nChars = 0;
     uint64_t m_nLost = 0;
-    JournalTime m_firstLost;
-    JournalTime m_lastLost;
+    uint64_t m_firstLost = 0;
+    uint64_t m_lastLost = 0;
 };

@@ -58,7 +58,9 @@ void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
     if (!m_log.strLogText.empty()) PostLocked();
 }
 
-void COutputSink::SetJournal(std::shared_ptr<CJournal> spJournal) { m_spJournal = std::move(spJournal); }
+void COutputSink::SetJournal(std::shared_ptr<CJournal> spJournal) {
+    std::atomic_store(&m_spJournal, std::move(spJournal));
+}
 
 void COutputSink::Clear() {
     HWND hLogEdit = nullptr;
@@ -82,12 +84,13 @@ void COutputSink::Detach() {
 void COutputSink::AppendOutput(const char* bytes, size_t length) {
     // Decoding and cleaning need no lock; only the log text does.
     const OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
-    std::wstring journalText = m_spJournal ? chunk.strText : std::wstring();
+    const std::shared_ptr<CJournal> spJournal = std::atomic_load(&m_spJournal);
+    std::wstring journalText = spJournal ? chunk.strText : std::wstring();
     CLockGuard lock(m_cs);
     ++m_nChunks;
     // Queued under the sink's lock, so the journal has the messages in the
     // view's order; the journal's own lock is short and never waits for the disk.
-    if (m_spJournal) m_spJournal->Add(L"agent", std::move(journalText));
+    if (spJournal) spJournal->Add(L"agent", std::move(journalText));
     AppendChunk(m_log, chunk, m_nLimit);
     if (HasViewUpdate(m_log)) PostLocked();
 }

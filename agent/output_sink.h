@@ -39,8 +39,8 @@ public:
     void Attach(HWND hWndNotify, HWND hLogEdit);
     // UI thread, when the window goes: afterwards readers only keep the text.
     void Detach();
-    // UI thread, before the pipe server starts: every cleaned message also
-    // goes to the journal, in the order the view gets them.
+    // Every cleaned message also goes to the journal, in the order the view
+    // gets them; null: none. Any thread.
     void SetJournal(std::shared_ptr<CJournal> spJournal);
     // UI thread: empties the view and the log text the trim works on.
     void Clear();
@@ -75,5 +75,5 @@ private:
     bool m_bPosted = false;  // WM_APP_OUTPUT or the timer is outstanding
     bool m_bTimer = false;   // IDT_OUTPUT_SYNC is set
     size_t m_nChunks = 0;
-    std::shared_ptr<CJournal> m_spJournal;  // written before the readers start, read-only after
+    std::shared_ptr<CJournal> m_spJournal;  // read and written only by std::atomic_load/_store
 };

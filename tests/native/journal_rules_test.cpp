@@ -18,7 +18,7 @@ JournalTime At(int hour, int minute, int second, int millis) {
 
 JournalEntry Entry(std::wstring text) {
     JournalEntry e;
-    e.time = At(1, 2, 3, 4);
+    e.stamp = 1;
     e.source = L"agent";
     e.text = std::move(text);
     return e;
@@ -59,20 +59,22 @@ TEST(JournalRules, AFullQueueCountsWhatItLosesAndKeepsTheOrder) {
     for (size_t i = 0; i < CJournalQueue::kMaxEntries; ++i)
         ASSERT_TRUE(queue.Push(Entry(std::to_wstring(i))));
     JournalEntry late = Entry(L"late");
-    late.time = At(5, 0, 0, 0);
+    late.stamp = 5;
     EXPECT_FALSE(queue.Push(Entry(L"lost")));
     EXPECT_FALSE(queue.Push(std::move(late)));
     std::vector<JournalEntry> taken;
     queue.TakeAll(taken);
     ASSERT_EQ(taken.size(), CJournalQueue::kMaxEntries);
     EXPECT_EQ(taken.front().text, L"0");
-    JournalTime first, last;
+    uint64_t first = 0, last = 0;
     EXPECT_EQ(queue.TakeLost(first, last), 2u);
-    EXPECT_EQ(first.hour, 1);
-    EXPECT_EQ(last.hour, 5);
+    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(last, 5u);
     EXPECT_EQ(queue.TakeLost(first, last), 0u);
     EXPECT_EQ(
-        LostEntriesText(2, first, last).find(L"journal: 2 entries lost between 2026-12-08 01:02:03.004"), 0u);
+        LostEntriesText(2, At(1, 2, 3, 4), At(5, 0, 0, 0))
+            .find(L"journal: 2 entries lost between 2026-12-08 01:02:03.004 and 2026-12-08 05:00:00.000"),
+        0u);
 
     // Characters bound the queue too; what could not be written goes back in front.
     EXPECT_TRUE(queue.Push(Entry(std::wstring(CJournalQueue::kMaxChars, L'x'))));
