@@ -321,8 +321,9 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
     EXPECT_EQ(probes.Sent(), probes.Meant());
     EXPECT_EQ(probes.Shown(), probes.Meant());
     EXPECT_TRUE(threadsBack) << before.threads << " threads before, " << after.threads << " after";
-    // The agent's reader is among those before: readers never exceed the bound.
-    EXPECT_LE(peakThreads, before.threads + static_cast<DWORD>(kMaxPipeReaders)) << "readers unbounded";
+    // Readers never exceed the bound; a reader that has just given its place
+    // to the next may still be ending, hence the two more.
+    EXPECT_LE(peakThreads, before.threads + static_cast<DWORD>(kMaxPipeReaders) + 2) << "readers unbounded";
     // Wine reports the size of the handle table, which grows by doubling:
     // after the busiest moment it must not have grown again.
     EXPECT_LE(after.handles, peakHandles);
