@@ -2,6 +2,7 @@
 // and a real (hidden) edit control owned by the test thread.
 #include "agent/pipe_server.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -386,6 +387,105 @@ TEST_F(PipeServerTest, KeysReachTheWindowPromptlyDuringAFlood) {
     ASSERT_EQ(delays.size(), 20u) << "the window lost the foreground";
     std::sort(delays.begin(), delays.end());
     EXPECT_LT(delays.back(), 100.0) << "median " << delays[delays.size() / 2] << " ms";
+}
+
+TEST_F(PipeServerTest, PipeLetsInOnlyThisUserAndSystem) {
+    CPipeClient client(m_strName);
+    ASSERT_TRUE(client.IsOpen());
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR pSd = nullptr;
+    ASSERT_EQ(::GetSecurityInfo(client.Handle(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &dacl, nullptr, &pSd),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    std::unique_ptr<void, decltype(&::LocalFree)> sd(pSd, &::LocalFree);
+    ASSERT_NE(dacl, nullptr) << "no DACL: everyone may connect";
+    HANDLE hToken = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken));
+    CHandle token(hToken);
+    BYTE user[256];
+    DWORD size = sizeof(user);
+    ASSERT_TRUE(::GetTokenInformation(token.get(), TokenUser, user, size, &size));
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    size = sizeof(system);
+    ASSERT_TRUE(::CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size));
+    bool userIn = false, systemIn = false;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* pAce = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, i, &pAce));
+        auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(pAce);
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        PSID sid = &ace->SidStart;
+        const bool isUser = ::EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) != FALSE;
+        const bool isSystem = ::EqualSid(sid, system) != FALSE;
+        EXPECT_TRUE(isUser || isSystem) << "access allowed to another account (entry " << i << ")";
+        userIn = userIn || isUser;
+        systemIn = systemIn || isSystem;
+    }
+    EXPECT_TRUE(userIn);
+    EXPECT_TRUE(systemIn);
+}
+
+TEST_F(PipeServerTest, ReadersAreBoundedAndAClientBeyondWaitsForAFreeOne) {
+    std::vector<std::unique_ptr<CPipeClient>> busy;
+    for (long i = 0; i < kMaxPipeReaders; ++i) {
+        busy.push_back(std::make_unique<CPipeClient>(m_strName));
+        ASSERT_TRUE(busy.back()->IsOpen());
+        ASSERT_TRUE(busy.back()->Write("busy " + std::to_string(i)));
+    }
+    ASSERT_TRUE(WaitForChunks(static_cast<size_t>(kMaxPipeReaders)));
+    // One more is connected but has no reader; the one after finds the pipe busy.
+    CPipeClient waiting(m_strName);
+    ASSERT_TRUE(waiting.IsOpen());
+    ASSERT_TRUE(waiting.Write("late"));
+    CPipeClient refused(m_strName, 300);
+    EXPECT_FALSE(refused.IsOpen());
+    EXPECT_EQ(refused.LastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(m_spSink->GetChunkCount(), static_cast<size_t>(kMaxPipeReaders));
+    // A reader comes free: the waiting client is heard; the next one connects
+    // at once and is heard when another reader comes free.
+    busy[0]->Close();
+    ASSERT_TRUE(PumpUntil([&] { return ViewText().find(L"late\r\n") != std::wstring::npos; }));
+    CPipeClient next(m_strName);
+    ASSERT_TRUE(next.IsOpen());
+    ASSERT_TRUE(next.Write("next"));
+    busy[1]->Close();
+    EXPECT_TRUE(PumpUntil([&] { return ViewText().find(L"next\r\n") != std::wstring::npos; }));
+}
+
+// A process that created the pipe's name first: the server never serves
+// beside it, never gives up, and takes the name once it is free.
+TEST(PipeServerNameTest, ANameTakenEarlierIsNeverServedBesideAndTakenOnceFree) {
+    for (const DWORD maxInstances : {DWORD{1}, DWORD{PIPE_UNLIMITED_INSTANCES}}) {
+        const std::wstring name = L"\\\\.\\pipe\\output_taken_" + std::to_wstring(::GetCurrentProcessId()) +
+                                  L"_" + std::to_wstring(maxInstances);
+        CFileHandle stranger(::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND,
+                                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, maxInstances, 4096,
+                                                4096, 0, nullptr));
+        ASSERT_TRUE(stranger);
+        CPipeClient strangersClient(name);  // takes the stranger's instance
+        ASSERT_TRUE(strangersClient.IsOpen());
+        auto spSink = std::make_shared<COutputSink>();
+        auto spServer = std::make_shared<CPipeServer>(name, spSink);
+        CHandle hThread = CPipeServer::Start(spServer);
+        ASSERT_TRUE(hThread);
+        ::Sleep(500);
+        {
+            CPipeClient client(name, 300);
+            EXPECT_FALSE(client.IsOpen()) << "an instance was created beside the stranger's";
+        }
+        strangersClient.Close();
+        stranger.reset();
+        CPipeClient client(name);
+        ASSERT_TRUE(client.IsOpen()) << "the server gave up";
+        ASSERT_TRUE(client.Write("mine"));
+        const ULONGLONG deadline = ::GetTickCount64() + 5000;
+        while (spSink->GetChunkCount() == 0 && ::GetTickCount64() < deadline) ::Sleep(10);
+        EXPECT_EQ(spSink->GetLogText(), L"mine\r\n");
+        client.Close();
+        spServer->Stop();
+        EXPECT_EQ(::WaitForSingleObject(hThread.get(), 5000), WAIT_OBJECT_0);
+    }
 }
 
 }  // namespace
