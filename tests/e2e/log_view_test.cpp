@@ -81,6 +81,37 @@ TEST(LogView, StaysWithASelectionAndScrolledPlaceThenFollowsAgainAtTheEnd) {
     EXPECT_TRUE(WaitUntil([&] { return LastLineVisible(hEdit); }, 2s));
 }
 
+// A trim (which keeps the last 30 lines) while the reader is among the lines
+// that stay: the selection and the first visible line stay on the same text.
+TEST(LogView, ATrimAboveTheReaderKeepsTheirPlaceOnTheTextThatStays) {
+    TempInstall install;
+    std::string script;
+    for (int i = 0; i < 250; ++i)
+        script += "send INFO,early-" + std::to_string(i) + "-" + std::string(100, 'e') + "\n";
+    script += "sleep 3000\nsend INFO,later-" + std::string(3500, 'l') + "\n";
+    install.WriteFile(L"bin\\agent-script.txt", script + "hang\n");
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return ViewShows(sup, L"early-249-"); }, 20s));
+    HWND hEdit = LogEdit(sup);
+    std::wstring view = sup.ControlText(IDC_LOG_EDIT);
+    ASSERT_NE(view.find(L"early-0-"), std::wstring::npos) << "trimmed too early";
+    const size_t selStart = view.find(L"early-225-");
+    ::SendMessageW(hEdit, EM_SETSEL, selStart, static_cast<LPARAM>(selStart + 9));
+    const LRESULT line = ::SendMessageW(hEdit, EM_LINEFROMCHAR, view.find(L"early-222-"), 0);
+    ::SendMessageW(hEdit, EM_LINESCROLL, 0, line - ::SendMessageW(hEdit, EM_GETFIRSTVISIBLELINE, 0, 0));
+
+    ASSERT_TRUE(WaitUntil([&] { return ViewShows(sup, L"later-"); }, 20s));
+    view = sup.ControlText(IDC_LOG_EDIT);
+    ASSERT_EQ(view.find(L"early-0-"), std::wstring::npos) << "no trim happened";
+    const auto sel = Selection(hEdit);
+    EXPECT_EQ(view.substr(sel.first, sel.second - sel.first), L"early-225");
+    const LRESULT first =
+        ::SendMessageW(hEdit, EM_LINEINDEX, ::SendMessageW(hEdit, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    EXPECT_EQ(view.compare(static_cast<size_t>(first), 10, L"early-222-"), 0)
+        << Narrow(view.substr(first, 20));
+}
+
 TEST(LogView, ItsMenuCopiesSelectsAllAndClearsTheViewButNotTheText) {
     TempInstall install;
     install.WriteFile(L"bin\\agent-script.txt",
