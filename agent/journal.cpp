@@ -50,17 +50,6 @@ int64_t LocalOffset(uint64_t stamp) {
     return static_cast<int64_t>(l - stamp);
 }
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                              nullptr);
-    return out;
-}
-
 }  // namespace
 
 CJournal::CJournal(std::wstring folder, std::wstring fileName)
@@ -243,37 +232,45 @@ bool CJournal::WriteBytes(const std::string& bytes) {
 }
 
 bool CJournal::WriteEntries(std::vector<JournalEntry>& entries) {
+    // Each entry is formatted into one reused buffer and converted straight
+    // onto the batch's end: no copies per entry beyond those two.
+    std::wstring wide;
     std::string batch;
+    batch.reserve(kBatchBytes + 64 * 1024);
     size_t batchStart = 0;  // the first entry of the batch
+    auto giveUp = [&] {
+        entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(batchStart));
+        return false;
+    };
     for (size_t i = 0; i < entries.size(); ++i) {
         const JournalEntry& entry = entries[i];
-        const std::string bytes = ToUtf8(FormatJournalEntry(entry.time, entry.source, entry.text));
-        if (JournalNeedsRotation(m_nFileBytes + batch.size(), bytes.size())) {
-            const bool bWritten = WriteBytes(batch);
-            if (bWritten) {
-                batch.clear();
-                batchStart = i;
-                Rotate();
-            }
-            if (!bWritten || !EnsureOpen()) {
-                entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(batchStart));
-                return false;
-            }
+        wide.clear();
+        AppendJournalEntry(wide, entry.time, entry.source, entry.text);
+        const size_t before = batch.size();
+        // UTF-8 takes at most three bytes per UTF-16 unit.
+        batch.resize(before + wide.size() * 3);
+        const int n =
+            ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &batch[before],
+                                  static_cast<int>(wide.size() * 3), nullptr, nullptr);
+        batch.resize(before + static_cast<size_t>(n > 0 ? n : 0));
+        const size_t entryBytes = batch.size() - before;
+        if (JournalNeedsRotation(m_nFileBytes + before, entryBytes)) {
+            // What came before this entry goes to the old file, the entry to a fresh one.
+            const std::string tail = batch.substr(before);
+            batch.resize(before);
+            if (!WriteBytes(batch)) return giveUp();
+            batch = tail;
+            batchStart = i;
+            Rotate();
+            if (!EnsureOpen()) return giveUp();
         }
-        batch += bytes;
         if (batch.size() >= kBatchBytes) {
-            if (!WriteBytes(batch)) {
-                entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(batchStart));
-                return false;
-            }
+            if (!WriteBytes(batch)) return giveUp();
             batch.clear();
             batchStart = i + 1;
         }
     }
-    if (!WriteBytes(batch)) {
-        entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(batchStart));
-        return false;
-    }
+    if (!WriteBytes(batch)) return giveUp();
     entries.clear();
     return true;
 }

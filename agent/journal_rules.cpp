@@ -62,23 +62,31 @@ std::wstring FormatJournalTime(const JournalTime& t) {
 }
 
 std::wstring FormatJournalEntry(const JournalTime& t, std::wstring_view source, std::wstring_view text) {
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.remove_suffix(1);
-    std::wstring entry = FormatJournalTime(t);
-    entry.reserve(entry.size() + source.size() + text.size() + 8);
-    entry += L" [";
-    entry += source;
-    entry += L"] ";
-    for (size_t i = 0; i < text.size(); ++i) {
-        const wchar_t ch = text[i];
-        if (ch == L'\r' || ch == L'\n') {
-            if (ch == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
-            entry += L"\r\n  ";
-        } else {
-            entry += ch;
-        }
-    }
-    entry += L"\r\n";
+    std::wstring entry;
+    AppendJournalEntry(entry, t, source, text);
     return entry;
+}
+
+void AppendJournalEntry(std::wstring& out, const JournalTime& t, std::wstring_view source,
+                        std::wstring_view text) {
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.remove_suffix(1);
+    out += FormatJournalTime(t);
+    out += L" [";
+    out += source;
+    out += L"] ";
+    // Runs between line breaks go in whole.
+    size_t pos = 0;
+    for (;;) {
+        const size_t brk = text.find_first_of(L"\r\n", pos);
+        if (brk == std::wstring_view::npos) {
+            out.append(text.data() + pos, text.size() - pos);
+            break;
+        }
+        out.append(text.data() + pos, brk - pos);
+        out += L"\r\n  ";
+        pos = brk + (text[brk] == L'\r' && brk + 1 < text.size() && text[brk + 1] == L'\n' ? 2 : 1);
+    }
+    out += L"\r\n";
 }
 
 std::wstring LostEntriesText(uint64_t count, const JournalTime& first, const JournalTime& last) {

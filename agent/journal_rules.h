@@ -39,6 +39,9 @@ std::wstring FormatJournalTime(const JournalTime& t);
 // the text (CR, LF or CRLF) go on as further lines indented by two spaces, so
 // one entry never reads as two; line ends at the text's end are dropped.
 std::wstring FormatJournalEntry(const JournalTime& t, std::wstring_view source, std::wstring_view text);
+// The same, appended to out (which the writer reuses from entry to entry).
+void AppendJournalEntry(std::wstring& out, const JournalTime& t, std::wstring_view source,
+                        std::wstring_view text);
 
 // The line that follows entries lost to a full queue.
 std::wstring LostEntriesText(uint64_t count, const JournalTime& first, const JournalTime& last);
