@@ -45,7 +45,7 @@ shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the tray menu>]
         wine "$5/e2e_tests.exe" --gtest_filter=Screenshots.HoldTheLogMenuOpen >/dev/null 2>&1 &
       driver=$!
       sleep 4
-      import -window root -crop 240x180+295+295 +repage "$6"
+      import -window root -crop 160x125+295+295 +repage "$6"
       wait $driver
     fi
     wineserver -k
