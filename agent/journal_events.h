@@ -15,7 +15,7 @@ std::wstring AgentExitedText(DWORD exitCode, DWORD runMs);
 std::wstring RelaunchPausedText(DWORD pauseMs, AgentPauseReason reason);
 
 // Listens on the watch thread and queues the entries; never waits for the disk.
-class CAgentJournalListener : public CAgentListener {
+class CAgentJournalListener final : public CAgentListener {
 public:
     explicit CAgentJournalListener(std::shared_ptr<CJournal> spJournal) : m_spJournal(std::move(spJournal)) {}
 

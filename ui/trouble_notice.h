@@ -56,7 +56,7 @@ private:
 };
 
 class CMainDlg;
-class CTroubleNotice : public CTroubleNoticeImpl<CMainDlg> {
+class CTroubleNotice final : public CTroubleNoticeImpl<CMainDlg> {
 public:
     using CTroubleNoticeImpl<CMainDlg>::CTroubleNoticeImpl;
 };
