@@ -57,7 +57,8 @@ CJournal::CJournal(std::wstring folder, std::wstring fileName)
       m_strFileName(std::move(fileName)),
       m_hWake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
-CJournal::~CJournal() { Close(0); }
+// The writer uses this object to its last step: wait for it, however long.
+CJournal::~CJournal() { Close(INFINITE); }
 
 std::wstring CJournal::DefaultFolder() {
     wchar_t path[MAX_PATH] = {};
@@ -99,10 +100,8 @@ void CJournal::Close(DWORD timeoutMs) {
     if (!m_hWriterThread) return;
     ::SetEvent(m_hWake.get());
     if (::WaitForSingleObject(m_hWriterThread.get(), timeoutMs) != WAIT_OBJECT_0) {
+        // Still running (a slow disk): the handle stays for the destructor's wait.
         DebugTrace(L"journal: the writer did not finish in time");
-        // Still running: it holds this object, which must outlive it, so
-        // the process end takes both.
-        m_hWriterThread.release();
         return;
     }
     m_hWriterThread.reset();
