@@ -1,6 +1,47 @@
 #include "agent/output_sink.h"
 
+#include <cstring>
+#include <cwchar>
+
 #include "ui/main_dlg.h"
+
+namespace {
+
+// The message's bytes up to its first zero byte, decoded by the platform as
+// the view has always asked: zero-terminated, length -1.
+std::wstring DecodeMessage(const char* bytes, size_t length) {
+    if (bytes == nullptr) return std::wstring();
+    std::string terminated;
+    if (std::memchr(bytes, 0, length) == nullptr) {
+        terminated.assign(bytes, length);
+        bytes = terminated.c_str();
+    }
+    if (*bytes == 0) return std::wstring();
+    const int nUnits = ::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
+    if (nUnits <= 0) return std::wstring();
+    std::wstring text(static_cast<size_t>(nUnits), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, &text[0], nUnits) <= 0) return std::wstring();
+    text.resize(std::wcslen(text.c_str()));  // up to the terminating zero
+    return text;
+}
+
+// How soon a sync held back for input is tried again; the timer itself
+// waits until no input is left.
+constexpr UINT kSyncRetryMs = USER_TIMER_MINIMUM;
+// The pace of syncs while output keeps coming: about 30 view updates a second
+// look continuous; an update that costs more waits longer, so the view never
+// takes more than about a fifth of the UI thread (and of the CPU the readers
+// need), however costly the text.
+constexpr double kFloodSyncMinMs = 33, kFloodSyncMaxMs = 250, kFloodSyncCostFactor = 4;
+
+double NowMs() {
+    LARGE_INTEGER t, f;
+    ::QueryPerformanceCounter(&t);
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+}  // namespace
 
 void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
     // Asked before the lock: the view belongs to the calling (UI) thread.
@@ -19,11 +60,12 @@ void COutputSink::Detach() {
     CLockGuard lock(m_cs);
     m_hWndNotify = nullptr;
     m_hLogEdit = nullptr;
+    m_bTimer = false;  // it goes with the window
 }
 
 void COutputSink::AppendOutput(const char* bytes, size_t length) {
     // Decoding and cleaning need no lock; only the log text does.
-    const OutputChunk chunk = CleanOutputChunk(Utf8ToWide(bytes, length));
+    const OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
     CLockGuard lock(m_cs);
     ++m_nChunks;
     AppendChunk(m_log, chunk, m_nLimit);
@@ -37,24 +79,56 @@ void COutputSink::PostLocked() {
     m_bPosted = ::PostMessageW(m_hWndNotify, WM_APP_OUTPUT, 0, 0) != FALSE;
 }
 
-void COutputSink::SyncView() {
+bool COutputSink::SetTimerLocked(UINT nMs) {
+    m_bTimer = ::SetTimer(m_hWndNotify, IDT_OUTPUT_SYNC, nMs, nullptr) != 0;
+    return m_bTimer;
+}
+
+bool COutputSink::SyncView(bool bFromTimer) {
+    // Asked before the lock: the queue belongs to this (UI) thread.
+    const bool bInputWaiting = !bFromTimer && HIWORD(::GetQueueStatus(QS_INPUT)) != 0;
     ViewUpdate update;
     HWND hLogEdit = nullptr;
     {
         CLockGuard lock(m_cs);
-        m_bPosted = false;
+        if (m_bTimer && bFromTimer) {
+            ::KillTimer(m_hWndNotify, IDT_OUTPUT_SYNC);
+            m_bTimer = false;
+        }
+        if (m_bTimer) return false;  // the timer brings the sync
+        // Input first: m_bPosted stays set, so readers post nothing until the
+        // timer, which comes after the input, brings the sync back.
+        if (bInputWaiting && m_hWndNotify != nullptr && SetTimerLocked(kSyncRetryMs)) return false;
         hLogEdit = m_hLogEdit;
-        if (hLogEdit == nullptr) return;
         try {
-            update = TakeViewUpdate(m_log);
+            if (hLogEdit != nullptr) update = TakeViewUpdate(m_log);
         } catch (...) {
             // Out of memory: the log keeps the work for the next message.
-            return;
+            hLogEdit = nullptr;
+        }
+        if (hLogEdit == nullptr || (update.nDropFront == 0 && update.strInsert.empty())) {
+            m_bPosted = false;  // idle: the next chunk posts at once
+            return hLogEdit != nullptr;
         }
     }
-    // The view calls run outside the lock: readers keep going meanwhile, and
-    // whatever they add is marked for the next WM_APP_OUTPUT.
-    if (update.nDropFront == 0 && update.strInsert.empty()) return;
+    const double start = NowMs();
+    ApplyViewUpdate(hLogEdit, update);
+    const double pace = (NowMs() - start) * kFloodSyncCostFactor;
+    const UINT floodMs = static_cast<UINT>(pace < kFloodSyncMinMs   ? kFloodSyncMinMs
+                                           : pace > kFloodSyncMaxMs ? kFloodSyncMaxMs
+                                                                    : pace);
+    CLockGuard lock(m_cs);
+    // Text that came while the view was updated means a flood: the next sync
+    // waits for the timer, which the queue hands out only after input and
+    // painting, so the view takes a bounded share of the UI thread. Otherwise
+    // the next chunk posts at once.
+    if (HasViewUpdate(m_log) && m_hWndNotify != nullptr && SetTimerLocked(floodMs)) return true;
+    m_bPosted = false;
+    if (HasViewUpdate(m_log)) PostLocked();
+    return true;
+}
+
+void COutputSink::ApplyViewUpdate(HWND hLogEdit, const ViewUpdate& update) {
     // The control is marked invisible while its text changes, as
     // WM_SETREDRAW(FALSE) does on Windows: a visible edit control would
     // otherwise scroll and repaint at every step (Wine ignores WM_SETREDRAW

@@ -1,7 +1,8 @@
 // Output throughput and responsiveness: how fast the supervisor drains the
 // output pipe compared with a reader that only discards, how soon a message
-// shows on an idle view, and how quickly the UI thread answers during a flood.
-// Prints one table.
+// shows on an idle view, how quickly the UI thread answers during a flood,
+// how soon a key pressed during a flood reaches the window, and how long a
+// 4 MiB message of markers takes to clean. Prints one table.
 #include <windows.h>
 
 #include <process.h>
@@ -40,12 +41,16 @@ int g_nSyncs = 0, g_nPaints = 0;
 bool g_bForcePaint = false;
 std::atomic<size_t> g_nWanted{0};
 
+std::atomic<double> g_keyDownAt{0.0};  // when the window last took a key
+
 LRESULT CALLBACK HostWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    if (uMsg == WM_APP_OUTPUT && g_pSink != nullptr) {
+    if (uMsg == WM_KEYDOWN) g_keyDownAt = NowMs();
+    const bool timer = uMsg == WM_TIMER && wParam == IDT_OUTPUT_SYNC;
+    if ((uMsg == WM_APP_OUTPUT || timer) && g_pSink != nullptr) {
         // Everything counted before the sync is in the view after it.
         const size_t counted = g_pSink->GetChunkCount();
         const double t0 = NowMs();
-        g_pSink->SyncView();
+        if (!g_pSink->SyncView(timer)) return 0;
         const double t1 = NowMs();
         g_syncMs += t1 - t0;
         ++g_nSyncs;
@@ -305,6 +310,70 @@ Stat FloodRoundTrip(Bench& b, size_t size, DWORD durationMs, size_t* pWritten) {
     return Percentiles(ping.ms);
 }
 
+// A key pressed (SendInput) every 50 ms during a flood, from a thread of its
+// own: the time until the window takes it.
+struct KeyArgs {
+    std::atomic<bool>* pStop;
+    std::vector<double> ms;
+};
+
+unsigned __stdcall KeyThread(void* pv) {
+    auto* a = static_cast<KeyArgs*>(pv);
+    ::Sleep(300);  // let the flood build up
+    while (!*a->pStop) {
+        g_keyDownAt = 0.0;
+        INPUT keys[2] = {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_F9;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        const double sent = NowMs();
+        ::SendInput(2, keys, sizeof(INPUT));
+        while (g_keyDownAt == 0.0 && NowMs() - sent < 2000 && !*a->pStop) ::Sleep(1);
+        if (g_keyDownAt != 0.0)
+            a->ms.push_back(g_keyDownAt - sent);
+        else if (!*a->pStop)
+            a->ms.push_back(2000.0);
+        ::Sleep(50);
+    }
+    return 0;
+}
+
+Stat InputInFlood(Bench& b, DWORD durationMs, size_t* pSamples) {
+    ::SetForegroundWindow(b.hHost);
+    ::SetFocus(b.hHost);
+    std::atomic<bool> stop{false};
+    FloodArgs writer;
+    writer.name = b.name;
+    writer.size = 100;
+    writer.pStop = &stop;
+    writer.pSink = b.spSink.get();
+    CHandle hWriter(StartThread(FloodThread, &writer));
+    KeyArgs keys{&stop, {}};
+    CHandle hKeys(StartThread(KeyThread, &keys));
+    CHandle hTimer(::CreateWaitableTimerW(nullptr, TRUE, nullptr));
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(durationMs) * 10000;
+    ::SetWaitableTimer(hTimer.get(), &due, 0, nullptr, nullptr, FALSE);
+    PumpUntil(hTimer.get(), durationMs + 5000);
+    stop = true;
+    PumpUntil(hWriter.get(), 10000);
+    PumpUntil(hKeys.get(), 10000);
+    *pSamples = keys.ms.size();
+    return Percentiles(keys.ms);
+}
+
+// Decoding and cleaning one message of 4 MiB made of markers (taken by a
+// sink with no view).
+double MarkerCleaningMs() {
+    const std::string marker = "%!(EXTRA []interface {}=[])";
+    std::string message = "INFO,";
+    while (message.size() + marker.size() <= kMaxPipeMessage) message += marker;
+    COutputSink sink;
+    const double t0 = NowMs();
+    sink.AppendOutput(message.data(), message.size());
+    return NowMs() - t0;
+}
+
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -366,8 +435,8 @@ int wmain(int argc, wchar_t** argv) {
     // with it hidden in the notification area, as the supervisor mostly is.
     const int samples = quick ? 50 : 300;
     const DWORD floodMs = quick ? 1500 : 5000;
-    Stat idle[2], flood[2];
-    size_t floodWritten[2] = {};
+    Stat idle[2], flood[2], input = {0, 0};
+    size_t floodWritten[2] = {}, inputSamples = 0;
     double paintMs = 0;
     for (int pass = 0; pass < 2; ++pass) {
         if (pass == 1 || !visible) ::ShowWindow(b.hHost, SW_HIDE);
@@ -376,7 +445,11 @@ int wmain(int argc, wchar_t** argv) {
         idle[pass] = IdleLatency(b, samples);
         if (pass == 0 && g_nPaints > 0) paintMs = g_paintMs / g_nPaints;
         flood[pass] = FloodRoundTrip(b, 100, floodMs, &floodWritten[pass]);
+        if (pass == 0 && visible) input = InputInFlood(b, floodMs, &inputSamples);
     }
+    std::vector<double> cleaning;
+    for (int i = 0; i < (quick ? 1 : 5); ++i) cleaning.push_back(MarkerCleaningMs());
+    const double cleaningMs = Median(cleaning);
 
     std::printf("output bench: %d run(s) per rate (median)\n", runs);
     std::printf("%-50s %14s %14s %8s\n", "measure", "value", "target", "ok");
@@ -399,6 +472,13 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%-50s %12.0f/s\n", ("messages taken in flood" + view).c_str(),
                     floodWritten[pass] / (floodMs / 1000.0));
     }
+    if (visible) {
+        std::printf("%-50s %11.2f ms\n", "key to window in flood p50, window shown", input.p50);
+        std::printf("%-50s %11.2f ms %14s %8s\n", "key to window in flood p99, window shown", input.p99,
+                    "< 100 ms", inputSamples > 0 && input.p99 < 100 ? "yes" : "NO");
+    }
+    std::printf("%-50s %11.2f ms %14s %8s\n", "cleaning a 4 MiB message of markers", cleaningMs, "< 100 ms",
+                cleaningMs < 100 ? "yes" : "NO");
     std::printf("%-50s %11.2f ms\n", "UI thread per view update: text", textMs);
     if (visible) std::printf("%-50s %11.2f ms\n", "UI thread per view update: repaint, shown", paintMs);
     std::fflush(stdout);

@@ -64,7 +64,12 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             if (ProcessCommand(LOWORD(wParam), lResult)) return TRUE;
             break;
         case WM_APP_OUTPUT:
-            OnOutputReady();
+            OnOutputReady(false);
+            lResult = 0;
+            return TRUE;
+        case WM_TIMER:
+            if (wParam != IDT_OUTPUT_SYNC) break;
+            OnOutputReady(true);
             lResult = 0;
             return TRUE;
         case WM_DESTROY:

@@ -19,6 +19,8 @@ class COutputSink;
 
 // Posted by the output sink when text is waiting for the log view.
 constexpr UINT WM_APP_OUTPUT = WM_APP + 1;
+// The timer that brings a sync back once input and painting have been handled.
+constexpr UINT_PTR IDT_OUTPUT_SYNC = 0x4F53;
 
 class CMainDlg : public CDialogImpl<CMainDlg>,
                  public CTrayIconImpl<CMainDlg>,
@@ -58,7 +60,7 @@ public:
 
     // ---- Output (agent/pipe_server.cpp, agent/output_view.cpp) ----
     void StartPipeServer();
-    void OnOutputReady();
+    void OnOutputReady(bool bFromTimer);
 
 private:
     // Message handlers (ui/main_dlg.cpp).

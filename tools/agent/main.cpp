@@ -171,7 +171,10 @@ private:
         if (m_pipe.Valid()) return true;
         const DWORD start = ::GetTickCount();
         for (;;) {
-            m_pipe.Reset(::CreateFileW(m_name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            // Identification only: whoever serves the name can learn who we are, but
+            // never act as us.
+            m_pipe.Reset(::CreateFileW(m_name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
             if (m_pipe.Valid()) return true;
             const DWORD error = ::GetLastError();
             const DWORD waited = ::GetTickCount() - start;
