@@ -47,7 +47,7 @@ test: test-native test-win check-clang
 WINE_UP := wineserver -p; WINEDEBUG=-all wine cmd /c exit >/dev/null 2>&1 </dev/null
 bench: win
 	@bash scripts/wine-prefix.sh
-	$(XVFB) bash -c '$(WINE_UP); rc=0; for b in $(WIN)/out/*_bench.exe; do bash scripts/wine-run.sh "$$b" || rc=1; done; wineserver -k; exit $$rc'
+	$(XVFB) bash scripts/bench.sh $(WIN)
 
 soak: win
 	@bash scripts/wine-prefix.sh
