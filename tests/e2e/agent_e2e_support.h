@@ -1,6 +1,6 @@
-// What the end-to-end agent tests read and steer: the demo agent's run log
-// (agent-runs.log beside each copy) and its script, and the supervisor's
-// process figures.
+// What the end-to-end tests read and steer: the demo agent's run log
+// (agent-runs.log beside each copy) and its script, the supervisor's process
+// figures, and the set-up most tests begin with (RunningInstall).
 #pragma once
 
 #include <windows.h>
@@ -149,10 +149,6 @@ inline std::vector<DWORD> AgentPids(const TempInstall& install) {
     for (const ProcessInfo& p : ProcessesUnder(install.AgentDir() + L"\\")) pids.push_back(p.pid);
     return pids;
 }
-
-}  // namespace e2e
-
-namespace e2e {
 
 // How a test's installation is laid out and its supervisor started.
 struct Launch {
