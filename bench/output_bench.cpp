@@ -407,10 +407,10 @@ int wmain(int argc, wchar_t** argv) {
     const int runs = quick ? 1 : 5;
     const size_t counts[2] = {quick ? 2000u : 10000u, quick ? 1000u : 5000u};
     const size_t sizes[2] = {100, 1000};
-    // The floor is the fastest bare read of the runs, the drain their median:
-    // nothing drains a pipe faster than a reader that only reads, so a ratio
-    // above 1 means the floor was not honest, and the row misses.
-    double raw[2], drain[2];
+    // The floor is the fastest read of the pipe in this run: the fastest of
+    // the bare reads and, should one of them be quicker still, of the drains
+    // themselves. Against the drains' median, the ratio is at most 1.
+    double raw[2], drain[2], floor[2];
     int failedRuns[2] = {};
     for (int k = 0; k < 2; ++k) {
         std::vector<double> r, d;
@@ -421,6 +421,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         raw[k] = *std::max_element(r.begin(), r.end());
         drain[k] = Median(d);
+        floor[k] = std::max(raw[k], *std::max_element(d.begin(), d.end()));
     }
     const double textMs = g_nSyncs > 0 ? g_syncMs / g_nSyncs : 0;
     // Responsiveness with the window on screen (repaints included), then
@@ -440,20 +441,21 @@ int wmain(int argc, wchar_t** argv) {
         flood[pass] = FloodRoundTrip(b, 100, floodMs, &floodWritten[pass]);
     }
 
-    std::printf("output bench: %d run(s) per rate (drain: median; raw floor: fastest)\n", runs);
+    std::printf("output bench: %d run(s) per rate (drain: median; floor: fastest read)\n", runs);
     std::printf("%-50s %14s %14s %8s\n", "measure", "value", "target", "ok");
     for (int k = 0; k < 2; ++k) {
         const std::string size = std::to_string(sizes[k]) + "-byte messages";
-        Figure("raw pipe rate (floor), " + size, Fmt("%.0f/s", raw[k]));
+        Figure("bare read rate (fastest), " + size, Fmt("%.0f/s", raw[k]));
+        Figure("raw pipe rate (floor), " + size, Fmt("%.0f/s", floor[k]));
         Figure("drain rate, " + size, Fmt("%.0f/s", drain[k]));
         const std::string row = "drain / raw, " + size;
-        if (failedRuns[k] > 0 || raw[k] == 0) {
-            Checked(row, "-", "0.90 - 1.00", false, std::to_string(failedRuns[k]) + " run(s) did not finish");
+        if (failedRuns[k] > 0 || floor[k] == 0) {
+            Checked(row, "-", ">= 0.90", false, std::to_string(failedRuns[k]) + " run(s) did not finish");
             continue;
         }
-        const double ratio = drain[k] / raw[k];
-        Checked(row, Fmt("%.2f", ratio), "0.90 - 1.00", ratio >= 0.9 && ratio <= 1.0,
-                ratio > 1.0 ? "faster than the bare read: the floor is wrong" : "");
+        const double ratio = drain[k] / floor[k];
+        Checked(row, Fmt("%.2f", ratio), ">= 0.90", ratio >= 0.9,
+                floor[k] > raw[k] ? "the floor is a drain run, faster than every bare read" : "");
     }
     for (int pass = 0; pass < 2; ++pass) {
         const std::string view = pass == 0 && visible ? ", window shown" : ", window hidden";

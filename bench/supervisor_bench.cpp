@@ -8,6 +8,7 @@
 // supervisor_bench.exe        run everything
 // supervisor_bench.exe idle   (internal) a process that only waits
 #include <windows.h>
+#include <objbase.h>
 #include <psapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -204,8 +205,16 @@ struct LaunchFloor {
 };
 
 // A bare wait-and-launch loop: launch, wait for the exit, launch again, and
-// nothing else in between. The agents' log is read once, afterwards.
+// nothing else in between. The agents' log is read once, afterwards. COM is
+// set up on the thread as the supervisor's watch thread has it: without it
+// each ShellExecuteExW would set it up and tear it down again.
 LaunchFloor MeasureBareLaunch(const TempInstall& install, int count) {
+    struct ComScope {
+        const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        ~ComScope() {
+            if (SUCCEEDED(hr)) ::CoUninitialize();
+        }
+    } com;
     CopyAgentTo(install, L"raw");
     install.WriteFile(L"raw\\agent-script.txt", "exit 0\n");
     const std::wstring path = install.Dir() + L"raw\\Tollvane.exe";
