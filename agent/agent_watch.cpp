@@ -49,7 +49,9 @@ bool EndWatchUnlessStarted(CMainDlg& dlg, unsigned nStarts) {
 CHandle LaunchAgent(const std::wstring& path, const std::wstring& dir) {
     SHELLEXECUTEINFOW sei = {};
     sei.cbSize = sizeof(sei);
-    sei.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No error box: one would hold this thread (and with it Stop, Start and
+    // Exit) until someone closed it, and come back with every retry.
+    sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     sei.hwnd = nullptr;
     sei.lpVerb = nullptr;
     sei.lpFile = path.c_str();
