@@ -383,7 +383,8 @@ Stat InputInFlood(Bench& b, DWORD durationMs, size_t* pSamples) {
     writer.name = b.name;
     writer.size = 100;
     writer.pStop = &stop;
-    writer.pSink = b.spSink.get();
+    writer.taken = SinkTaken;
+    writer.takenContext = b.spSink.get();
     CHandle hWriter(StartThread(FloodThread, &writer));
     KeyArgs keys{&stop, {}};
     CHandle hKeys(StartThread(KeyThread, &keys));

@@ -23,76 +23,17 @@ namespace {
 
 constexpr char kMarker[] = "%!(EXTRA []interface {}=[])";
 
-// The two- or three-byte UTF-8 character that starts at message[i], with its
-// length, or {0, 0} where none does.
-struct Utf8Char {
-    unsigned code, length;
-};
-Utf8Char Utf8CharAt(const std::string& message, size_t i) {
-    auto byte = [&](size_t k) {
-        return k < message.size() ? static_cast<unsigned>(static_cast<unsigned char>(message[k])) : 0u;
-    };
-    auto continuation = [&](size_t k) { return (byte(k) & 0xC0) == 0x80; };
-    const unsigned lead = byte(i);
-    if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1))
-        return {((lead & 0x1F) << 6) | (byte(i + 1) & 0x3F), 2};
-    if (lead >= 0xE0 && lead <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
-        const unsigned code = ((lead & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F);
-        if (code >= 0x800 && (code < 0xD800 || code > 0xDFFF)) return {code, 3};
-    }
-    return {0, 0};
-}
-
-// Right-to-left scripts' letters and combining marks, for
-// StepAroundWine64ShapingFault.
-enum class RtlScript { kNone, kHebrew, kArabic, kOther };
-struct RtlRange {
-    unsigned first, last;
-    RtlScript script;
-};
-constexpr RtlRange kRtlMarks[] = {{0x591, 0x5C7, RtlScript::kHebrew}, {0xFB1E, 0xFB1E, RtlScript::kHebrew},
-                                  {0x610, 0x61A, RtlScript::kArabic}, {0x64B, 0x65F, RtlScript::kArabic},
-                                  {0x670, 0x670, RtlScript::kArabic}, {0x6D6, 0x6ED, RtlScript::kArabic},
-                                  {0x898, 0x89F, RtlScript::kArabic}, {0x8CA, 0x8FF, RtlScript::kArabic},
-                                  {0x711, 0x711, RtlScript::kOther},  {0x730, 0x74A, RtlScript::kOther},
-                                  {0x7A6, 0x7B0, RtlScript::kOther},  {0x7EB, 0x7F3, RtlScript::kOther},
-                                  {0x7FD, 0x7FD, RtlScript::kOther},  {0x816, 0x82D, RtlScript::kOther},
-                                  {0x859, 0x85B, RtlScript::kOther}};
-constexpr RtlRange kRtlLetters[] = {{0x5D0, 0x5EA, RtlScript::kHebrew}, {0x5EF, 0x5F2, RtlScript::kHebrew},
-                                    {0x620, 0x64A, RtlScript::kArabic}, {0x66E, 0x66F, RtlScript::kArabic},
-                                    {0x671, 0x6D3, RtlScript::kArabic}, {0x6D5, 0x6D5, RtlScript::kArabic},
-                                    {0x6EE, 0x6EF, RtlScript::kArabic}, {0x6FA, 0x6FC, RtlScript::kArabic},
-                                    {0x6FF, 0x6FF, RtlScript::kArabic}, {0x750, 0x77F, RtlScript::kArabic},
-                                    {0x8A0, 0x8C9, RtlScript::kArabic}};
-
-template <size_t N>
-RtlScript ScriptIn(const RtlRange (&ranges)[N], unsigned code) {
-    for (const RtlRange& r : ranges)
-        if (code >= r.first && code <= r.last) return r.script;
-    return RtlScript::kNone;
-}
-
-// The letter whose UTF-8 ends right before message[i]. Lead bytes are never
-// continuation bytes, so a two- and a three-byte reading cannot both hold.
-RtlScript ScriptOfLetterBefore(const std::string& message, size_t i) {
-    for (unsigned length : {2u, 3u}) {
-        if (i < length) continue;
-        const Utf8Char c = Utf8CharAt(message, i - length);
-        if (c.length == length) return ScriptIn(kRtlLetters, c.code);
-    }
-    return RtlScript::kNone;
-}
-
-// Under 64-bit Wine a right-to-left combining mark that begins a run of its
-// script (it does not directly follow a letter of that script) crashes the
-// view's text shaping (see RunsUnderWine64): such marks become 'x's there.
+// Under 64-bit Wine the view's text shaping crashes when a run of text
+// starts with a glyph its fonts' mark-to-ligature tables cover (see
+// RunsUnderWine64): Hebrew and Arabic combining marks, but also modifier
+// letters such as U+02B1 to U+02B9 and U+02E4, at a line start or after a
+// tab. Which glyphs do depends on the fonts Wine falls back to, so there the
+// random bytes hold no lead byte of UTF-8 (each becomes 0xFF, never valid):
+// they stay as long and as broken, but spell no character beyond ASCII.
 void StepAroundWine64ShapingFault(std::string& message) {
-    for (size_t i = 0; i < message.size(); ++i) {
-        const Utf8Char c = Utf8CharAt(message, i);
-        const RtlScript mark = ScriptIn(kRtlMarks, c.code);
-        if (mark == RtlScript::kNone) continue;
-        if (mark != RtlScript::kOther && ScriptOfLetterBefore(message, i) == mark) continue;
-        message.replace(i, c.length, c.length, 'x');
+    for (char& c : message) {
+        const unsigned byte = static_cast<unsigned char>(c);
+        if (byte >= 0xC2 && byte <= 0xF4) c = '\xFF';
     }
 }
 

@@ -146,7 +146,8 @@ struct ProcessStats {
 ProcessStats QueryProcessStats(DWORD pid);
 
 // A 64-bit process under Wine. 64-bit Wine 8 faults in its own text shaping
-// when a line starts with a Hebrew or Arabic combining mark (its unsigned
+// when a run of text starts with a glyph its mark-to-ligature tables cover,
+// such as a Hebrew or Arabic combining mark at a line start (its unsigned
 // glyph index wraps); Windows and the 32-bit Wine shape such lines.
 bool RunsUnderWine64();
 
