@@ -16,8 +16,11 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   NEED_UPDATE=1
 fi
 
+# Both toolchains and both Wine loaders: the 32-bit build runs where the kernel
+# executes 32-bit programs, the 64-bit one everywhere (scripts/wine-env.sh).
 for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
-         wine wine32:i386 xvfb xauth cmake make googletest libgtest-dev \
+         g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev \
+         wine wine32:i386 wine64 xvfb xauth cmake make googletest libgtest-dev \
          x11-apps imagemagick clang zip; do
   have_pkg "$p" || need+=("$p")
 done

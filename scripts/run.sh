@@ -6,7 +6,8 @@ set -eu
 exe=$1
 shot=${2:-build/screenshot.png}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-bash "$here/wine-prefix.sh"
+. "$here/wine-env.sh"
+tollvane_prefix
 
 if [ -n "${DISPLAY:-}" ]; then
   echo "run: starting $exe on $DISPLAY"
@@ -22,6 +23,6 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   # The X window Wine makes for the dialog carries its title.
   import -window "Quorvel Tollvane" "$4" 2>/dev/null || "$1/screenshot.sh" "$4"
   kill $pid 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  "$WINESERVER" -k 2>/dev/null || true
 ' run "$here" "$exe" "$seconds" "$shot"
 echo "run: screenshot of the window saved to $shot"

@@ -13,43 +13,45 @@ for p in fonts-wqy-microhei xdotool; do
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
 done
 mkdir -p "$out" build/shots
-export WINEPREFIX=$here/build/shots/prefix WINEDEBUG=-all
-wineserver -k >/dev/null 2>&1 || true
-bash scripts/wine-prefix.sh
+export WINEPREFIX=$here/build/shots/prefix-${TOLLVANE_ARCH:-auto} WINEDEBUG=-all
+. scripts/wine-env.sh
+tollvane_wine_down
+tollvane_prefix
+dist=dist; [ "$TOLLVANE_ARCH" = win64 ] && dist=dist-x64
 # Without a window manager Wine draws captions only for unmanaged windows.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wineserver -w
+tollvane_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+"$WINESERVER" -w
 
 shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the tray menu>] [<picture of the log menu>]
   local dir
   dir=$(mktemp -d /tmp/qt-shot-XXXXXX)
-  cp -r dist/. "$dir/"
+  cp -r "$dist/." "$dir/"
   xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     set -u
-    wineserver -p; wine cmd /c exit >/dev/null 2>&1
-    LC_ALL=$1 LANG=$1 wine "$2/QuorvelTollvane.exe" >/dev/null 2>&1 &
+    . scripts/wine-env.sh; tollvane_wine_up
+    LC_ALL=$1 LANG=$1 tollvane_wine "$2/QuorvelTollvane.exe" >/dev/null 2>&1 &
     sleep 8
     id=$(xdotool search --name "^Quorvel Tollvane\$" | head -n 1)
     import -window "$id" "$3"
     if [ -n "$4" ]; then
       xdotool mousemove 420 300
-      TOLLVANE_SHOT_EXE=$(winepath -w "$2/QuorvelTollvane.exe") \
-        wine "$5/e2e_tests.exe" --gtest_filter=Screenshots.HoldTheTrayMenuOpen >/dev/null 2>&1 &
+      TOLLVANE_SHOT_EXE=$(tollvane_winepath "$2/QuorvelTollvane.exe") \
+        tollvane_wine "$5/e2e_tests.exe" --gtest_filter=Screenshots.HoldTheTrayMenuOpen >/dev/null 2>&1 &
       driver=$!
       sleep 4
       import -window root -crop 200x150+415+295 +repage "$4"
       wait $driver
     fi
     if [ -n "$6" ]; then
-      TOLLVANE_SHOT_EXE=$(winepath -w "$2/QuorvelTollvane.exe") \
-        wine "$5/e2e_tests.exe" --gtest_filter=Screenshots.HoldTheLogMenuOpen >/dev/null 2>&1 &
+      TOLLVANE_SHOT_EXE=$(tollvane_winepath "$2/QuorvelTollvane.exe") \
+        tollvane_wine "$5/e2e_tests.exe" --gtest_filter=Screenshots.HoldTheLogMenuOpen >/dev/null 2>&1 &
       driver=$!
       sleep 4
       import -window root -crop 160x125+295+295 +repage "$6"
       wait $driver
     fi
-    wineserver -k
-  ' shoot "$1" "$dir" "$2" "${3:-}" "$here/build/win/out" "${4:-}"
+    tollvane_wine_down
+  ' shoot "$1" "$dir" "$2" "${3:-}" "$tollvane_build/out" "${4:-}"
   rm -rf "$dir"
 }
 

@@ -68,13 +68,13 @@ bool MakeWindowsProgram(const std::wstring& exe) {
         ::CreateFileW(exe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     IMAGE_DOS_HEADER dos = {};
-    IMAGE_NT_HEADERS32 nt = {};
+    IMAGE_NT_HEADERS nt = {};  // the demo agent is built for this test's own architecture
     DWORD done = 0;
     bool ok = ::ReadFile(file, &dos, sizeof(dos), &done, nullptr) && done == sizeof(dos) &&
               dos.e_magic == IMAGE_DOS_SIGNATURE &&
               ::SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
               ::ReadFile(file, &nt, sizeof(nt), &done, nullptr) && done == sizeof(nt) &&
-              nt.Signature == IMAGE_NT_SIGNATURE;
+              nt.Signature == IMAGE_NT_SIGNATURE && nt.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR_MAGIC;
     if (ok) {
         nt.OptionalHeader.Subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
         ok = ::SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
