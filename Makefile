@@ -91,7 +91,7 @@ bench: deps
 	@arch=$$($(RESOLVE)) && $(MAKE) --no-print-directory bench-$$arch
 
 bench-win32 bench-win64: bench-%: %
-	TOLLVANE_ARCH=$* $(XVFB) bash -c '$(WINE_SH); rc=0; for b in $(DIR_$*)/out/*_bench.exe; do bash scripts/wine-run.sh "$$b" || rc=1; done; tollvane_wine_down; exit $$rc'
+	TOLLVANE_ARCH=$* $(XVFB) bash scripts/bench.sh $(DIR_$*)
 
 soak: deps
 	@arch=$$($(RESOLVE)) && $(MAKE) --no-print-directory soak-$$arch

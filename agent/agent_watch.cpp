@@ -1,55 +1,22 @@
 // Agent launch and exit watch: one watch thread keeps the agent running and
-// the Start/Restart and Stop buttons and the tray image in step with it.
+// tells the listeners what happens to it.
 #include <windows.h>
 #include <objbase.h>
 #include <process.h>
 #include <shellapi.h>
 
+#include "agent/agent_supervisor.h"
 #include "agent/relaunch_rules.h"
-#include "framework/strings.h"
-#include "ui/main_dlg.h"
 
 namespace {
 
-// Button texts and the tray image. Both are window calls that the UI thread
-// carries out, so they must never be made while m_csAgent is held: the UI
-// thread may be waiting for it in StartAgent.
-void ShowAgentState(CMainDlg& dlg, bool bRunning) {
-    if (bRunning && dlg.m_hIconRunning) dlg.SetTrayIcon(dlg.m_hIconRunning.get());
-    if (HWND hWnd = dlg.m_hWnd) {
-        ::SetDlgItemTextW(hWnd, ID_AGENT_START, LoadResString(bRunning ? IDS_RESTART : IDS_START).c_str());
-        ::EnableWindow(::GetDlgItem(hWnd, ID_AGENT_STOP), bRunning ? TRUE : FALSE);
-    }
-    if (!bRunning && dlg.m_hIconStopped) dlg.SetTrayIcon(dlg.m_hIconStopped.get());
-}
-
-unsigned StartRequests(CMainDlg& dlg) {
-    CLockGuard lock(dlg.m_csAgent);
-    return dlg.m_nStartRequests;
-}
-
-// The watch thread's last act. It ends only if no Start came after nStarts
-// was read (before the thread decided to end); otherwise that Start found
-// the thread still there and relies on it to go on.
-// Closes the watch thread's own handle and clears the mark; under m_csAgent.
-void DropWatchThreadLocked(CMainDlg& dlg) {
-    ::CloseHandle(dlg.m_hWatchThread);
-    dlg.m_hWatchThread = nullptr;
-}
-
-bool EndWatchUnlessStarted(CMainDlg& dlg, unsigned nStarts) {
-    CLockGuard lock(dlg.m_csAgent);
-    if (dlg.m_nStartRequests != nStarts) return false;
-    DropWatchThreadLocked(dlg);
-    return true;
-}
-
 // Default action on the agent file, hidden, in its own directory, with no
-// parameters. Empty when no process was started.
-CHandle LaunchAgent(const std::wstring& path, const std::wstring& dir) {
+// parameters. Empty when no process was started; error then says why.
+CHandle LaunchAgent(const std::wstring& path, const std::wstring& dir, DWORD& error) {
     SHELLEXECUTEINFOW sei = {};
     sei.cbSize = sizeof(sei);
-    sei.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No error box or prompt: it would block this thread, and Exit behind it.
+    sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     sei.hwnd = nullptr;
     sei.lpVerb = nullptr;
     sei.lpFile = path.c_str();
@@ -57,8 +24,9 @@ CHandle LaunchAgent(const std::wstring& path, const std::wstring& dir) {
     sei.lpDirectory = dir.c_str();
     sei.nShow = SW_HIDE;
     sei.hInstApp = nullptr;
-    // The result says no more than hProcess does.
-    ::ShellExecuteExW(&sei);
+    error = ::ShellExecuteExW(&sei) ? ERROR_SUCCESS : ::GetLastError();
+    // Success without a process: a document handed to a running program.
+    if (sei.hProcess == nullptr && error == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
     return CHandle(sei.hProcess);
 }
 
@@ -78,10 +46,29 @@ private:
 
 }  // namespace
 
-std::wstring CMainDlg::GetAgentPath() const { return m_strModuleDir + L"bin\\Tollvane.exe"; }
+unsigned CAgentSupervisor::StartRequests() {
+    CLockGuard lock(m_csAgent);
+    return m_nStartRequests;
+}
+
+// Closes the watch thread's own handle and clears the mark; under m_csAgent.
+void CAgentSupervisor::DropWatchThreadLocked() {
+    ::CloseHandle(m_hWatchThread);
+    m_hWatchThread = nullptr;
+}
+
+// The watch thread's last act. It ends only if no Start came after nStarts
+// was read (before the thread decided to end); otherwise that Start found
+// the thread still there and relies on it to go on.
+bool CAgentSupervisor::EndWatchUnlessStarted(unsigned nStarts) {
+    CLockGuard lock(m_csAgent);
+    if (m_nStartRequests != nStarts) return false;
+    DropWatchThreadLocked();
+    return true;
+}
 
 // UI thread.
-void CMainDlg::StartAgent() {
+void CAgentSupervisor::StartAgent() {
     m_bStopRequested = FALSE;
     bool bWatching = false;
     {
@@ -99,17 +86,35 @@ void CMainDlg::StartAgent() {
     if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
     // Restart: the watch thread sees its agent end and, the flag being
     // clear, launches it again at once.
-    if (bWatching) KillAgentTree();
+    if (bWatching) EndAgent();
 }
 
 // UI thread: the Stop and Exit commands.
-void CMainDlg::StopAgent() {
+void CAgentSupervisor::StopAgent() {
     m_bStopRequested = TRUE;
     if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
-    KillAgentTree();
+    EndAgent();
 }
 
-CHandle CMainDlg::DuplicateWatchThread() {
+// The tree walk first, while the agent is still there to lead it to its
+// descendants; then the launched process itself.
+void CAgentSupervisor::EndAgent() {
+    KillAgentTree();
+    CLockGuard lock(m_csAgent);
+    if (m_hAgentProcess) ::TerminateProcess(m_hAgentProcess.get(), 0);
+}
+
+// Watch thread: publishes (or, with null, withdraws) the running agent's handle.
+void CAgentSupervisor::SetAgentProcess(HANDLE hProcess) {
+    HANDLE hCopy = nullptr;
+    if (hProcess != nullptr)
+        ::DuplicateHandle(::GetCurrentProcess(), hProcess, ::GetCurrentProcess(), &hCopy, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+    CLockGuard lock(m_csAgent);
+    m_hAgentProcess.reset(hCopy);
+}
+
+CHandle CAgentSupervisor::DuplicateWatchThread() {
     CLockGuard lock(m_csAgent);
     HANDLE hCopy = nullptr;
     if (m_hWatchThread) {
@@ -119,8 +124,8 @@ CHandle CMainDlg::DuplicateWatchThread() {
     return CHandle(hCopy);
 }
 
-unsigned __stdcall CMainDlg::WatchAgentThreadProc(void* pv) {
-    auto* pThis = static_cast<CMainDlg*>(pv);
+unsigned __stdcall CAgentSupervisor::WatchAgentThreadProc(void* pv) {
+    auto* pThis = static_cast<CAgentSupervisor*>(pv);
     if (pThis == nullptr) return 0;
     try {
         CComScope com;
@@ -128,38 +133,42 @@ unsigned __stdcall CMainDlg::WatchAgentThreadProc(void* pv) {
         return 0;
     } catch (...) {
     }
-    // Leaving early: still show the stopped state and drop the mark, so that
-    // the next Start creates a new watch thread.
+    // Leaving early: still report the end and drop the mark, so that the
+    // next Start creates a new watch thread.
     try {
-        ShowAgentState(*pThis, false);
+        pThis->SetAgentProcess(nullptr);
+        pThis->Report([](CAgentListener& l) { l.OnWatchEnded(); });
     } catch (...) {
     }
     CLockGuard lock(pThis->m_csAgent);
-    DropWatchThreadLocked(*pThis);
+    pThis->DropWatchThreadLocked();
     return 0;
 }
 
 // Watch thread.
-void CMainDlg::WatchAgent() {
+void CAgentSupervisor::WatchAgent() {
     const std::wstring path = GetAgentPath();
     const std::wstring dir = GetAgentDir();
     CRelaunchBackoff backoff;
     DWORD pauseMs = 0;
-    unsigned nSeenStarts = StartRequests(*this);
+    unsigned nSeenStarts = StartRequests();
     for (;;) {
         // Start, Stop and Exit set the event after changing the flag or the
         // start count, both read below, so a reset here loses none of them.
         ::ResetEvent(m_hWakeEvent.get());
-        const unsigned nStarts = StartRequests(*this);
+        const unsigned nStarts = StartRequests();
         if (nStarts != nSeenStarts) {
             // The user asked for the agent: no pause before this launch.
             nSeenStarts = nStarts;
             backoff.Reset();
             pauseMs = 0;
         }
-        if (m_bStopRequested || ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            ShowAgentState(*this, false);
-            if (EndWatchUnlessStarted(*this, nStarts)) return;
+        const bool bMissing =
+            !m_bStopRequested && ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+        if (m_bStopRequested || bMissing) {
+            if (bMissing) Report([&](CAgentListener& l) { l.OnAgentMissing(path); });
+            Report([](CAgentListener& l) { l.OnWatchEnded(); });
+            if (EndWatchUnlessStarted(nStarts)) return;
             continue;
         }
         if (pauseMs != 0) {
@@ -176,18 +185,34 @@ void CMainDlg::WatchAgent() {
         // A Stop that came during the kill would find nothing to end yet.
         if (m_bStopRequested) continue;
         const DWORD startTick = ::GetTickCount();
-        CHandle hProcess = LaunchAgent(path, dir);
-        if (m_bStopRequested) {
-            // The Stop's own kill may have run before the new agent existed.
-            KillAgentTree();
+        DWORD error = ERROR_SUCCESS;
+        CHandle hProcess = LaunchAgent(path, dir, error);
+        // Published before the flag is read: a Stop either finds the handle
+        // or is seen here.
+        SetAgentProcess(hProcess.get());
+        if (hProcess) {
+            const DWORD pid = ::GetProcessId(hProcess.get());
+            Report([pid](CAgentListener& l) { l.OnAgentStarted(pid); });
         } else {
-            ShowAgentState(*this, true);
+            Report([error](CAgentListener& l) { l.OnLaunchFailed(error); });
         }
+        // The Stop's own kill may have run before the new agent existed.
+        if (m_bStopRequested) EndAgent();
         DWORD runMs = 0;  // a failed launch counts as a run that ended at once
         if (hProcess) {
             ::WaitForSingleObject(hProcess.get(), INFINITE);
             runMs = ::GetTickCount() - startTick;
+            DWORD exitCode = 0;
+            ::GetExitCodeProcess(hProcess.get(), &exitCode);
+            Report([exitCode, runMs](CAgentListener& l) { l.OnAgentExited(exitCode, runMs); });
         }
+        SetAgentProcess(nullptr);
         pauseMs = backoff.OnRunEnded(runMs);
+        if (pauseMs != 0 && !m_bStopRequested) {
+            const AgentPauseReason reason =
+                hProcess ? AgentPauseReason::CrashLoop : AgentPauseReason::LaunchFailed;
+            const DWORD pause = pauseMs;
+            Report([pause, reason](CAgentListener& l) { l.OnRelaunchPaused(pause, reason); });
+        }
     }
 }

@@ -1,20 +1,8 @@
 #include "agent/output_rules.h"
 
-#include <cstdint>
+#include <vector>
 
 namespace {
-
-constexpr wchar_t kReplacement = 0xFFFD;
-
-void AppendCodePoint(std::wstring& out, uint32_t cp) {
-    if (cp < 0x10000) {
-        out.push_back(static_cast<wchar_t>(cp));
-    } else {
-        cp -= 0x10000;
-        out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-    }
-}
 
 bool IsLowSurrogate(wchar_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 
@@ -27,98 +15,41 @@ std::wstring FittingTail(const std::wstring& text, size_t nFit) {
     return text.substr(start);
 }
 
-}  // namespace
-
-std::wstring Utf8ToWide(const char* pBytes, size_t nLength) {
-    std::wstring out;
-    if (pBytes == nullptr) return out;
-    const auto* s = reinterpret_cast<const unsigned char*>(pBytes);
-    size_t end = 0;
-    while (end < nLength && s[end] != 0) ++end;
-    out.reserve(end);
-    size_t i = 0;
-    while (i < end) {
-        const unsigned char lead = s[i];
-        if (lead < 0x80) {
-            out.push_back(static_cast<wchar_t>(lead));
-            ++i;
-            continue;
-        }
-        // Number of continuation bytes, the lead's payload, and the range the
-        // first continuation byte must fall in (excludes overlong forms,
-        // surrogates and code points past U+10FFFF).
-        int need = 0;
-        uint32_t cp = 0;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            need = 1;
-            cp = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            need = 2;
-            cp = lead & 0x0F;
-            if (lead == 0xE0) lo = 0xA0;
-            if (lead == 0xED) hi = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            need = 3;
-            cp = lead & 0x07;
-            if (lead == 0xF0) lo = 0x90;
-            if (lead == 0xF4) hi = 0x8F;
-        } else {
-            out.push_back(kReplacement);
-            ++i;
-            continue;
-        }
-        // The platform counts the terminating zero as available input: a lead
-        // that needs more bytes than that replaces the rest of the text.
-        if (static_cast<size_t>(need) > end - i) {
-            out.push_back(kReplacement);
-            break;
-        }
-        size_t j = i + 1;
-        int got = 0;
-        // A continuation byte outside the narrow first range (an overlong
-        // form, a surrogate, past U+10FFFF) is replaced together with the lead.
-        if (j < end && s[j] >= 0x80 && s[j] <= 0xBF && (s[j] < lo || s[j] > hi)) {
-            out.push_back(kReplacement);
-            i = j + 1;
-            continue;
-        }
-        while (got < need && j < end && s[j] >= lo && s[j] <= hi) {
-            cp = (cp << 6) | (s[j] & 0x3F);
-            ++j;
-            ++got;
-            lo = 0x80;
-            hi = 0xBF;
-        }
-        // A cut-off or broken sequence is replaced as a whole; the byte that
-        // broke it starts the next one.
-        if (got < need)
-            out.push_back(kReplacement);
-        else
-            AppendCodePoint(out, cp);
-        i = j;
+// Where each line end of the log stops, as the view shows the text: a "\n"
+// directly followed by the view's own "\r\n" is one line end.
+std::vector<size_t> LineEndStops(std::wstring_view log) {
+    std::vector<size_t> stops;
+    for (size_t i = log.find(L'\n'); i != std::wstring_view::npos; i = log.find(L'\n', i)) {
+        i += log.compare(i + 1, kLogLineBreak.size(), kLogLineBreak) == 0 ? 1 + kLogLineBreak.size() : 1;
+        stops.push_back(i);
     }
-    return out;
+    return stops;
 }
 
-OutputChunk CleanOutputChunk(std::wstring strChunk) {
-    // A function-local static: its first-use construction is thread-safe.
-    static const std::wstring s_strExtraMarker = L"%!(EXTRA []interface {}=[])";
+}  // namespace
 
+OutputChunk CleanOutputChunk(std::wstring strChunk) {
     OutputChunk chunk;
     const size_t comma = strChunk.find(L',');
     if (comma != std::wstring::npos) strChunk.erase(0, comma + 1);
 
-    const size_t nMarker = s_strExtraMarker.size();
+    const size_t nMarker = kExtraMarker.size();
     chunk.bEndsWithMarker = strChunk.size() > nMarker &&
-                            strChunk.compare(strChunk.size() - nMarker, nMarker, s_strExtraMarker) == 0;
+                            std::wstring_view(strChunk).substr(strChunk.size() - nMarker) == kExtraMarker;
 
-    // Searching again from the start after every removal also removes a
-    // marker that forms where the text around a removed one joins.
-    for (size_t pos = strChunk.find(s_strExtraMarker); pos != std::wstring::npos;
-         pos = strChunk.find(s_strExtraMarker)) {
-        strChunk.erase(pos, nMarker);
+    // One pass in place: each unit moves down behind the text kept so far, and
+    // a marker that the kept text then ends with is dropped at once, so one
+    // that forms where the text around a removed one joins goes too. The
+    // marker cannot overlap itself, so this ends exactly as removing its first
+    // occurrence again and again would.
+    size_t nKept = 0;
+    for (const wchar_t ch : strChunk) {
+        strChunk[nKept++] = ch;
+        if (ch == kExtraMarker.back() && nKept >= nMarker &&
+            std::wstring_view(strChunk.data() + nKept - nMarker, nMarker) == kExtraMarker)
+            nKept -= nMarker;
     }
+    strChunk.resize(nKept);
     chunk.strText = std::move(strChunk);
     return chunk;
 }
@@ -132,19 +63,21 @@ AppendPlan PlanAppend(std::wstring_view strLog, const OutputChunk& chunk, size_t
     if (strLog.size() + nAdd < nLimit) return plan;
 
     // Keep what follows the (g_nLogKeepLines + 1)-th line end from the back.
-    size_t h = strLog.rfind(L'\n');
-    for (int i = 0; i < g_nLogKeepLines && h != std::wstring_view::npos; ++i)
-        h = h == 0 ? std::wstring_view::npos : strLog.rfind(L'\n', h - 1);
-    size_t cut = h == std::wstring_view::npos ? 0 : h + 1;
+    const std::vector<size_t> stops = LineEndStops(strLog);
+    const size_t nKeep = static_cast<size_t>(g_nLogKeepLines);
+    size_t cut = 0, next = 0;  // next: the stop that a further cut would use
+    if (stops.size() > nKeep) {
+        next = stops.size() - nKeep;
+        cut = stops[next - 1];
+    }
 
     // Still too long for the view: drop further whole lines, or everything.
     while (strLog.size() - cut + nAdd > nLimit) {
-        const size_t next = strLog.find(L'\n', cut);
-        if (next == std::wstring_view::npos) {
+        if (next >= stops.size()) {
             cut = strLog.size();
             break;
         }
-        cut = next + 1;
+        cut = stops[next++];
     }
     plan.nCut = cut;
     if (nAdd > nLimit) plan.strAddition = FittingTail(plan.strAddition, nLimit);

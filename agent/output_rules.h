@@ -1,25 +1,22 @@
-// Text rules of the log view: decoding a pipe message, cleaning it, and
-// keeping the log text within the view's limit. No window system here; the
-// sink applies these under its lock and the UI thread copies the result into
-// the edit control.
+// Text rules of the log view: cleaning a decoded pipe message and keeping the
+// log text within the view's limit. No window system here; the sink decodes
+// with the platform, applies these under its lock, and the UI thread copies
+// the result into the edit control.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-// Line ends kept when the log is trimmed (further line ends walked back from
-// the last one).
+// Line ends kept when the log is trimmed, counted as the view shows them.
 constexpr int g_nLogKeepLines = 30;
 
 // The line break the view puts after a chunk.
 inline constexpr std::wstring_view kLogLineBreak = L"\r\n";
 
-// Decodes at most nLength bytes of UTF-8, stopping at the first zero byte.
-// Ill-formed or cut-off sequences become U+FFFD the way
-// MultiByteToWideChar(CP_UTF8, 0) replaces them: one per broken sequence,
-// one per stray byte.
-std::wstring Utf8ToWide(const char* pBytes, size_t nLength);
+// The marker the agent's formatter leaves in its text. A constant that needs
+// no destruction: readers may still clean a message while the process exits.
+inline constexpr std::wstring_view kExtraMarker = L"%!(EXTRA []interface {}=[])";
 
 // One message after cleaning: the text to show, and whether the message ended
 // with the marker (such a chunk gets no line break after it).
@@ -29,7 +26,9 @@ struct OutputChunk {
 };
 
 // Drops everything up to and including the first ",", notes whether the
-// chunk ends with the marker, then removes the marker until none is left.
+// chunk ends with the marker, then removes the marker until none is left
+// (one that forms where the text around a removed one joins goes too), in
+// time linear in the chunk.
 OutputChunk CleanOutputChunk(std::wstring strChunk);
 
 // What appending one chunk does to the log text: drop its first nCut units,
@@ -44,7 +43,9 @@ struct AppendPlan {
 // line breaks included, so the result never exceeds nLimit: when the log plus
 // the addition would reach the limit, the log keeps its last g_nLogKeepLines
 // line ends; if that still would not fit, whole lines go from the front, and a
-// chunk longer than the limit keeps only its end.
+// chunk longer than the limit keeps only its end. A line end is one as the
+// view shows it: a "\n" the agent sent and the view's "\r\n" right after it
+// end one line, not two.
 AppendPlan PlanAppend(std::wstring_view strLog, const OutputChunk& chunk, size_t nLimit);
 
 // The log text and how far the view lags behind it. Trims only drop text

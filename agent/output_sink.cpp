@@ -1,6 +1,49 @@
 #include "agent/output_sink.h"
 
+#include <cstring>
+#include <cwchar>
+
+#include "agent/journal.h"
+#include "agent/log_view_rules.h"
 #include "ui/main_dlg.h"
+
+namespace {
+
+// The message's bytes up to its first zero byte, decoded by the platform as
+// the view has always asked: zero-terminated, length -1.
+std::wstring DecodeMessage(const char* bytes, size_t length) {
+    if (bytes == nullptr) return std::wstring();
+    std::string terminated;
+    if (std::memchr(bytes, 0, length) == nullptr) {
+        terminated.assign(bytes, length);
+        bytes = terminated.c_str();
+    }
+    if (*bytes == 0) return std::wstring();
+    const int nUnits = ::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
+    if (nUnits <= 0) return std::wstring();
+    std::wstring text(static_cast<size_t>(nUnits), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, &text[0], nUnits) <= 0) return std::wstring();
+    text.resize(std::wcslen(text.c_str()));  // up to the terminating zero
+    return text;
+}
+
+// How soon a sync held back for input is tried again; the timer itself
+// waits until no input is left.
+constexpr UINT kSyncRetryMs = USER_TIMER_MINIMUM;
+// The pace of syncs while output keeps coming: about 30 view updates a second
+// look continuous; an update that costs more waits longer, so the view never
+// takes more than about a fifth of the UI thread (and of the CPU the readers
+// need), however costly the text.
+constexpr double kFloodSyncMinMs = 33, kFloodSyncMaxMs = 250, kFloodSyncCostFactor = 4;
+
+double NowMs() {
+    LARGE_INTEGER t, f;
+    ::QueryPerformanceCounter(&t);
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+}  // namespace
 
 void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
     // Asked before the lock: the view belongs to the calling (UI) thread.
@@ -15,17 +58,39 @@ void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
     if (!m_log.strLogText.empty()) PostLocked();
 }
 
+void COutputSink::SetJournal(std::shared_ptr<CJournal> spJournal) {
+    std::atomic_store(&m_spJournal, std::move(spJournal));
+}
+
+void COutputSink::Clear() {
+    HWND hLogEdit = nullptr;
+    {
+        CLockGuard lock(m_cs);
+        m_log = LogState();
+        hLogEdit = m_hLogEdit;
+    }
+    // A chunk that comes meanwhile is pending for an empty view, and its sync
+    // runs on this thread after this call.
+    if (hLogEdit != nullptr) ::SetWindowTextW(hLogEdit, L"");
+}
+
 void COutputSink::Detach() {
     CLockGuard lock(m_cs);
     m_hWndNotify = nullptr;
     m_hLogEdit = nullptr;
+    m_bTimer = false;  // it goes with the window
 }
 
 void COutputSink::AppendOutput(const char* bytes, size_t length) {
     // Decoding and cleaning need no lock; only the log text does.
-    const OutputChunk chunk = CleanOutputChunk(Utf8ToWide(bytes, length));
+    const OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
+    const std::shared_ptr<CJournal> spJournal = std::atomic_load(&m_spJournal);
+    std::wstring journalText = spJournal ? chunk.strText : std::wstring();
     CLockGuard lock(m_cs);
     ++m_nChunks;
+    // Queued under the sink's lock, so the journal has the messages in the
+    // view's order; the journal's own lock is short and never waits for the disk.
+    if (spJournal) spJournal->Add(L"agent", std::move(journalText));
     AppendChunk(m_log, chunk, m_nLimit);
     if (HasViewUpdate(m_log)) PostLocked();
 }
@@ -37,24 +102,84 @@ void COutputSink::PostLocked() {
     m_bPosted = ::PostMessageW(m_hWndNotify, WM_APP_OUTPUT, 0, 0) != FALSE;
 }
 
-void COutputSink::SyncView() {
+bool COutputSink::SetTimerLocked(UINT nMs) {
+    m_bTimer = ::SetTimer(m_hWndNotify, IDT_OUTPUT_SYNC, nMs, nullptr) != 0;
+    return m_bTimer;
+}
+
+bool COutputSink::SyncView(bool bFromTimer) {
+    // Asked before the lock: the queue belongs to this (UI) thread.
+    const bool bInputWaiting = !bFromTimer && HIWORD(::GetQueueStatus(QS_INPUT)) != 0;
     ViewUpdate update;
     HWND hLogEdit = nullptr;
     {
         CLockGuard lock(m_cs);
-        m_bPosted = false;
+        if (m_bTimer && bFromTimer) {
+            ::KillTimer(m_hWndNotify, IDT_OUTPUT_SYNC);
+            m_bTimer = false;
+        }
+        if (m_bTimer) return false;  // the timer brings the sync
+        // Input first: m_bPosted stays set, so readers post nothing until the
+        // timer, which comes after the input, brings the sync back.
+        if (bInputWaiting && m_hWndNotify != nullptr && SetTimerLocked(kSyncRetryMs)) return false;
         hLogEdit = m_hLogEdit;
-        if (hLogEdit == nullptr) return;
         try {
-            update = TakeViewUpdate(m_log);
+            if (hLogEdit != nullptr) update = TakeViewUpdate(m_log);
         } catch (...) {
             // Out of memory: the log keeps the work for the next message.
-            return;
+            hLogEdit = nullptr;
+        }
+        if (hLogEdit == nullptr || (update.nDropFront == 0 && update.strInsert.empty())) {
+            m_bPosted = false;  // idle: the next chunk posts at once
+            return hLogEdit != nullptr;
         }
     }
-    // The view calls run outside the lock: readers keep going meanwhile, and
-    // whatever they add is marked for the next WM_APP_OUTPUT.
-    if (update.nDropFront == 0 && update.strInsert.empty()) return;
+    const double start = NowMs();
+    ApplyViewUpdate(hLogEdit, update);
+    const double pace = (NowMs() - start) * kFloodSyncCostFactor;
+    const UINT floodMs = static_cast<UINT>(pace < kFloodSyncMinMs   ? kFloodSyncMinMs
+                                           : pace > kFloodSyncMaxMs ? kFloodSyncMaxMs
+                                                                    : pace);
+    CLockGuard lock(m_cs);
+    // Text that came while the view was updated means a flood: the next sync
+    // waits for the timer, which the queue hands out only after input and
+    // painting, so the view takes a bounded share of the UI thread. Otherwise
+    // the next chunk posts at once.
+    if (HasViewUpdate(m_log) && m_hWndNotify != nullptr && SetTimerLocked(floodMs)) return true;
+    m_bPosted = false;
+    if (HasViewUpdate(m_log)) PostLocked();
+    return true;
+}
+
+namespace {
+
+LogViewPlace ReadPlace(HWND hLogEdit) {
+    DWORD selStart = 0, selEnd = 0;
+    ::SendMessageW(hLogEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
+                   reinterpret_cast<LPARAM>(&selEnd));
+    LogViewPlace place;
+    place.selStart = selStart;
+    place.selEnd = selEnd;
+    place.firstLine = static_cast<size_t>(::SendMessageW(hLogEdit, EM_GETFIRSTVISIBLELINE, 0, 0));
+    return place;
+}
+
+bool EndVisible(HWND hLogEdit) {
+    SCROLLINFO si = {};
+    si.cbSize = sizeof(si);
+    si.fMask = SIF_ALL;
+    // No scroll bar: all of the text is in view.
+    if (!::GetScrollInfo(hLogEdit, SB_VERT, &si) || si.nMax <= si.nMin) return true;
+    return si.nPos + static_cast<int>(si.nPage) > si.nMax;
+}
+
+}  // namespace
+
+void COutputSink::ApplyViewUpdate(HWND hLogEdit, const ViewUpdate& update) {
+    // Where the reader is, before anything changes: at the end with nothing
+    // selected the view follows new output; otherwise it stays.
+    const LogViewPlace place = ReadPlace(hLogEdit);
+    const bool follow = LogViewFollows(place, EndVisible(hLogEdit));
     // The control is marked invisible while its text changes, as
     // WM_SETREDRAW(FALSE) does on Windows: a visible edit control would
     // otherwise scroll and repaint at every step (Wine ignores WM_SETREDRAW
@@ -64,10 +189,13 @@ void COutputSink::SyncView() {
         ::SetWindowLongPtrW(hLogEdit, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_VISIBLE));
     const size_t viewLength = static_cast<size_t>(::GetWindowTextLengthW(hLogEdit));
     const bool whole = update.nDropFront > 0 && update.nDropFront >= viewLength;
+    size_t droppedLines = 0;
     if (whole) {
         // Nothing of the view stays: take the text whole.
         ::SetWindowTextW(hLogEdit, update.strInsert.c_str());
     } else if (update.nDropFront > 0) {
+        // The trim ends at a line start: its line is the number of lines it takes.
+        droppedLines = static_cast<size_t>(::SendMessageW(hLogEdit, EM_LINEFROMCHAR, update.nDropFront, 0));
         // Deleting the oldest lines in place spares the control from laying
         // out the lines that stay, as a full reset would.
         ::SendMessageW(hLogEdit, EM_SETSEL, 0, static_cast<LPARAM>(update.nDropFront));
@@ -75,11 +203,20 @@ void COutputSink::SyncView() {
     }
     const WPARAM end = static_cast<WPARAM>(::GetWindowTextLengthW(hLogEdit));
     ::SendMessageW(hLogEdit, EM_SETSEL, end, static_cast<LPARAM>(end));
-    ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
+    if (follow) ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
     if (!whole && !update.strInsert.empty()) {
         // The log never exceeds the view's limit, so nothing is cut off here.
         ::SendMessageW(hLogEdit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(update.strInsert.c_str()));
-        ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
+        if (follow) ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
+    }
+    if (!follow) {
+        // The reader's selection and first line, on the text that is still there.
+        const LogViewPlace after =
+            whole ? LogViewPlace() : PlaceAfterDrop(place, update.nDropFront, droppedLines);
+        ::SendMessageW(hLogEdit, EM_SETSEL, after.selStart, static_cast<LPARAM>(after.selEnd));
+        const LRESULT firstLine = ::SendMessageW(hLogEdit, EM_GETFIRSTVISIBLELINE, 0, 0);
+        ::SendMessageW(hLogEdit, EM_LINESCROLL, 0,
+                       static_cast<LPARAM>(static_cast<LRESULT>(after.firstLine) - firstLine));
     }
     if (style & WS_VISIBLE) ::SetWindowLongPtrW(hLogEdit, GWL_STYLE, style);
     ::InvalidateRect(hLogEdit, nullptr, TRUE);

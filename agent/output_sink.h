@@ -6,15 +6,27 @@
 // under the lock and carries it out on the view outside it. So a chunk that
 // arrives while the UI is idle shows at once, chunks that pile up while it is
 // busy go in with one insert, and the log text stays within the view's limit.
+//
+// Posted messages are taken before input and painting, so a sync never runs
+// while input waits in the queue, and while output keeps coming (text
+// arrived during the last sync) the next sync waits 33 ms or more, four
+// times what the last one cost, for a timer
+// (IDT_OUTPUT_SYNC), which the queue hands out only once input and painting
+// are done; until then readers post nothing more. A sustained flood thus
+// leaves the user's clicks and keys, and the repaints, their turn, while a
+// chunk that arrives at an idle view still shows at once.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "agent/output_rules.h"
 #include "framework/critical_section.h"
+
+class CJournal;
 
 class COutputSink {
 public:
@@ -27,10 +39,18 @@ public:
     void Attach(HWND hWndNotify, HWND hLogEdit);
     // UI thread, when the window goes: afterwards readers only keep the text.
     void Detach();
+    // Every cleaned message also goes to the journal, in the order the view
+    // gets them; null: none. Any thread.
+    void SetJournal(std::shared_ptr<CJournal> spJournal);
+    // UI thread: empties the view and the log text the trim works on.
+    void Clear();
     // Any reader thread: one message of the pipe, up to its first zero byte.
     void AppendOutput(const char* bytes, size_t length);
-    // UI thread, on WM_APP_OUTPUT: brings the view up to date.
-    void SyncView();
+    // UI thread, on WM_APP_OUTPUT (bFromTimer false) or on the IDT_OUTPUT_SYNC
+    // timer (true): brings the view up to date, or, for a message while input
+    // waits, sets the timer that brings the sync back. True when the view
+    // holds everything taken before the call.
+    bool SyncView(bool bFromTimer = false);
 
     // For tests and the benchmark: the log text as the view will show it, and
     // the number of messages taken so far.
@@ -40,6 +60,10 @@ public:
 private:
     // Posts WM_APP_OUTPUT unless one is outstanding; called under m_cs.
     void PostLocked();
+    // Sets IDT_OUTPUT_SYNC; called on the UI thread under m_cs.
+    bool SetTimerLocked(UINT nMs);
+    // UI thread, outside m_cs: carries the update out on the view.
+    static void ApplyViewUpdate(HWND hLogEdit, const ViewUpdate& update);
 
     CCriticalSection m_cs;
     // Everything below is guarded by m_cs.
@@ -47,7 +71,9 @@ private:
     HWND m_hLogEdit = nullptr;
     // Until the view is attached: the limit an edit control reports by default.
     size_t m_nLimit = 30000;
-    LogState m_log;  // m_log.strLogText is the log text (m_strLogText)
-    bool m_bPosted = false;
+    LogState m_log;          // m_log.strLogText is the log text (m_strLogText)
+    bool m_bPosted = false;  // WM_APP_OUTPUT or the timer is outstanding
+    bool m_bTimer = false;   // IDT_OUTPUT_SYNC is set
     size_t m_nChunks = 0;
+    std::shared_ptr<CJournal> m_spJournal;  // read and written only by std::atomic_load/_store
 };

@@ -2,6 +2,6 @@
 #include "agent/output_sink.h"
 #include "ui/main_dlg.h"
 
-void CMainDlg::OnOutputReady() {
-    if (m_spOutput) m_spOutput->SyncView();
+void CMainDlg::OnOutputReady(bool bFromTimer) {
+    if (m_spOutput) m_spOutput->SyncView(bFromTimer);
 }

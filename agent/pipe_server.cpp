@@ -13,15 +13,69 @@ namespace {
 
 constexpr DWORD kPipeBufferSize = 4096;
 
-// Message pipe, one message per read; local clients only.
-HANDLE CreateOutputPipe(const std::wstring& name) {
+// The pipe's security: full access for the current user and for SYSTEM,
+// nothing for anyone else.
+class CPipeSecurity {
+public:
+    CPipeSecurity() = default;
+    CPipeSecurity(const CPipeSecurity&) = delete;
+    CPipeSecurity& operator=(const CPipeSecurity&) = delete;
+
+    // Null until the descriptor could be built.
+    SECURITY_ATTRIBUTES* Get() {
+        if (m_sa.lpSecurityDescriptor == nullptr && !Build()) return nullptr;
+        return &m_sa;
+    }
+
+private:
+    bool Build() {
+        HANDLE hToken = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken)) return false;
+        const CHandle token(hToken);
+        DWORD size = 0;
+        ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+        if (size == 0) return false;
+        m_user.assign(size, 0);
+        if (!::GetTokenInformation(token.get(), TokenUser, m_user.data(), size, &size)) return false;
+        const PSID user = reinterpret_cast<TOKEN_USER*>(m_user.data())->User.Sid;
+        DWORD systemSize = SECURITY_MAX_SID_SIZE;
+        m_system.assign(systemSize, 0);
+        if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, m_system.data(), &systemSize)) return false;
+        const DWORD aclSize = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
+                              ::GetLengthSid(user) + ::GetLengthSid(m_system.data());
+        m_acl.assign(aclSize / sizeof(DWORD) + 1, 0);  // DWORD-aligned, as an ACL must be
+        auto* acl = reinterpret_cast<ACL*>(m_acl.data());
+        if (!::InitializeAcl(acl, aclSize, ACL_REVISION) ||
+            !::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, user) ||
+            !::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, m_system.data()) ||
+            !::InitializeSecurityDescriptor(&m_sd, SECURITY_DESCRIPTOR_REVISION) ||
+            !::SetSecurityDescriptorDacl(&m_sd, TRUE, acl, FALSE))
+            return false;
+        m_sa.nLength = sizeof(m_sa);
+        m_sa.bInheritHandle = FALSE;
+        m_sa.lpSecurityDescriptor = &m_sd;
+        return true;
+    }
+
+    std::vector<BYTE> m_user;    // TOKEN_USER of this process
+    std::vector<BYTE> m_system;  // the SYSTEM account's SID
+    std::vector<DWORD> m_acl;
+    SECURITY_DESCRIPTOR m_sd = {};
+    SECURITY_ATTRIBUTES m_sa = {};
+};
+
+// Message pipe, one message per read; local clients only. The first instance
+// must be the first of its name: if the name exists, someone else holds it.
+HANDLE CreateOutputPipe(const std::wstring& name, bool bFirst, SECURITY_ATTRIBUTES* pSecurity) {
+    const DWORD open = PIPE_ACCESS_DUPLEX | (bFirst ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     const DWORD mode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
-    HANDLE hPipe = ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, mode | PIPE_REJECT_REMOTE_CLIENTS,
-                                      PIPE_UNLIMITED_INSTANCES, kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+    HANDLE hPipe =
+        ::CreateNamedPipeW(name.c_str(), open, mode | PIPE_REJECT_REMOTE_CLIENTS, PIPE_UNLIMITED_INSTANCES,
+                           kPipeBufferSize, kPipeBufferSize, 0, pSecurity);
     // Systems older than the flag refuse it as an invalid parameter.
     if (hPipe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_INVALID_PARAMETER) {
-        hPipe = ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, mode, PIPE_UNLIMITED_INSTANCES,
-                                   kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+        hPipe = ::CreateNamedPipeW(name.c_str(), open, mode, PIPE_UNLIMITED_INSTANCES, kPipeBufferSize,
+                                   kPipeBufferSize, 0, pSecurity);
     }
     return hPipe;
 }
@@ -47,7 +101,9 @@ bool ReadMessage(HANDLE hPipe, std::vector<char>& message) {
 }  // namespace
 
 CPipeServer::CPipeServer(std::wstring strPipeName, std::shared_ptr<COutputSink> spSink)
-    : m_strPipeName(std::move(strPipeName)), m_spSink(std::move(spSink)) {}
+    : m_strPipeName(std::move(strPipeName)),
+      m_spSink(std::move(spSink)),
+      m_hStopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 CHandle CPipeServer::Start(const std::shared_ptr<CPipeServer>& spServer) {
     auto spArg = std::make_unique<std::shared_ptr<CPipeServer>>(spServer);
@@ -59,49 +115,131 @@ CHandle CPipeServer::Start(const std::shared_ptr<CPipeServer>& spServer) {
 
 void CPipeServer::Stop() {
     m_bPipeRunning = FALSE;
+    if (m_hStopEvent) ::SetEvent(m_hStopEvent.get());
     // Wake the server from its wait for a client.
     CFileHandle hClient(
         ::CreateFileW(m_strPipeName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
-unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) {
-    while (m_bPipeRunning) {
-        HANDLE hPipe = CreateOutputPipe(m_strPipeName);
-        if (hPipe == INVALID_HANDLE_VALUE) {
-            DebugTrace(L"CreatePipe failed");
-            return 0;
-        }
-        // A client that came between creation and the wait counts as connected;
-        // so does one that has already left: what it wrote is still to be read.
-        const bool connected = ::ConnectNamedPipe(hPipe, nullptr) ||
-                               ::GetLastError() == ERROR_PIPE_CONNECTED || ::GetLastError() == ERROR_NO_DATA;
-        if (!connected || !m_bPipeRunning) {
-            ::CloseHandle(hPipe);
-            continue;
-        }
-        auto spArgs = std::make_unique<PipeReaderArgs>(PipeReaderArgs{spSelf, hPipe});
-        const uintptr_t hThread =
-            ::_beginthreadex(nullptr, 0, PipeReaderThreadProc, spArgs.get(), 0, nullptr);
-        if (hThread == 0) {
-            DebugTrace(L"CreateThread failed");
-            return 0;
-        }
-        spArgs.release();  // the reader owns it now
-        // The reader runs detached and closes its instance itself.
-        ::CloseHandle(reinterpret_cast<HANDLE>(hThread));
+void CPipeServer::Pause() {
+    if (m_hStopEvent)
+        ::WaitForSingleObject(m_hStopEvent.get(), kPipeRetryMs);
+    else
+        ::Sleep(kPipeRetryMs);
+}
+
+bool CPipeServer::TakeReaderSlot() {
+    const HANDLE handles[2] = {m_hReaderSlots.get(), m_hStopEvent.get()};
+    const DWORD count = m_hStopEvent ? 2 : 1;
+    for (;;) {
+        const DWORD r =
+            ::WaitForMultipleObjects(count, handles, FALSE, m_hStopEvent ? INFINITE : kPipeRetryMs);
+        if (r == WAIT_OBJECT_0) return true;
+        if (!m_bPipeRunning) return false;
+        if (r == WAIT_FAILED) Pause();
     }
+}
+
+void CPipeServer::CloseInstance(HANDLE hPipe) {
+    --m_nInstances;
+    ::CloseHandle(hPipe);
+}
+
+unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) {
+    CPipeSecurity security;
+    CFileHandle hWaiting;  // our instance that waits for the next client
+    while (m_bPipeRunning) {
+        try {
+            if (!m_hReaderSlots) {
+                m_hReaderSlots.reset(::CreateSemaphoreW(nullptr, kMaxPipeReaders, kMaxPipeReaders, nullptr));
+                if (!m_hReaderSlots) {
+                    DebugTrace(L"CreateSemaphore failed");
+                    Pause();
+                    continue;
+                }
+            }
+            if (!hWaiting) {
+                SECURITY_ATTRIBUTES* pSecurity = security.Get();
+                if (pSecurity == nullptr) {
+                    DebugTrace(L"Pipe security failed");
+                    Pause();
+                    continue;
+                }
+                // With no instance of ours alive the name must be new; one of
+                // ours keeps it ours (only this user may add instances).
+                const bool first = m_nInstances == 0;
+                hWaiting.reset(CreateOutputPipe(m_strPipeName, first, pSecurity));
+                if (!hWaiting) {
+                    const DWORD error = ::GetLastError();
+                    DebugTrace(first && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)
+                                   ? L"CreatePipe failed: the pipe name is in use"
+                                   : L"CreatePipe failed");
+                    Pause();
+                    continue;
+                }
+                ++m_nInstances;
+            }
+            // A client that came between creation and the wait counts as
+            // connected; so does one that has already left: what it wrote is
+            // still to be read.
+            const bool connected = ::ConnectNamedPipe(hWaiting.get(), nullptr) ||
+                                   ::GetLastError() == ERROR_PIPE_CONNECTED ||
+                                   ::GetLastError() == ERROR_NO_DATA;
+            if (!m_bPipeRunning) break;
+            if (!connected) {
+                CloseInstance(hWaiting.release());
+                continue;
+            }
+            auto spArgs = std::make_unique<PipeReaderArgs>();
+            spArgs->spServer = spSelf;
+            // All readers busy: the client stays connected and its writes
+            // wait in the pipe until one is free.
+            if (!TakeReaderSlot()) break;
+            CFileHandle hConnected = std::move(hWaiting);
+            // The next instance comes while this one is still ours, so the
+            // name never lapses between clients; a failure is retried above.
+            hWaiting.reset(CreateOutputPipe(m_strPipeName, false, security.Get()));
+            if (hWaiting) ++m_nInstances;
+            spArgs->hPipe = hConnected.get();
+            const uintptr_t hThread =
+                ::_beginthreadex(nullptr, 0, PipeReaderThreadProc, spArgs.get(), 0, nullptr);
+            if (hThread == 0) {
+                DebugTrace(L"CreateThread failed");
+                ::ReleaseSemaphore(m_hReaderSlots.get(), 1, nullptr);
+                ::DisconnectNamedPipe(hConnected.get());
+                CloseInstance(hConnected.release());
+                Pause();
+                continue;
+            }
+            // The reader owns both now, runs detached and closes its instance.
+            spArgs.release();
+            hConnected.release();
+            ::CloseHandle(reinterpret_cast<HANDLE>(hThread));
+        } catch (...) {
+            // Out of memory: drop the client at hand, if any, and go on.
+            DebugTrace(L"Pipe server out of memory");
+            if (hWaiting) CloseInstance(hWaiting.release());
+            Pause();
+        }
+    }
+    if (hWaiting) CloseInstance(hWaiting.release());
     return 0;
 }
 
 void CPipeServer::ReadPipe(HANDLE hPipe) {
-    std::vector<char> message;
-    message.reserve(kPipeBufferSize);
-    // Each message stands alone: nothing is carried over to the next.
-    while (m_bPipeRunning && ReadMessage(hPipe, message))
-        m_spSink->AppendOutput(message.data(), message.size());
-    ::FlushFileBuffers(hPipe);
+    try {
+        std::vector<char> message;
+        message.reserve(kPipeBufferSize);
+        // Each message stands alone: nothing is carried over to the next.
+        while (m_bPipeRunning && ReadMessage(hPipe, message))
+            m_spSink->AppendOutput(message.data(), message.size());
+        ::FlushFileBuffers(hPipe);
+    } catch (...) {
+        // Out of memory while taking a message: end this connection.
+    }
     ::DisconnectNamedPipe(hPipe);
-    ::CloseHandle(hPipe);
+    CloseInstance(hPipe);
+    ::ReleaseSemaphore(m_hReaderSlots.get(), 1, nullptr);
 }
 
 unsigned __stdcall PipeServerThreadProc(void* pv) {
@@ -110,7 +248,7 @@ unsigned __stdcall PipeServerThreadProc(void* pv) {
     try {
         return (*spServer)->RunPipeServer(*spServer);
     } catch (...) {
-        // Out of memory: the server ends, as on a creation failure.
+        // The loop catches its own failures; nothing else is expected here.
     }
     return 0;
 }
@@ -124,13 +262,7 @@ unsigned __stdcall PipeReaderThreadProc(void* pv) {
         hPipe = spArgs->hPipe;
     }
     if (!spServer || hPipe == nullptr) return 0;
-    try {
-        spServer->ReadPipe(hPipe);
-    } catch (...) {
-        // Out of memory while taking a message: end this connection.
-        ::DisconnectNamedPipe(hPipe);
-        ::CloseHandle(hPipe);
-    }
+    spServer->ReadPipe(hPipe);  // catches its own failures and ends the connection
     return 0;
 }
 

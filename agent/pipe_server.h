@@ -2,6 +2,15 @@
 // and every connected client gets a reader thread of its own that hands each
 // message to the output sink.
 //
+// Only the current user and SYSTEM may open the pipe, and the name is ours
+// alone: the first instance is created as the first one of its name, so a
+// process that took the name earlier is never served beside. At most
+// kMaxPipeReaders readers run at once; a client beyond that stays connected
+// (its writes wait in the pipe) or, while the server holds such a client,
+// finds the pipe busy and waits with WaitNamedPipeW, until a reader is free.
+// No failure ends the server: it closes what it holds, writes one debug line,
+// waits briefly and goes on.
+//
 // The server and its readers share this object and the sink, never the
 // dialog, so a reader still blocked in its read when the window goes touches
 // nothing that has gone with it.
@@ -28,7 +37,8 @@ public:
 
     // Server thread: creates instances and hands connections to readers.
     unsigned RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf);
-    // Reader thread: reads one connection's messages until it ends.
+    // Reader thread: reads one connection's messages until it ends, then
+    // closes the instance and frees its reader.
     void ReadPipe(HANDLE hPipe);
 
     // Lets the server end: it leaves its loop at the next client. The product
@@ -38,10 +48,36 @@ public:
     const std::wstring& GetPipeName() const { return m_strPipeName; }
 
 private:
+    // Server thread: waits kPipeRetryMs, or less when the server is stopped.
+    void Pause();
+    // Server thread: takes a free reader; false when the server is stopped.
+    bool TakeReaderSlot();
+    // Counts an instance as gone, then closes it (the count may run short of
+    // the instances alive, never over).
+    void CloseInstance(HANDLE hPipe);
+
     const std::wstring m_strPipeName;             // written before the thread starts, read-only after
     const std::shared_ptr<COutputSink> m_spSink;  // the sink is thread-safe
     std::atomic<BOOL> m_bPipeRunning{TRUE};       // run flag of the server and reader loops
+    // Manual-reset, set by Stop; created with the object, read-only after.
+    const CHandle m_hStopEvent;
+    // Free readers, a semaphore counting down from kMaxPipeReaders: taken by
+    // the server thread, given back by each reader as it ends. Created by the
+    // server thread before it starts any reader; only signalled after that.
+    CHandle m_hReaderSlots;
+    // Instances of ours alive (waiting or connected); atomic, raised by the
+    // server thread, lowered by whoever closes one, just before it does.
+    std::atomic<long> m_nInstances{0};
 };
+
+// Readers at most at once. One agent uses one connection per run, a restart
+// overlaps two runs for a moment, and an agent's children may write too: 16
+// leaves room for all of that, while it bounds what readers can hold to 16
+// messages of kMaxPipeMessage (64 MiB) and 16 thread stacks, which the 32-bit
+// build affords.
+constexpr long kMaxPipeReaders = 16;
+// How long the server waits after a failure before it tries again.
+constexpr DWORD kPipeRetryMs = 200;
 
 // What the server hands to each reader thread; the reader owns and frees it.
 struct PipeReaderArgs {

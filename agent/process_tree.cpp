@@ -10,7 +10,7 @@
 #include "agent/tree_rules.h"
 #include "framework/debug_trace.h"
 #include "framework/handle.h"
-#include "ui/main_dlg.h"
+#include "agent/agent_supervisor.h"
 
 namespace {
 
@@ -92,11 +92,9 @@ bool WasEnded(const std::vector<ProcessRow>& ended, const ProcessRow& row) {
 
 }  // namespace
 
-std::wstring CMainDlg::GetAgentDir() const { return m_strModuleDir + L"bin"; }
-
 // Safe on any thread and from two threads at once: every call works on its
 // own snapshots, and a process the other call has ended just fails to open.
-void CMainDlg::KillAgentTree() {
+void CAgentSupervisor::KillAgentTree() {
     const DWORD selfPid = ::GetCurrentProcessId();
     const std::wstring agentDir = GetAgentDir();
     // A process of the tree may start a child between the snapshot and its

@@ -39,6 +39,27 @@ std::optional<std::wstring> ReadProcessPath(HWND hWnd, InstanceWindowQuery& quer
 }
 }  // namespace
 
+std::wstring CanonicalPath(const std::wstring& path) {
+    std::wstring full(kPathCapacity, L'\0');
+    DWORD n = ::GetFullPathNameW(path.c_str(), kPathCapacity, &full[0], nullptr);
+    full.resize(n > 0 && n < kPathCapacity ? n : 0);
+    if (full.empty()) full = path;
+    std::wstring longForm(kPathCapacity, L'\0');
+    n = ::GetLongPathNameW(full.c_str(), &longForm[0], kPathCapacity);
+    longForm.resize(n > 0 && n < kPathCapacity ? n : 0);
+    if (longForm.empty()) longForm = full;
+    // The file system's own case rule, not only ASCII: upper case as NTFS
+    // compares names.
+    if (!longForm.empty()) {
+        std::wstring upper(longForm.size(), L'\0');
+        const int m =
+            ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, longForm.c_str(),
+                           static_cast<int>(longForm.size()), &upper[0], static_cast<int>(upper.size()));
+        if (m == static_cast<int>(upper.size())) longForm = upper;
+    }
+    return longForm;
+}
+
 std::wstring GetOwnModulePath(HMODULE hModule) {
     std::vector<wchar_t> buffer(kPathCapacity, L'\0');
     const DWORD n = ::GetModuleFileNameW(hModule, buffer.data(), kPathCapacity);
@@ -67,7 +88,9 @@ BOOL CALLBACK MatchInstanceWindow(HWND hWnd, LPARAM lParam) {
         if (!TitleMatches(rule, title)) return TRUE;
     }
     if (rule.modulePath) {
-        const auto path = ReadProcessPath(hWnd, *query);
+        auto path = ReadProcessPath(hWnd, *query);
+        // The search names the canonical path; so must the candidate.
+        if (path) path = CanonicalPath(*path);
         if (!ModulePathMatches(rule, path)) return TRUE;
         DebugTrace(*path);
     }
@@ -77,7 +100,7 @@ BOOL CALLBACK MatchInstanceWindow(HWND hWnd, LPARAM lParam) {
 
 HWND FindInstanceWindow(HINSTANCE hInstance) {
     std::vector<wchar_t> scratch(kPathCapacity, L'\0');
-    const std::wstring path = GetOwnModulePath(hInstance);
+    const std::wstring path = CanonicalPath(GetOwnModulePath(hInstance));
     wchar_t title[256] = {};
     ::LoadStringW(hInstance, IDR_MAINFRAME, title, 256);
     InstanceWindowQuery query = {L"#32770", title, path.c_str(), scratch.data(), kPathCapacity, nullptr};

@@ -11,6 +11,10 @@ std::wstring ApplyNameRule(std::wstring_view path) {
 
 std::wstring MakeInstanceName(std::wstring_view ownPath) { return ApplyNameRule(ownPath); }
 
+std::wstring MakeCanonicalInstanceName(std::wstring_view canonicalPath) {
+    return ApplyNameRule(canonicalPath) + L"Canonical";
+}
+
 std::wstring MakePipeName(std::wstring_view agentPath) {
     return std::wstring(L"\\\\.\\pipe\\") + ApplyNameRule(agentPath);
 }

@@ -13,5 +13,10 @@ std::wstring ApplyNameRule(std::wstring_view path);
 // Instance mutex name for the supervisor's own executable path.
 std::wstring MakeInstanceName(std::wstring_view ownPath);
 
+// Second instance mutex name, for the canonical (long-form, case-folded)
+// path of the same executable: every spelling of one installation meets on
+// it. Never equal to an instance name.
+std::wstring MakeCanonicalInstanceName(std::wstring_view canonicalPath);
+
 // Output pipe name for the agent's full path: "\\.\pipe\" + rule.
 std::wstring MakePipeName(std::wstring_view agentPath);

@@ -1,7 +1,9 @@
 // Output throughput and responsiveness: how fast the supervisor drains the
-// output pipe compared with a reader that only discards, how soon a message
-// shows on an idle view, and how quickly the UI thread answers during a flood.
-// Prints one table.
+// output pipe compared with a reader that only reads, how soon a message
+// shows on an idle view, how quickly the UI thread answers during a flood,
+// how soon a key pressed during a flood reaches the window, and how long a
+// 4 MiB message of markers takes to clean. Prints one table, and exits with
+// 1 when a row misses its target.
 #include <windows.h>
 
 #include <process.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/journal.h"
 #include "agent/output_sink.h"
 #include "agent/pipe_server.h"
 #include "framework/handle.h"
@@ -40,12 +43,16 @@ int g_nSyncs = 0, g_nPaints = 0;
 bool g_bForcePaint = false;
 std::atomic<size_t> g_nWanted{0};
 
+std::atomic<double> g_keyDownAt{0.0};  // when the window last took a key
+
 LRESULT CALLBACK HostWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    if (uMsg == WM_APP_OUTPUT && g_pSink != nullptr) {
+    if (uMsg == WM_KEYDOWN) g_keyDownAt = NowMs();
+    const bool timer = uMsg == WM_TIMER && wParam == IDT_OUTPUT_SYNC;
+    if ((uMsg == WM_APP_OUTPUT || timer) && g_pSink != nullptr) {
         // Everything counted before the sync is in the view after it.
         const size_t counted = g_pSink->GetChunkCount();
         const double t0 = NowMs();
-        g_pSink->SyncView();
+        if (!g_pSink->SyncView(timer)) return 0;
         const double t1 = NowMs();
         g_syncMs += t1 - t0;
         ++g_nSyncs;
@@ -56,9 +63,13 @@ LRESULT CALLBACK HostWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
             g_paintMs += NowMs() - t1;
             ++g_nPaints;
         }
-        g_visibleAt = NowMs();
+        const double now = NowMs();
         g_nVisible = counted;
-        if (counted >= g_nWanted) ::SetEvent(g_hVisibleEvent);
+        // The first sync that shows the wanted message stops the clock.
+        if (counted >= g_nWanted && ::WaitForSingleObject(g_hVisibleEvent, 0) == WAIT_TIMEOUT) {
+            g_visibleAt = now;
+            ::SetEvent(g_hVisibleEvent);
+        }
         return 0;
     }
     return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
@@ -101,18 +112,24 @@ std::string MakeMessage(size_t size, size_t index) {
 
 // ---- Writer threads ----
 
+// How many messages the reader at the other end has taken so far.
+using TakenFn = size_t (*)(void* context);
+
 struct FloodArgs {
     std::wstring name;
     size_t size = 0;
     size_t count = 0;  // messages to write, or 0 to write until stop is set
     std::atomic<bool>* pStop = nullptr;
-    // When set, the writer stays at most kAhead messages ahead of the sink:
-    // Wine's pipes take writes without bound, and a flood should load the
-    // supervisor, not the pipe's memory.
-    COutputSink* pSink = nullptr;
+    // The writer stays at most kAhead messages ahead of the reader: Wine's
+    // pipes take writes without bound, and a flood should load the reader,
+    // not the pipe's memory.
+    TakenFn taken = nullptr;
+    void* takenContext = nullptr;
     double startMs = 0;
     size_t written = 0;
 };
+
+size_t SinkTaken(void* sink) { return static_cast<COutputSink*>(sink)->GetChunkCount(); }
 
 unsigned __stdcall FloodThread(void* pv) {
     auto* a = static_cast<FloodArgs*>(pv);
@@ -121,10 +138,11 @@ unsigned __stdcall FloodThread(void* pv) {
     std::vector<std::string> messages;
     for (size_t i = 0; i < 64; ++i) messages.push_back(MakeMessage(a->size, i));
     const size_t kAhead = 2000;
-    const size_t base = a->pSink ? a->pSink->GetChunkCount() : 0;
+    const size_t base = a->taken ? a->taken(a->takenContext) : 0;
     a->startMs = NowMs();
     for (size_t i = 0; a->count == 0 ? !*a->pStop : i < a->count; ++i) {
-        while (a->pSink && a->written > a->pSink->GetChunkCount() - base + kAhead && !*a->pStop) ::Sleep(1);
+        while (a->taken && a->written > a->taken(a->takenContext) - base + kAhead && !(a->pStop && *a->pStop))
+            ::Sleep(1);
         const std::string& m = messages[i % messages.size()];
         DWORD n = 0;
         if (!::WriteFile(h.get(), m.data(), static_cast<DWORD>(m.size()), &n, nullptr)) return 1;
@@ -133,22 +151,35 @@ unsigned __stdcall FloodThread(void* pv) {
     return 0;
 }
 
-// A plain reader that discards: the pipe's own rate.
+// The floor: a reader that only reads, on a pipe made as the server makes
+// its instances (message mode, 4096-byte buffers, local clients only), with
+// the server's read loop (4096 bytes a read, the parts of a longer message
+// gathered) and nothing else. The writer is the same as the drain's.
 struct RawArgs {
     HANDLE hPipe;
     size_t count;
+    std::atomic<size_t> got{0};
     double endMs = 0;
 };
 
+size_t RawTaken(void* raw) { return static_cast<RawArgs*>(raw)->got; }
+
 unsigned __stdcall RawReaderThread(void* pv) {
     auto* a = static_cast<RawArgs*>(pv);
-    ::ConnectNamedPipe(a->hPipe, nullptr);
+    if (!::ConnectNamedPipe(a->hPipe, nullptr) && ::GetLastError() != ERROR_PIPE_CONNECTED) return 1;
     char buffer[4096];
-    size_t got = 0;
-    DWORD n = 0;
-    while (got < a->count &&
-           (::ReadFile(a->hPipe, buffer, sizeof(buffer), &n, nullptr) || ::GetLastError() == ERROR_MORE_DATA))
-        ++got;
+    std::vector<char> message;
+    message.reserve(sizeof(buffer));
+    while (a->got < a->count) {
+        DWORD n = 0;
+        const BOOL ok = ::ReadFile(a->hPipe, buffer, sizeof(buffer), &n, nullptr);
+        const bool more = !ok && ::GetLastError() == ERROR_MORE_DATA;
+        if (!ok && !more) break;
+        message.insert(message.end(), buffer, buffer + n);
+        if (more) continue;
+        message.clear();
+        ++a->got;
+    }
     a->endMs = NowMs();
     return 0;
 }
@@ -157,21 +188,27 @@ HANDLE StartThread(unsigned(__stdcall* proc)(void*), void* arg) {
     return reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, proc, arg, 0, nullptr));
 }
 
+// Messages read per second; 0 when the run did not finish.
 double RawRate(size_t size, size_t count) {
     const std::wstring name = L"\\\\.\\pipe\\output_bench_raw_" + std::to_wstring(::GetCurrentProcessId());
-    CFileHandle hPipe(::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
-                                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096,
-                                         0, nullptr));
+    CFileHandle hPipe(
+        ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                           PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
+    if (!hPipe) return 0;
     RawArgs reader{hPipe.get(), count};
     CHandle hReader(StartThread(RawReaderThread, &reader));
     FloodArgs writer;
     writer.name = name;
     writer.size = size;
     writer.count = count;
+    writer.taken = RawTaken;
+    writer.takenContext = &reader;
     CHandle hWriter(StartThread(FloodThread, &writer));
     ::WaitForSingleObject(hWriter.get(), 120000);
     ::WaitForSingleObject(hReader.get(), 120000);
     ::DisconnectNamedPipe(hPipe.get());
+    if (reader.got < count) return 0;
     return count / ((reader.endMs - writer.startMs) / 1000.0);
 }
 
@@ -186,7 +223,8 @@ struct Bench {
 };
 
 // Messages drained per second, writing count messages from a fresh client
-// and stopping the clock once the sink has taken the last one.
+// and stopping the clock when the view shows the last one; 0 when it did not
+// within two minutes.
 double DrainRate(Bench& b, size_t size, size_t count) {
     const size_t before = b.spSink->GetChunkCount();
     g_nWanted = before + count;
@@ -195,18 +233,13 @@ double DrainRate(Bench& b, size_t size, size_t count) {
     writer.name = b.name;
     writer.size = size;
     writer.count = count;
+    writer.taken = SinkTaken;
+    writer.takenContext = b.spSink.get();
     CHandle hWriter(StartThread(FloodThread, &writer));
-    double endMs = 0;
-    const ULONGLONG deadline = ::GetTickCount64() + 120000;
-    while (::GetTickCount64() < deadline) {
-        PumpUntil(hWriter.get(), 5);
-        if (b.spSink->GetChunkCount() >= before + count) {
-            endMs = NowMs();
-            break;
-        }
-    }
-    PumpUntil(g_hVisibleEvent, 10000);  // let the view catch up before the next run
+    const bool shown = PumpUntil(g_hVisibleEvent, 120000);
+    const double endMs = g_visibleAt;
     ::WaitForSingleObject(hWriter.get(), 10000);
+    if (!shown) return 0;
     return count / ((endMs - writer.startMs) / 1000.0);
 }
 
@@ -223,12 +256,16 @@ Stat Percentiles(std::vector<double> v) {
     return {at(0.5), at(0.99)};
 }
 
-// Write-to-visible time of single messages while the UI thread is idle.
+// Write-to-visible time of single messages while the UI thread is idle. A
+// message not shown within the timeout counts at the timeout's value.
+constexpr double kLatencyTimeoutMs = 2000;
+
 struct LatencyArgs {
     std::wstring name;
     int samples;
     std::vector<double> ms;
     std::atomic<size_t>* pBase;
+    int timedOut = 0;
 };
 
 unsigned __stdcall LatencyThread(void* pv) {
@@ -244,7 +281,9 @@ unsigned __stdcall LatencyThread(void* pv) {
         const double t0 = NowMs();
         DWORD n = 0;
         ::WriteFile(h.get(), m.data(), static_cast<DWORD>(m.size()), &n, nullptr);
-        if (::WaitForSingleObject(g_hVisibleEvent, 2000) != WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(g_hVisibleEvent, static_cast<DWORD>(kLatencyTimeoutMs)) != WAIT_OBJECT_0) {
+            a->ms.push_back(kLatencyTimeoutMs);
+            ++a->timedOut;
             continue;
         }
         a->ms.push_back(g_visibleAt - t0);
@@ -252,13 +291,16 @@ unsigned __stdcall LatencyThread(void* pv) {
     return 0;
 }
 
-Stat IdleLatency(Bench& b, int samples) {
+Stat IdleLatency(Bench& b, int samples, int* pTimedOut) {
     std::atomic<size_t> base{b.spSink->GetChunkCount()};
     LatencyArgs args{b.name, samples, {}, &base};
     g_bForcePaint = true;
     CHandle hThread(StartThread(LatencyThread, &args));
     PumpUntil(hThread.get(), 120000);
     g_bForcePaint = false;
+    // Samples the writer never took (it could not connect) are misses too.
+    *pTimedOut = args.timedOut + (samples - static_cast<int>(args.ms.size()));
+    args.ms.resize(static_cast<size_t>(samples), kLatencyTimeoutMs);
     return Percentiles(args.ms);
 }
 
@@ -289,7 +331,8 @@ Stat FloodRoundTrip(Bench& b, size_t size, DWORD durationMs, size_t* pWritten) {
     writer.name = b.name;
     writer.size = size;
     writer.pStop = &stop;
-    writer.pSink = b.spSink.get();
+    writer.taken = SinkTaken;
+    writer.takenContext = b.spSink.get();
     CHandle hWriter(StartThread(FloodThread, &writer));
     PingArgs ping{b.hHost, &stop, {}};
     CHandle hPing(StartThread(PingThread, &ping));
@@ -305,9 +348,94 @@ Stat FloodRoundTrip(Bench& b, size_t size, DWORD durationMs, size_t* pWritten) {
     return Percentiles(ping.ms);
 }
 
+// A key pressed (SendInput) every 50 ms during a flood, from a thread of its
+// own: the time until the window takes it.
+struct KeyArgs {
+    std::atomic<bool>* pStop;
+    std::vector<double> ms;
+};
+
+unsigned __stdcall KeyThread(void* pv) {
+    auto* a = static_cast<KeyArgs*>(pv);
+    ::Sleep(300);  // let the flood build up
+    while (!*a->pStop) {
+        g_keyDownAt = 0.0;
+        INPUT keys[2] = {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_F9;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        const double sent = NowMs();
+        ::SendInput(2, keys, sizeof(INPUT));
+        while (g_keyDownAt == 0.0 && NowMs() - sent < 2000 && !*a->pStop) ::Sleep(1);
+        if (g_keyDownAt != 0.0)
+            a->ms.push_back(g_keyDownAt - sent);
+        else if (!*a->pStop)
+            a->ms.push_back(2000.0);
+        ::Sleep(50);
+    }
+    return 0;
+}
+
+Stat InputInFlood(Bench& b, DWORD durationMs, size_t* pSamples) {
+    ::SetForegroundWindow(b.hHost);
+    ::SetFocus(b.hHost);
+    std::atomic<bool> stop{false};
+    FloodArgs writer;
+    writer.name = b.name;
+    writer.size = 100;
+    writer.pStop = &stop;
+    writer.taken = SinkTaken;
+    writer.takenContext = b.spSink.get();
+    CHandle hWriter(StartThread(FloodThread, &writer));
+    KeyArgs keys{&stop, {}};
+    CHandle hKeys(StartThread(KeyThread, &keys));
+    CHandle hTimer(::CreateWaitableTimerW(nullptr, TRUE, nullptr));
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(durationMs) * 10000;
+    ::SetWaitableTimer(hTimer.get(), &due, 0, nullptr, nullptr, FALSE);
+    PumpUntil(hTimer.get(), durationMs + 5000);
+    stop = true;
+    PumpUntil(hWriter.get(), 10000);
+    PumpUntil(hKeys.get(), 10000);
+    *pSamples = keys.ms.size();
+    return Percentiles(keys.ms);
+}
+
+// Decoding and cleaning one message of 4 MiB made of markers (taken by a
+// sink with no view).
+double MarkerCleaningMs() {
+    const std::string marker = "%!(EXTRA []interface {}=[])";
+    std::string message = "INFO,";
+    while (message.size() + marker.size() <= kMaxPipeMessage) message += marker;
+    COutputSink sink;
+    const double t0 = NowMs();
+    sink.AppendOutput(message.data(), message.size());
+    return NowMs() - t0;
+}
+
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+// The table: every row prints, and a row with a target says whether it was met.
+std::vector<std::string> g_missed;
+
+void Figure(const std::string& measure, const std::string& value) {
+    std::printf("%-50s %14s\n", measure.c_str(), value.c_str());
+}
+
+void Checked(const std::string& measure, const std::string& value, const char* target, bool met,
+             const std::string& reason = "") {
+    std::printf("%-50s %14s %14s %8s%s\n", measure.c_str(), value.c_str(), target, met ? "yes" : "NO",
+                reason.empty() ? "" : ("  (" + reason + ")").c_str());
+    if (!met) g_missed.push_back(measure);
+}
+
+std::string Fmt(const char* format, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof(buffer), format, value);
+    return buffer;
 }
 
 }  // namespace
@@ -351,61 +479,127 @@ int wmain(int argc, wchar_t** argv) {
     const int runs = quick ? 1 : 5;
     const size_t counts[2] = {quick ? 2000u : 10000u, quick ? 1000u : 5000u};
     const size_t sizes[2] = {100, 1000};
-    double raw[2], drain[2];
+    // The floor is the fastest read of the pipe in this run: the fastest of
+    // the bare reads and, should one of them be quicker still, of the drains
+    // themselves. Against the drains' median, the ratio is at most 1.
+    double raw[2], drain[2], floor[2];
+    int failedRuns[2] = {};
+    // Each run also drains once with the journal writing every message to
+    // disk, right after the run without it: the pair sees the same machine.
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring journalDir =
+        std::wstring(temp) + L"output_bench_journal_" + std::to_wstring(::GetCurrentProcessId());
+    auto spJournal = std::make_shared<CJournal>(journalDir, L"agent-bench.log");
+    spJournal->Start();
+    double journalDrain[2], journalCost[2];
+    double outputBytes = 0;
     for (int k = 0; k < 2; ++k) {
-        std::vector<double> r, d;
+        std::vector<double> r, d, jr, jc;
         for (int i = 0; i < runs; ++i) {
             r.push_back(RawRate(sizes[k], counts[k]));
             d.push_back(DrainRate(b, sizes[k], counts[k]));
+            failedRuns[k] += (r.back() == 0) + (d.back() == 0);
+            b.spSink->SetJournal(spJournal);
+            const double withJournal = DrainRate(b, sizes[k], counts[k]);
+            b.spSink->SetJournal(nullptr);
+            failedRuns[k] += withJournal == 0;
+            jr.push_back(withJournal);
+            jc.push_back(d.back() > 0 ? withJournal / d.back() : 0);
+            outputBytes += static_cast<double>(sizes[k] - 5) * counts[k];  // the view's text: after "INFO,"
         }
-        raw[k] = Median(r);
+        raw[k] = *std::max_element(r.begin(), r.end());
         drain[k] = Median(d);
+        floor[k] = std::max(raw[k], *std::max_element(d.begin(), d.end()));
+        journalDrain[k] = Median(jr);
+        journalCost[k] = Median(jc);
     }
+    spJournal->Close(60000);
+    double journalBytes = 0;
+    for (int n = 0; n <= kJournalKeptFiles; ++n) {
+        const std::wstring file = journalDir + L"\\" + RotatedJournalName(L"agent-bench.log", n);
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data))
+            journalBytes += static_cast<double>(data.nFileSizeHigh) * 4294967296.0 + data.nFileSizeLow;
+        ::DeleteFileW(file.c_str());
+    }
+    ::RemoveDirectoryW(journalDir.c_str());
+
     const double textMs = g_nSyncs > 0 ? g_syncMs / g_nSyncs : 0;
     // Responsiveness with the window on screen (repaints included), then
     // with it hidden in the notification area, as the supervisor mostly is.
     const int samples = quick ? 50 : 300;
     const DWORD floodMs = quick ? 1500 : 5000;
-    Stat idle[2], flood[2];
-    size_t floodWritten[2] = {};
+    Stat idle[2], flood[2], input = {0, 0};
+    int idleTimedOut[2] = {};
+    size_t floodWritten[2] = {}, inputSamples = 0;
     double paintMs = 0;
     for (int pass = 0; pass < 2; ++pass) {
         if (pass == 1 || !visible) ::ShowWindow(b.hHost, SW_HIDE);
         g_paintMs = 0;
         g_nPaints = 0;
-        idle[pass] = IdleLatency(b, samples);
+        idle[pass] = IdleLatency(b, samples, &idleTimedOut[pass]);
         if (pass == 0 && g_nPaints > 0) paintMs = g_paintMs / g_nPaints;
         flood[pass] = FloodRoundTrip(b, 100, floodMs, &floodWritten[pass]);
+        if (pass == 0 && visible) input = InputInFlood(b, floodMs, &inputSamples);
     }
+    std::vector<double> cleaning;
+    for (int i = 0; i < (quick ? 1 : 5); ++i) cleaning.push_back(MarkerCleaningMs());
+    const double cleaningMs = Median(cleaning);
 
-    std::printf("output bench: %d run(s) per rate (median)\n", runs);
+    std::printf("output bench: %d run(s) per rate (drain: median; floor: fastest read)\n", runs);
     std::printf("%-50s %14s %14s %8s\n", "measure", "value", "target", "ok");
     for (int k = 0; k < 2; ++k) {
-        const double ratio = drain[k] / raw[k];
         const std::string size = std::to_string(sizes[k]) + "-byte messages";
-        std::printf("%-50s %12.0f/s\n", ("raw pipe rate, " + size).c_str(), raw[k]);
-        std::printf("%-50s %12.0f/s\n", ("drain rate, " + size).c_str(), drain[k]);
-        std::printf("%-50s %14.2f %14s %8s\n", ("drain / raw, " + size).c_str(), ratio, ">= 0.90",
-                    ratio >= 0.9 ? "yes" : "NO");
+        Figure("bare read rate (fastest), " + size, Fmt("%.0f/s", raw[k]));
+        Figure("raw pipe rate (floor), " + size, Fmt("%.0f/s", floor[k]));
+        Figure("drain rate, " + size, Fmt("%.0f/s", drain[k]));
+        const std::string row = "drain / raw, " + size;
+        if (failedRuns[k] > 0 || floor[k] == 0) {
+            Checked(row, "-", ">= 0.90", false, std::to_string(failedRuns[k]) + " run(s) did not finish");
+            continue;
+        }
+        const double ratio = drain[k] / floor[k];
+        Checked(row, Fmt("%.2f", ratio), ">= 0.90", ratio >= 0.9,
+                floor[k] > raw[k] ? "the floor is a drain run, faster than every bare read" : "");
     }
+    for (int k = 0; k < 2; ++k) {
+        const std::string size = std::to_string(sizes[k]) + "-byte messages";
+        if (failedRuns[k] > 0 || floor[k] == 0) continue;  // reported above
+        const double ratio = journalDrain[k] / floor[k];
+        Checked("drain / raw with the journal, " + size, Fmt("%.2f", ratio), ">= 0.90", ratio >= 0.9);
+        Figure("drain with / without the journal, " + size, Fmt("%.2f", journalCost[k]));
+    }
+    Figure("journal on disk per MB of output",
+           Fmt("%.2f MB", outputBytes > 0 ? journalBytes / outputBytes : 0));
     for (int pass = 0; pass < 2; ++pass) {
         const std::string view = pass == 0 && visible ? ", window shown" : ", window hidden";
-        std::printf("%-50s %11.2f ms\n", ("idle write-to-visible p50" + view).c_str(), idle[pass].p50);
-        std::printf("%-50s %11.2f ms %14s %8s\n", ("idle write-to-visible p99" + view).c_str(),
-                    idle[pass].p99, "< 20 ms", idle[pass].p99 < 20 ? "yes" : "NO");
-        std::printf("%-50s %11.2f ms\n", ("UI round trip in flood p50" + view).c_str(), flood[pass].p50);
-        std::printf("%-50s %11.2f ms %14s %8s\n", ("UI round trip in flood p99" + view).c_str(),
-                    flood[pass].p99, "< 50 ms", flood[pass].p99 < 50 ? "yes" : "NO");
-        std::printf("%-50s %12.0f/s\n", ("messages taken in flood" + view).c_str(),
-                    floodWritten[pass] / (floodMs / 1000.0));
+        const std::string timedOut = idleTimedOut[pass] == 0 ? ""
+                                                             : std::to_string(idleTimedOut[pass]) + " of " +
+                                                                   std::to_string(samples) +
+                                                                   " not shown within 2 s, counted at 2 s";
+        Figure("idle write-to-visible p50" + view, Fmt("%.2f ms", idle[pass].p50));
+        Checked("idle write-to-visible p99" + view, Fmt("%.2f ms", idle[pass].p99), "< 20 ms",
+                idle[pass].p99 < 20, timedOut);
+        Figure("UI round trip in flood p50" + view, Fmt("%.2f ms", flood[pass].p50));
+        Checked("UI round trip in flood p99" + view, Fmt("%.2f ms", flood[pass].p99), "< 50 ms",
+                flood[pass].p99 < 50);
+        Figure("messages taken in flood" + view, Fmt("%.0f/s", floodWritten[pass] / (floodMs / 1000.0)));
     }
-    std::printf("%-50s %11.2f ms\n", "UI thread per view update: text", textMs);
-    if (visible) std::printf("%-50s %11.2f ms\n", "UI thread per view update: repaint, shown", paintMs);
+    if (visible) {
+        Figure("key to window in flood p50, window shown", Fmt("%.2f ms", input.p50));
+        Checked("key to window in flood p99, window shown", Fmt("%.2f ms", input.p99), "< 100 ms",
+                inputSamples > 0 && input.p99<100, inputSamples> 0 ? "" : "no key was measured");
+    }
+    Checked("cleaning a 4 MiB message of markers", Fmt("%.2f ms", cleaningMs), "< 100 ms", cleaningMs < 100);
+    Figure("UI thread per view update: text", Fmt("%.2f ms", textMs));
+    if (visible) Figure("UI thread per view update: repaint, shown", Fmt("%.2f ms", paintMs));
     std::fflush(stdout);
 
     b.spServer->Stop();
     ::WaitForSingleObject(b.hServerThread.get(), 5000);
     b.spSink->Detach();
     ::DestroyWindow(b.hHost);
-    return 0;
+    for (const std::string& row : g_missed) std::printf("MISSED output_bench: %s\n", row.c_str());
+    return g_missed.empty() ? 0 : 1;
 }

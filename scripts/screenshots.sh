@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Regenerates the README's pictures: the main window in English and in
-# Chinese, and the tray menu. Runs the real dist/ build under Wine in Xvfb,
+# Regenerates the README's pictures: the main window and the log view's
+# menu in English and in Chinese, and the tray menu. Runs the real dist/ build under Wine in Xvfb,
 # in a prefix of its own where Wine draws the window frames itself.
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -22,7 +22,7 @@ dist=dist; [ "$TOLLVANE_ARCH" = win64 ] && dist=dist-x64
 tollvane_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 "$WINESERVER" -w
 
-shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the menu>]
+shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the tray menu>] [<picture of the log menu>]
   local dir
   dir=$(mktemp -d /tmp/qt-shot-XXXXXX)
   cp -r "$dist/." "$dir/"
@@ -42,12 +42,20 @@ shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the menu>]
       import -window root -crop 200x150+415+295 +repage "$4"
       wait $driver
     fi
+    if [ -n "$6" ]; then
+      TOLLVANE_SHOT_EXE=$(tollvane_winepath "$2/QuorvelTollvane.exe") \
+        tollvane_wine "$5/e2e_tests.exe" --gtest_filter=Screenshots.HoldTheLogMenuOpen >/dev/null 2>&1 &
+      driver=$!
+      sleep 4
+      import -window root -crop 160x125+295+295 +repage "$6"
+      wait $driver
+    fi
     tollvane_wine_down
-  ' shoot "$1" "$dir" "$2" "${3:-}" "$tollvane_build/out"
+  ' shoot "$1" "$dir" "$2" "${3:-}" "$tollvane_build/out" "${4:-}"
   rm -rf "$dir"
 }
 
-[ "${SHOTS_ONLY:-}" = zh ] || shoot C "$out/main-window-en.png" "$out/tray-menu-en.png"
-shoot zh_CN.UTF-8 "$out/main-window-zh.png"
+[ "${SHOTS_ONLY:-}" = zh ] || shoot C "$out/main-window-en.png" "$out/tray-menu-en.png" "$out/log-menu-en.png"
+shoot zh_CN.UTF-8 "$out/main-window-zh.png" "" "$out/log-menu-zh.png"
 for f in "$out"/*.png; do convert "$f" -strip -colors 64 "$f"; done
 ls -la "$out"

@@ -1,17 +1,32 @@
 // The main dialog: its message map, initialisation and command handlers.
 #include "ui/main_dlg.h"
 
+#include "agent/journal.h"
+#include "agent/journal_events.h"
+#include "agent/journal_rules.h"
 #include "agent/output_sink.h"
+#include "app/instance_guard.h"
 #include "app/name_rules.h"
 #include "framework/app_module.h"
+#include "framework/debug_trace.h"
 #include "framework/strings.h"
 #include "framework/wait.h"
 #include "ui/about_dlg.h"
+#include "ui/trouble_notice.h"
 
 namespace {
 constexpr DWORD kModulePathCapacity = 4096;
 constexpr WPARAM kKeyA = 0x41;
 constexpr WPARAM kKeyNumpad1 = 0x61;  // what Ctrl+A can arrive as on some layouts
+// How long Exit waits for the agent to end before it leaves without it.
+constexpr DWORD kExitPatienceMs = 5000;
+// How long Exit waits for the journal's queue to reach the disk.
+constexpr DWORD kJournalPatienceMs = 5000;
+#ifdef _WIN64
+constexpr const wchar_t* kArchitecture = L"64-bit";
+#else
+constexpr const wchar_t* kArchitecture = L"32-bit";
+#endif
 
 HICON LoadIconAtSize(int id, int cxMetric, int cyMetric) {
     return static_cast<HICON>(::LoadImageW(g_Module.GetResourceInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
@@ -37,7 +52,10 @@ bool IsCtlColorMessage(UINT uMsg) {
 CMainDlg::CMainDlg(bool bStartHidden)
     : m_hLogBrush(::CreateSolidBrush(RGB(255, 255, 255))),
       m_bStartHidden(bStartHidden ? TRUE : FALSE),
-      m_bWindowShown(bStartHidden ? FALSE : TRUE) {}
+      m_bWindowShown(bStartHidden ? FALSE : TRUE) {
+    // The buttons and the icon follow the agent from the first start on.
+    AddAgentListener(this);
+}
 
 CMainDlg::~CMainDlg() {
     // A window that outlives its object would call into freed memory.
@@ -63,8 +81,17 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         case WM_COMMAND:
             if (ProcessCommand(LOWORD(wParam), lResult)) return TRUE;
             break;
+        case WM_CONTEXTMENU:
+            if (reinterpret_cast<HWND>(wParam) != m_hLogEdit || m_hLogEdit == nullptr) break;
+            lResult = OnLogContextMenu(lParam);
+            return TRUE;
         case WM_APP_OUTPUT:
-            OnOutputReady();
+            OnOutputReady(false);
+            lResult = 0;
+            return TRUE;
+        case WM_TIMER:
+            if (wParam != IDT_OUTPUT_SYNC) break;
+            OnOutputReady(true);
             lResult = 0;
             return TRUE;
         case WM_DESTROY:
@@ -101,6 +128,21 @@ BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
             return TRUE;
         case ID_APP_EXIT:
             OnAppExit();
+            return TRUE;
+        case ID_LOG_COPY:
+            OnLogCopy();
+            return TRUE;
+        case ID_LOG_SELECT_ALL:
+            OnLogSelectAll();
+            return TRUE;
+        case ID_LOG_SAVE_AS:
+            OnLogSaveAs();
+            return TRUE;
+        case ID_LOG_OPEN_FOLDER:
+            OnLogOpenFolder();
+            return TRUE;
+        case ID_LOG_CLEAR:
+            OnLogClear();
             return TRUE;
         default:
             return FALSE;
@@ -146,19 +188,49 @@ LRESULT CMainDlg::OnInitDialog() {
     InitDialogResize(true, true, WS_CLIPCHILDREN);
     AddTrayIcon(m_hWnd, LoadResString(IDS_TRAY_TIP).c_str(), m_hIconRunning.get(), m_hIconStopped.get());
     m_hLogEdit = GetDlgItem(IDC_LOG_EDIT);
+    InitLogMenu();
     m_strModuleDir = ReadModuleDir();
     m_strPipeName = MakePipeName(GetAgentPath());
     SetInitialTexts();
+
+    StartJournal();
+    m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this);
+    AddAgentListener(m_pTroubleNotice.get());
 
     // The sink exists before the pipe server, which exists before the agent:
     // the agent may connect and write at once.
     m_spOutput = std::make_shared<COutputSink>();
     m_spOutput->Attach(m_hWnd, m_hLogEdit);
+    m_spOutput->SetJournal(m_spJournal);
     StartPipeServer();
     StartAgent();
 
     if (CMessageLoop* pLoop = g_Module.GetMessageLoop()) pLoop->AddMessageFilter(this);
     return TRUE;
+}
+
+void CMainDlg::StartJournal() {
+    std::wstring folder = m_strModuleDir;
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    m_spJournal =
+        std::make_shared<CJournal>(CJournal::DefaultFolder(), JournalFileName(CanonicalPath(folder)));
+    m_spJournal->Start();
+    m_pJournalListener = std::make_unique<CAgentJournalListener>(m_spJournal);
+    AddAgentListener(m_pJournalListener.get());
+    m_pJournalListener->Note(std::wstring(L"supervisor started: version ") + TOLLVANE_VERSION_LABEL + L", " +
+                             kArchitecture + L", agent " + GetAgentPath());
+}
+
+// The last entry, after the watch thread's; then the queue is written out.
+void CMainDlg::CloseJournal() {
+    if (!m_spJournal) return;
+    m_pJournalListener->Note(L"supervisor exiting");
+    m_spJournal->Close(kJournalPatienceMs);
+}
+
+void CMainDlg::NoteUserCommand(const wchar_t* text) {
+    if (m_pJournalListener) m_pJournalListener->Note(text);
+    if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
 }
 
 LRESULT CMainDlg::OnWindowPosChanging(WINDOWPOS* pPos) {
@@ -185,11 +257,14 @@ LRESULT CMainDlg::OnCtlColor(HDC hdc, HWND hCtl) {
 }
 
 LRESULT CMainDlg::OnAgentStart() {
-    if (!m_bExiting) StartAgent();
+    if (m_bExiting) return 0;
+    NoteUserCommand(m_bStopRequested ? L"Start by the user" : L"Restart by the user");
+    StartAgent();
     return 0;
 }
 
 LRESULT CMainDlg::OnAgentStop() {
+    NoteUserCommand(L"Stop by the user");
     StopAgent();
     return 0;
 }
@@ -208,11 +283,24 @@ LRESULT CMainDlg::OnAppExit() {
     // A second Exit dispatched inside the wait below has nothing to add.
     if (m_bExiting) return 0;
     m_bExiting = true;
+    NoteUserCommand(L"Exit by the user");
     StopAgent();
     // The watch thread's last button and icon updates are sent to this
     // thread, so the wait has to keep dispatching.
     CHandle watchThread = DuplicateWatchThread();
-    AtlWaitWithMessageLoop(watchThread.get());
+    if (watchThread && !AtlWaitWithMessageLoop(watchThread.get(), kExitPatienceMs)) {
+        // An agent neither the tree walk nor the launch handle could end
+        // keeps the watch thread waiting. The thread still points at this
+        // dialog, so the orderly teardown cannot run: leave at once, taking
+        // the icon down first.
+        DebugTrace(L"Exit: the agent did not end; leaving without it");
+        RemoveTrayIcon();
+        CloseJournal();
+        ::ExitProcess(1);
+    }
+    // The watch thread's last events are queued by now; the readers' later
+    // ones are dropped.
+    CloseJournal();
     DestroyWindow();
     ::PostQuitMessage(1);
     return 0;

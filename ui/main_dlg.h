@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "agent/agent_supervisor.h"
 #include "framework/critical_section.h"
 #include "framework/dialog_impl.h"
 #include "framework/dialog_resize.h"
@@ -16,14 +17,21 @@
 #include "ui/tray_icon.h"
 
 class COutputSink;
+class CJournal;
+class CAgentJournalListener;
+class CTroubleNotice;
 
 // Posted by the output sink when text is waiting for the log view.
 constexpr UINT WM_APP_OUTPUT = WM_APP + 1;
+// The timer that brings a sync back once input and painting have been handled.
+constexpr UINT_PTR IDT_OUTPUT_SYNC = 0x4F53;
 
 class CMainDlg : public CDialogImpl<CMainDlg>,
                  public CTrayIconImpl<CMainDlg>,
                  public CMessageFilter,
-                 public CDialogResize<CMainDlg> {
+                 public CDialogResize<CMainDlg>,
+                 public CAgentSupervisor,
+                 public CAgentListener {
 public:
     enum { IDD = IDD_MAINDLG };
 
@@ -44,21 +52,29 @@ public:
     // ---- Layout (ui/layout_rules.cpp): the resize table for CDialogResize ----
     static const DlgResizeEntry* GetDlgResizeMap() { return MainDlgResizeMap(); }
 
-    // ---- Agent supervision (agent/agent_watch.cpp, agent/process_tree.cpp) ----
-    void StartAgent();
-    // Stop and Exit: keep the agent stopped, end a back-off wait, end the tree.
-    void StopAgent();
-    // A handle of our own on the watch thread for Exit's wait; empty when none.
-    CHandle DuplicateWatchThread();
-    void WatchAgent();
-    static unsigned __stdcall WatchAgentThreadProc(void* pv);
-    std::wstring GetAgentPath() const;
-    std::wstring GetAgentDir() const;
-    void KillAgentTree();
+    // ---- Agent supervision: CAgentSupervisor (agent/agent_watch.cpp) keeps
+    // the agent running; the dialog listens (ui/main_dlg_agent.cpp) ----
+    std::wstring GetAgentPath() const override;
+    std::wstring GetAgentDir() const override;
+    void OnAgentStarted(DWORD pid) override;
+    void OnLaunchFailed(DWORD error) override;
+    void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override;
+    void OnWatchEnded() override;
 
     // ---- Output (agent/pipe_server.cpp, agent/output_view.cpp) ----
     void StartPipeServer();
-    void OnOutputReady();
+    void OnOutputReady(bool bFromTimer);
+
+    // ---- The log view's context menu (ui/main_dlg_log.cpp) ----
+    void InitLogMenu();
+    LRESULT OnLogContextMenu(LPARAM lParam);
+    void OnLogCopy();
+    void OnLogSelectAll();
+    void OnLogSaveAs();
+    // The view's text as UTF-8 with a byte-order mark; false when not written.
+    bool SaveLogText(const std::wstring& path);
+    void OnLogOpenFolder();
+    void OnLogClear();
 
 private:
     // Message handlers (ui/main_dlg.cpp).
@@ -75,6 +91,10 @@ private:
     LRESULT OnDestroy();
     BOOL ProcessCommand(WORD id, LRESULT& lResult);
     void SetInitialTexts();
+    void StartJournal();
+    void CloseJournal();
+    // A user's command: into the journal, and the end of a trouble episode.
+    void NoteUserCommand(const wchar_t* text);
     void LoadIcons();
     std::wstring ReadModuleDir() const;
 
@@ -94,22 +114,13 @@ public:
     // Output sink shared with the pipe readers; it outlives the dialog for them.
     std::shared_ptr<COutputSink> m_spOutput;
 
-    // Atomic; written by the UI thread (Start, Stop, Exit), read by the watch
-    // thread before every launch and again right after it.
-    std::atomic<BOOL> m_bStopRequested{TRUE};
-    // Guards m_hWatchThread and m_nStartRequests: the test-and-create in
-    // StartAgent and the watch thread's decision to end are exclusive. Never
-    // held across a window call: the watch thread's button updates are
-    // carried out by the UI thread, which may be waiting for this lock.
-    CCriticalSection m_csAgent;
-    HANDLE m_hWatchThread = nullptr;  // guarded by m_csAgent; closed by the watch thread as it ends
-    unsigned m_nStartRequests = 0;    // guarded by m_csAgent; counts StartAgent calls
-    // Manual-reset; created by the first StartAgent before any watch thread
-    // exists and never replaced. Set by Start/Stop/Exit to end a back-off
-    // wait, reset by the watch thread at the top of each cycle.
-    CHandle m_hWakeEvent;
-    // m_hWnd is read by the watch thread for its button updates; Exit waits
-    // for that thread before the window is destroyed.
+    // The agent's journal, shared with the output sink (whose readers may
+    // outlive the dialog) and its event listener; created in OnInitDialog.
+    std::shared_ptr<CJournal> m_spJournal;
+    std::unique_ptr<CAgentJournalListener> m_pJournalListener;
+    std::unique_ptr<CTroubleNotice> m_pTroubleNotice;
+    // m_hWnd is read by the watch thread (through the listener calls) for its
+    // button updates; Exit waits for that thread before the window is destroyed.
 
     // Set when Exit begins: a Start still queued behind it must not bring the
     // agent back while Exit waits for the watch thread. UI thread only.

@@ -88,6 +88,19 @@ public:
         ::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
     }
 
+    // A balloon notification from the icon; any thread. Ignored without an icon.
+    void ShowTrayBalloon(const wchar_t* pszTitle, const wchar_t* pszText) {
+        CLockGuard lock(m_csTray);
+        if (!m_bInstalled) return;
+        m_nid.uFlags = NIF_INFO;
+        ::lstrcpynW(m_nid.szInfoTitle, pszTitle, ARRAYSIZE(m_nid.szInfoTitle));
+        ::lstrcpynW(m_nid.szInfo, pszText, ARRAYSIZE(m_nid.szInfo));
+        m_nid.dwInfoFlags = NIIF_WARNING;
+        ::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
+        // Later modifications (the image) must not show it again.
+        m_nid.szInfo[0] = L'\0';
+    }
+
     // The icon's notifications in the classic form. Result 0.
     LRESULT OnTrayNotify(UINT /*uMsg*/, WPARAM wParam, LPARAM lParam) {
         switch (TrayActionFor(wParam, lParam, kTrayIconId)) {

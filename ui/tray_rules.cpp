@@ -36,3 +36,24 @@ int ClampMenuX(int x, const Rect& work) {
     if (x > work.right) return work.right;
     return x;
 }
+
+TroubleNotice CTroubleEpisode::OnCrashLoopPause(uint32_t pauseMs) {
+    if (pauseMs < kNoticePauseMs || m_bCrashLoopShown) return TroubleNotice::None;
+    m_bCrashLoopShown = true;
+    return TroubleNotice::CrashLoop;
+}
+
+TroubleNotice CTroubleEpisode::OnAgentMissing() {
+    if (m_bMissingShown) return TroubleNotice::None;
+    m_bMissingShown = true;
+    return TroubleNotice::AgentMissing;
+}
+
+void CTroubleEpisode::OnRunEnded(uint32_t runMs) {
+    if (runMs >= kSettledRunMs) OnUserAction();
+}
+
+void CTroubleEpisode::OnUserAction() {
+    m_bCrashLoopShown = false;
+    m_bMissingShown = false;
+}

@@ -29,3 +29,24 @@ std::array<TrayMenuItem, 5> TrayMenuItems(bool stopRequested, bool windowShown);
 // x at which the menu opens for a cursor that lies on no monitor: clamped into
 // the horizontal span of the nearest monitor's work area, both ends included.
 int ClampMenuX(int x, const Rect& work);
+
+// When the tray shows a balloon about the agent's trouble: once when the
+// back-off of a crash loop reaches kNoticePauseMs, once when the agent file is
+// missing. Each shows once per episode; the episode ends when the agent has
+// run for kSettledRunMs or the user acts.
+enum class TroubleNotice { None, CrashLoop, AgentMissing };
+
+class CTroubleEpisode {
+public:
+    static constexpr uint32_t kNoticePauseMs = 1000;
+    static constexpr uint32_t kSettledRunMs = 30000;
+
+    TroubleNotice OnCrashLoopPause(uint32_t pauseMs);
+    TroubleNotice OnAgentMissing();
+    void OnRunEnded(uint32_t runMs);
+    void OnUserAction();
+
+private:
+    bool m_bCrashLoopShown = false;
+    bool m_bMissingShown = false;
+};

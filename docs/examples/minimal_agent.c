@@ -34,7 +34,9 @@ int main(void) {
     GetModuleFileNameW(NULL, self, 4095);
     pipe_name_for(self, name, sizeof(name) / sizeof(name[0]));
     for (attempt = 0; attempt < 50 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
-        pipe = CreateFileW(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        /* Identification only: the server may learn who we are, never act as us. */
+        pipe = CreateFileW(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                           SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
         if (pipe != INVALID_HANDLE_VALUE) break;
         if (GetLastError() == ERROR_PIPE_BUSY)
             WaitNamedPipeW(name, 100);

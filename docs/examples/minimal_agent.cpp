@@ -16,7 +16,9 @@ std::wstring PipeNameFor(std::wstring path) {
 
 HANDLE ConnectToSupervisor(const std::wstring& name) {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        HANDLE pipe = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        // Identification only: the server may learn who we are, never act as us.
+        HANDLE pipe = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) return pipe;
         // Busy: every instance is taken for a moment; wait for the next one.
         if (::GetLastError() == ERROR_PIPE_BUSY)

@@ -1,6 +1,6 @@
-// What the end-to-end agent tests read and steer: the demo agent's run log
-// (agent-runs.log beside each copy) and its script, and the supervisor's
-// process figures.
+// What the end-to-end tests read and steer: the demo agent's run log
+// (agent-runs.log beside each copy) and its script, the supervisor's process
+// figures, and the set-up most tests begin with (RunningInstall).
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "resource.h"
@@ -99,9 +100,10 @@ inline int64_t NowMicroseconds() {
 
 // Copies the demo agent to <install>\<dir>\Tollvane.exe.
 inline std::wstring CopyAgentTo(const TempInstall& install, const std::wstring& dir) {
-    ::CreateDirectoryW((install.Dir() + dir).c_str(), nullptr);
+    ::CreateDirectoryW((install.Dir() + dir).c_str(), nullptr);  // bin is there already
     const std::wstring path = install.Dir() + dir + L"\\Tollvane.exe";
-    ::CopyFileW((OwnDir() + L"bin\\Tollvane.exe").c_str(), path.c_str(), FALSE);
+    if (!::CopyFileW((OwnDir() + L"bin\\Tollvane.exe").c_str(), path.c_str(), FALSE))
+        FailSetup("cannot copy the agent to " + Narrow(path));
     return path;
 }
 
@@ -147,5 +149,67 @@ inline std::vector<DWORD> AgentPids(const TempInstall& install) {
     for (const ProcessInfo& p : ProcessesUnder(install.AgentDir() + L"\\")) pids.push_back(p.pid);
     return pids;
 }
+
+// How a test's installation is laid out and its supervisor started.
+struct Launch {
+    bool agent = true;  // bin\Tollvane.exe is there
+    // Written before the supervisor starts: path relative to the installation, content.
+    std::vector<std::pair<std::wstring, std::string>> files;
+    std::wstring args;        // the supervisor's command line
+    bool visible = false;     // wait until the window shows
+    bool firstStart = false;  // wait until the agent has started once
+    size_t minDirLength = 0;  // see TempInstall
+
+    Launch& WithoutAgent() {
+        agent = false;
+        return *this;
+    }
+    Launch& File(std::wstring relative, std::string content) {
+        files.emplace_back(std::move(relative), std::move(content));
+        return *this;
+    }
+    // The demo agent's script, bin\agent-script.txt.
+    Launch& Script(std::string text) { return File(L"bin\\agent-script.txt", std::move(text)); }
+    Launch& Args(std::wstring words) {
+        args = std::move(words);
+        return *this;
+    }
+    Launch& Visible() {
+        visible = true;
+        return *this;
+    }
+    Launch& FirstStart() {
+        firstStart = true;
+        return *this;
+    }
+    Launch& DirLength(size_t n) {
+        minDirLength = n;
+        return *this;
+    }
+};
+
+// What most end-to-end tests begin with: a fresh installation, its
+// supervisor started, its dialog initialised and, when asked, shown and its
+// agent started once. A step that does not happen in time throws SetupError.
+class RunningInstall {
+public:
+    // The files are written before the supervisor starts.
+    explicit RunningInstall(const Launch& setup = Launch())
+        : install(setup.agent, setup.minDirLength), sup((WriteFiles(setup), install.ExePath()), setup.args) {
+        if (sup.WaitForWindow() == nullptr) throw SetupError("the supervisor's window did not appear");
+        if (setup.visible && !WaitUntil([&] { return sup.IsVisible(); }, 10s))
+            throw SetupError("the supervisor's window did not show");
+        if (setup.firstStart && WaitForStarts(install, 1, 15s).empty())
+            throw SetupError("the agent did not start");
+    }
+
+    TempInstall install;
+    Supervisor sup;
+
+private:
+    void WriteFiles(const Launch& setup) const {
+        for (const auto& file : setup.files) install.WriteFile(file.first, file.second);
+    }
+};
 
 }  // namespace e2e

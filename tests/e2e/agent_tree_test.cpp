@@ -17,6 +17,7 @@ std::string Quoted(const std::wstring& path) { return "\"" + Narrow(path) + "\""
 TEST(AgentTree, StopEndsChildGrandchildAndTheBinariesSiblingButNotOtherDirectories) {
     TempInstall install;
     DebugCapture debug;
+    ASSERT_TRUE(debug.Active()) << "no debug-output capture: the \"Killed\" lines could not be checked";
     const std::wstring child = CopyAgentTo(install, L"other");
     const std::wstring grandchild = CopyAgentTo(install, L"other2");
     const std::wstring sibling = CopyAgentTo(install, L"binaries");
@@ -59,17 +60,13 @@ TEST(AgentTree, StopEndsChildGrandchildAndTheBinariesSiblingButNotOtherDirectori
         5s));
     EXPECT_TRUE(IsProcessAlive(strangerPid));
 
-    if (debug.Active()) {
-        for (const std::wstring& path : {install.AgentPath(), child, grandchild, sibling}) {
-            EXPECT_TRUE(debug.WaitForLine(
-                sup.Pid(), [&](const std::wstring& line) { return line == L"Killed " + path; }, 3s))
-                << "no \"Killed\" line for " << Narrow(path);
-        }
-        for (const std::wstring& line : debug.LinesFrom(sup.Pid())) {
-            EXPECT_EQ(line.find(stranger), std::wstring::npos) << Narrow(line);
-        }
-    } else {
-        std::printf("debug output capture not available; \"Killed\" lines not checked\n");
+    for (const std::wstring& path : {install.AgentPath(), child, grandchild, sibling}) {
+        EXPECT_TRUE(debug.WaitForLine(
+            sup.Pid(), [&](const std::wstring& line) { return line == L"Killed " + path; }, 3s))
+            << "no \"Killed\" line for " << Narrow(path);
+    }
+    for (const std::wstring& line : debug.LinesFrom(sup.Pid())) {
+        EXPECT_EQ(line.find(stranger), std::wstring::npos) << Narrow(line);
     }
     KillPid(strangerPid);
 }

@@ -23,11 +23,9 @@ std::string Quoted(const std::wstring& path) { return "\"" + Narrow(path) + "\""
 
 TEST(DrillAgent, CrashLoopKeepsRelaunchingWithBoundedCpuAndStopEndsItAtOnce) {
     const DWORD window = Scaled<DWORD>(12000, 60000);
-    TempInstall install;
-    install.WriteFile(L"bin\\agent-script.txt", "crash\n");
-    Supervisor sup(install.ExePath());
-    ASSERT_NE(sup.WaitForWindow(), nullptr);
-    ASSERT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
+    RunningInstall run(Launch().Script("crash\n").FirstStart());
+    const TempInstall& install = run.install;
+    Supervisor& sup = run.sup;
 
     const ProcessStats before = QueryProcessStats(sup.Pid());
     const size_t startsBefore = CountStarts(install);
@@ -67,11 +65,9 @@ TEST(DrillAgent, CrashLoopKeepsRelaunchingWithBoundedCpuAndStopEndsItAtOnce) {
 }
 
 TEST(DrillAgent, AgentFileMovedAwayWhileRunningThenRestoredAndStarted) {
-    TempInstall install;
-    install.WriteFile(L"bin\\agent-script.txt", "sleep 2500\nexit 0\n");
-    Supervisor sup(install.ExePath());
-    ASSERT_NE(sup.WaitForWindow(), nullptr);
-    ASSERT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
+    RunningInstall run(Launch().Script("sleep 2500\nexit 0\n").FirstStart());
+    const TempInstall& install = run.install;
+    Supervisor& sup = run.sup;
     ASSERT_TRUE(WaitUntil([&] { return ShowsRunning(sup); }, 5s));
 
     // A running executable cannot be deleted on Windows, but it can be moved.

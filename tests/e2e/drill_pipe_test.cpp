@@ -4,6 +4,8 @@
 // well-formed message was shown, and its threads and handles are back.
 #include <gtest/gtest.h>
 
+#include "agent/pipe_server.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -21,76 +23,17 @@ namespace {
 
 constexpr char kMarker[] = "%!(EXTRA []interface {}=[])";
 
-// The two- or three-byte UTF-8 character that starts at message[i], with its
-// length, or {0, 0} where none does.
-struct Utf8Char {
-    unsigned code, length;
-};
-Utf8Char Utf8CharAt(const std::string& message, size_t i) {
-    auto byte = [&](size_t k) {
-        return k < message.size() ? static_cast<unsigned>(static_cast<unsigned char>(message[k])) : 0u;
-    };
-    auto continuation = [&](size_t k) { return (byte(k) & 0xC0) == 0x80; };
-    const unsigned lead = byte(i);
-    if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1))
-        return {((lead & 0x1F) << 6) | (byte(i + 1) & 0x3F), 2};
-    if (lead >= 0xE0 && lead <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
-        const unsigned code = ((lead & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F);
-        if (code >= 0x800 && (code < 0xD800 || code > 0xDFFF)) return {code, 3};
-    }
-    return {0, 0};
-}
-
-// Right-to-left scripts' letters and combining marks, for
-// StepAroundWine64ShapingFault.
-enum class RtlScript { kNone, kHebrew, kArabic, kOther };
-struct RtlRange {
-    unsigned first, last;
-    RtlScript script;
-};
-constexpr RtlRange kRtlMarks[] = {{0x591, 0x5C7, RtlScript::kHebrew}, {0xFB1E, 0xFB1E, RtlScript::kHebrew},
-                                  {0x610, 0x61A, RtlScript::kArabic}, {0x64B, 0x65F, RtlScript::kArabic},
-                                  {0x670, 0x670, RtlScript::kArabic}, {0x6D6, 0x6ED, RtlScript::kArabic},
-                                  {0x898, 0x89F, RtlScript::kArabic}, {0x8CA, 0x8FF, RtlScript::kArabic},
-                                  {0x711, 0x711, RtlScript::kOther},  {0x730, 0x74A, RtlScript::kOther},
-                                  {0x7A6, 0x7B0, RtlScript::kOther},  {0x7EB, 0x7F3, RtlScript::kOther},
-                                  {0x7FD, 0x7FD, RtlScript::kOther},  {0x816, 0x82D, RtlScript::kOther},
-                                  {0x859, 0x85B, RtlScript::kOther}};
-constexpr RtlRange kRtlLetters[] = {{0x5D0, 0x5EA, RtlScript::kHebrew}, {0x5EF, 0x5F2, RtlScript::kHebrew},
-                                    {0x620, 0x64A, RtlScript::kArabic}, {0x66E, 0x66F, RtlScript::kArabic},
-                                    {0x671, 0x6D3, RtlScript::kArabic}, {0x6D5, 0x6D5, RtlScript::kArabic},
-                                    {0x6EE, 0x6EF, RtlScript::kArabic}, {0x6FA, 0x6FC, RtlScript::kArabic},
-                                    {0x6FF, 0x6FF, RtlScript::kArabic}, {0x750, 0x77F, RtlScript::kArabic},
-                                    {0x8A0, 0x8C9, RtlScript::kArabic}};
-
-template <size_t N>
-RtlScript ScriptIn(const RtlRange (&ranges)[N], unsigned code) {
-    for (const RtlRange& r : ranges)
-        if (code >= r.first && code <= r.last) return r.script;
-    return RtlScript::kNone;
-}
-
-// The letter whose UTF-8 ends right before message[i]. Lead bytes are never
-// continuation bytes, so a two- and a three-byte reading cannot both hold.
-RtlScript ScriptOfLetterBefore(const std::string& message, size_t i) {
-    for (unsigned length : {2u, 3u}) {
-        if (i < length) continue;
-        const Utf8Char c = Utf8CharAt(message, i - length);
-        if (c.length == length) return ScriptIn(kRtlLetters, c.code);
-    }
-    return RtlScript::kNone;
-}
-
-// Under 64-bit Wine a right-to-left combining mark that begins a run of its
-// script (it does not directly follow a letter of that script) crashes the
-// view's text shaping (see RunsUnderWine64): such marks become 'x's there.
+// Under 64-bit Wine the view's text shaping crashes when a run of text
+// starts with a glyph its fonts' mark-to-ligature tables cover (see
+// RunsUnderWine64): Hebrew and Arabic combining marks, but also modifier
+// letters such as U+02B1 to U+02B9 and U+02E4, at a line start or after a
+// tab. Which glyphs do depends on the fonts Wine falls back to, so there the
+// random bytes hold no lead byte of UTF-8 (each becomes 0xFF, never valid):
+// they stay as long and as broken, but spell no character beyond ASCII.
 void StepAroundWine64ShapingFault(std::string& message) {
-    for (size_t i = 0; i < message.size(); ++i) {
-        const Utf8Char c = Utf8CharAt(message, i);
-        const RtlScript mark = ScriptIn(kRtlMarks, c.code);
-        if (mark == RtlScript::kNone) continue;
-        if (mark != RtlScript::kOther && ScriptOfLetterBefore(message, i) == mark) continue;
-        message.replace(i, c.length, c.length, 'x');
+    for (char& c : message) {
+        const unsigned byte = static_cast<unsigned char>(c);
+        if (byte >= 0xC2 && byte <= 0xF4) c = '\xFF';
     }
 }
 
@@ -254,7 +197,8 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
     const size_t kGarbage = Scaled<size_t>(3000, 100000);
     const int kConcurrent = Scaled(20, 100);
     const int kCycles = Scaled(400, 10000);
-    const int kIdle = Scaled(8, 40);
+    // Idle clients hold readers for the whole drill: fewer than there are.
+    const int kIdle = Scaled(8, 12);
     const int kDying = Scaled(4, 30);
     // TOLLVANE_DRILL_SEED=<printed seed> replays a run.
     const char* fixedSeed = std::getenv("TOLLVANE_DRILL_SEED");
@@ -264,15 +208,15 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
     PrintFigure("pipe", "seed " + std::to_string(seed) + (SoakRun() ? " (soak)" : " (short)") +
                             " (replay with TOLLVANE_DRILL_SEED=" + std::to_string(seed) + ")");
 
-    TempInstall install;
-    install.WriteFile(L"bin\\agent-script.txt", "hang\n");
-    Supervisor sup(install.ExePath());
-    HWND hDlg = sup.WaitForWindow();
-    ASSERT_NE(hDlg, nullptr);
-    ASSERT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
+    RunningInstall run(Launch().Script("hang\n").FirstStart());
+    const TempInstall& install = run.install;
+    Supervisor& sup = run.sup;
+    HWND hDlg = sup.m_hWnd;
     ::Sleep(1500);
     const ProcessStats before = QueryProcessStats(sup.Pid());
     ASSERT_TRUE(before.found);
+    const long handlesBefore = CountHandles(sup.Pid());
+    ASSERT_GT(handlesBefore, 0) << "the system's handle list could not be read";
     const std::wstring pipe = SupervisorPipeName(install);
     ProbeCounter probes(pipe, hDlg);
     const DWORD start = ::GetTickCount();
@@ -304,19 +248,20 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
     const DWORD garbageMs = ::GetTickCount() - garbageStart;
     trace("after random messages");
 
-    // Many clients connected at once, each sending a probe in waves of 20.
+    // Many more clients at once than there are free readers, in waves of 20:
+    // each waits for a reader, sends a probe and leaves.
     DWORD peakThreads = 0;
-    DWORD peakHandles = 0;
+    DWORD peakHandles = before.handles;
     {
-        std::vector<std::unique_ptr<PipeClient>> many;
-        for (int c = 0; c < kConcurrent; ++c) {
-            many.emplace_back(new PipeClient(pipe));
-            ASSERT_TRUE(many.back()->Connect()) << "client " << c;
-        }
-        WaitUntil([&] { return QueryProcessStats(sup.Pid()).threads >= withIdle + kConcurrent; }, 10s);
-        const ProcessStats peak = QueryProcessStats(sup.Pid());
-        peakThreads = peak.threads;
-        peakHandles = std::max(before.handles, peak.handles);
+        std::atomic<bool> done{false};
+        std::thread watch([&] {
+            while (!done) {
+                const ProcessStats now = QueryProcessStats(sup.Pid());
+                peakThreads = std::max(peakThreads, now.threads);
+                peakHandles = std::max(peakHandles, now.handles);
+                ::Sleep(20);
+            }
+        });
         for (int first = 0; first < kConcurrent; first += 20) {
             std::vector<std::string> ids;
             std::vector<std::thread> threads;
@@ -325,7 +270,8 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
             std::atomic<size_t> written{0};
             for (int c = first; c < last; ++c) {
                 threads.emplace_back([&, c] {
-                    if (many[static_cast<size_t>(c)]->Write("PROBE," + ids[static_cast<size_t>(c - first)]))
+                    PipeClient client(pipe);
+                    if (client.Connect(30s) && client.Write("PROBE," + ids[static_cast<size_t>(c - first)]))
                         ++written;
                 });
             }
@@ -333,6 +279,8 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
             probes.AddWritten(ids.size(), written);
             probes.Count(ids);
         }
+        done = true;
+        watch.join();
     }
     ASSERT_TRUE(WaitForThreadsAtMost(sup.Pid(), withIdle, 30s));
     trace("after many clients");
@@ -345,6 +293,7 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
         if (client.Connect()) ++cycles;
     }
     const DWORD cyclesMs = ::GetTickCount() - cyclesStart;
+    EXPECT_EQ(cycles, kCycles) << "connect/leave cycles that could not connect";
     ASSERT_TRUE(WaitForThreadsAtMost(sup.Pid(), withIdle, 60s));
     probes.Wave("cycles", 5, 4);
     trace("after cycles");
@@ -375,6 +324,7 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
     const bool threadsBack = WaitForThreadsAtMost(sup.Pid(), before.threads, 15s);
     ::Sleep(500);
     const ProcessStats after = QueryProcessStats(sup.Pid());
+    const long handlesAfter = CountHandles(sup.Pid());
     PrintFigure("pipe", std::to_string(garbageSent) + " random messages in " + std::to_string(garbageMs) +
                             " ms; " + std::to_string(cycles) + " connect/leave cycles in " +
                             std::to_string(cyclesMs) + " ms; " + std::to_string(kConcurrent) +
@@ -384,8 +334,9 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
                             std::to_string(probes.Sent()) + " written, " + std::to_string(probes.Shown()) +
                             " shown");
     PrintFigure("pipe", "threads " + std::to_string(before.threads) + " -> " + std::to_string(after.threads) +
-                            ", handles " + std::to_string(before.handles) + " -> " +
-                            std::to_string(after.handles) + ", " +
+                            ", handles " + std::to_string(handlesBefore) + " -> " +
+                            std::to_string(handlesAfter) + " (handle table " +
+                            std::to_string(before.handles) + " -> " + std::to_string(after.handles) + "), " +
                             std::to_string((::GetTickCount() - start) / 1000) + " s in all");
 
     EXPECT_TRUE(sup.IsRunning());
@@ -394,9 +345,11 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
     EXPECT_EQ(probes.Sent(), probes.Meant());
     EXPECT_EQ(probes.Shown(), probes.Meant());
     EXPECT_TRUE(threadsBack) << before.threads << " threads before, " << after.threads << " after";
-    // Wine reports the size of the handle table, which grows by doubling:
-    // after the busiest moment it must not have grown again.
-    EXPECT_LE(after.handles, peakHandles);
+    // Readers never exceed the bound; a reader that has just given its place
+    // to the next may still be ending, hence the two more.
+    EXPECT_LE(peakThreads, before.threads + static_cast<DWORD>(kMaxPipeReaders) + 2) << "readers unbounded";
+    // Counted one by one: a handle leaked per connection would be hundreds.
+    EXPECT_LE(handlesAfter, handlesBefore + 5);
     EXPECT_EQ(AgentPids(install).size(), 1u);
 }
 
@@ -404,12 +357,10 @@ TEST(DrillPipe, AbuseLeavesTheSupervisorServingEveryWellFormedMessageWithoutLeak
 // instance; what it wrote is still in the pipe and must be shown.
 TEST(DrillPipe, ClientsThatWriteAndLeaveAtOnceAreAllHeard) {
     const int rounds = Scaled(12, 100);
-    TempInstall install;
-    install.WriteFile(L"bin\\agent-script.txt", "hang\n");
-    Supervisor sup(install.ExePath());
-    HWND hDlg = sup.WaitForWindow();
-    ASSERT_NE(hDlg, nullptr);
-    ASSERT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
+    RunningInstall run(Launch().Script("hang\n").FirstStart());
+    const TempInstall& install = run.install;
+    Supervisor& sup = run.sup;
+    HWND hDlg = sup.m_hWnd;
     ProbeCounter probes(SupervisorPipeName(install), hDlg);
     for (int r = 0; r < rounds; ++r) probes.Wave("quick" + std::to_string(r), 8, 2);
     PrintFigure("quick clients", std::to_string(probes.Meant()) + " messages from " +

@@ -56,6 +56,10 @@ void RemoveTree(const std::wstring& dir) {
 
 }  // namespace
 
+void FailSetup(const std::string& what) {
+    throw SetupError(what + " (error " + std::to_string(::GetLastError()) + ")");
+}
+
 std::wstring Widen(const std::string& text) {
     if (text.empty()) return L"";
     const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -128,6 +132,42 @@ ProcessStats QueryProcessStats(DWORD pid) {
     }
 }
 
+long CountHandles(DWORD pid) {
+    // The documented head of SYSTEM_HANDLE_INFORMATION_EX and its entries.
+    struct Entry {
+        PVOID Object;
+        ULONG_PTR UniqueProcessId;
+        ULONG_PTR HandleValue;
+        ULONG GrantedAccess;
+        USHORT CreatorBackTraceIndex;
+        USHORT ObjectTypeIndex;
+        ULONG HandleAttributes;
+        ULONG Reserved;
+    };
+    struct Table {
+        ULONG_PTR NumberOfHandles;
+        ULONG_PTR Reserved;
+        Entry Handles[1];
+    };
+    using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) return -1;
+    std::vector<ULONG_PTR> buffer((1 << 20) / sizeof(ULONG_PTR));
+    ULONG needed = 0;
+    LONG status;
+    while ((status = query(64 /* SystemExtendedHandleInformation */, buffer.data(),
+                           static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &needed)) ==
+               static_cast<LONG>(0xC0000004) &&
+           buffer.size() * sizeof(ULONG_PTR) < (256u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (status != 0) return -1;
+    const auto* table = reinterpret_cast<const Table*>(buffer.data());
+    long count = 0;
+    for (ULONG_PTR i = 0; i < table->NumberOfHandles; ++i) count += table->Handles[i].UniqueProcessId == pid;
+    return count;
+}
+
 bool WaitUntil(const std::function<bool()>& pred, Millis timeout, Millis step) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -193,17 +233,28 @@ bool IsProcessAlive(DWORD pid) {
     return alive;
 }
 
-TempInstall::TempInstall(bool withAgent) {
+TempInstall::TempInstall(bool withAgent, size_t minDirLength) {
+    // The demo agent follows scripts and records its runs only in a test run;
+    // the supervisors this process starts, and their agents, inherit it.
+    ::SetEnvironmentVariableW(L"TOLLVANE_TEST_AGENT", L"1");
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
+    if (::GetTempPathW(MAX_PATH, temp) == 0) FailSetup("no temporary directory");
     m_dir = std::wstring(temp) + L"qt-e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-            std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(counter++) + L"\\";
-    ::CreateDirectoryW(m_dir.c_str(), nullptr);
-    ::CreateDirectoryW(AgentDir().c_str(), nullptr);
+            std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(counter++);
+    if (m_dir.size() + 1 < minDirLength) m_dir.append(minDirLength - m_dir.size() - 1, L'x');
+    m_dir += L"\\";
+    if (!::CreateDirectoryW(m_dir.c_str(), nullptr)) FailSetup("cannot create " + Narrow(m_dir));
     const std::wstring out = OwnDir();
-    ::CopyFileW((out + L"QuorvelTollvane.exe").c_str(), ExePath().c_str(), FALSE);
-    if (withAgent) ::CopyFileW((out + L"bin\\Tollvane.exe").c_str(), AgentPath().c_str(), FALSE);
+    const std::wstring agent = out + L"bin\\Tollvane.exe";
+    if (!::CreateDirectoryW(AgentDir().c_str(), nullptr) ||
+        !::CopyFileW((out + L"QuorvelTollvane.exe").c_str(), ExePath().c_str(), FALSE) ||
+        (withAgent && !::CopyFileW(agent.c_str(), AgentPath().c_str(), FALSE))) {
+        const DWORD error = ::GetLastError();
+        RemoveTree(m_dir);
+        ::SetLastError(error);
+        FailSetup("cannot lay out the installation " + Narrow(m_dir));
+    }
 }
 
 TempInstall::~TempInstall() {
@@ -214,10 +265,15 @@ TempInstall::~TempInstall() {
 void TempInstall::WriteFile(const std::wstring& relative, const std::string& content) const {
     HANDLE h = ::CreateFileW((m_dir + relative).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
+    if (h == INVALID_HANDLE_VALUE) FailSetup("cannot create " + Narrow(m_dir + relative));
     DWORD written = 0;
-    ::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    const bool whole =
+        ::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+        written == content.size();
+    const DWORD error = ::GetLastError();
     ::CloseHandle(h);
+    ::SetLastError(error);
+    if (!whole) FailSetup("cannot write " + Narrow(m_dir + relative));
 }
 
 std::string TempInstall::ReadFile(const std::wstring& relative) const {
@@ -242,12 +298,12 @@ Supervisor::Supervisor(const std::wstring& exePath, const std::wstring& args) {
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     const std::wstring dir = exePath.substr(0, exePath.rfind(L'\\') + 1);
-    if (::CreateProcessW(exePath.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si,
-                         &pi)) {
-        ::CloseHandle(pi.hThread);
-        m_hProcess = pi.hProcess;
-        m_pid = pi.dwProcessId;
-    }
+    if (!::CreateProcessW(exePath.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si,
+                          &pi))
+        FailSetup("cannot start " + Narrow(exePath));
+    ::CloseHandle(pi.hThread);
+    m_hProcess = pi.hProcess;
+    m_pid = pi.dwProcessId;
 }
 
 Supervisor::~Supervisor() {
@@ -277,7 +333,8 @@ DWORD Supervisor::WaitForExit(Millis timeout) {
 
 namespace {
 struct FindArgs {
-    DWORD pid;  // 0: any process
+    bool anyProcess;
+    DWORD pid;  // the owner, unless anyProcess
     std::vector<HWND> found;
 };
 
@@ -287,7 +344,7 @@ BOOL CALLBACK CollectSupervisorWindows(HWND hWnd, LPARAM lParam) {
     if (::GetClassNameW(hWnd, cls, 63) <= 0 || std::wstring(cls) != L"#32770") return TRUE;
     DWORD pid = 0;
     ::GetWindowThreadProcessId(hWnd, &pid);
-    if (args->pid != 0 && pid != args->pid) return TRUE;
+    if (!args->anyProcess && pid != args->pid) return TRUE;
     wchar_t title[256] = {};
     ::GetWindowTextW(hWnd, title, 255);
     if (std::wstring(title) != kTitle) return TRUE;
@@ -297,7 +354,7 @@ BOOL CALLBACK CollectSupervisorWindows(HWND hWnd, LPARAM lParam) {
 }  // namespace
 
 std::vector<HWND> FindSupervisorWindows() {
-    FindArgs args{0, {}};
+    FindArgs args{true, 0, {}};
     ::EnumWindows(CollectSupervisorWindows, reinterpret_cast<LPARAM>(&args));
     return args.found;
 }
@@ -342,7 +399,7 @@ HWND WaitForSupervisorWindowOf(const std::wstring& exePath, Millis timeout) {
 }
 
 HWND Supervisor::FindWindow() const {
-    FindArgs args{m_pid, {}};
+    FindArgs args{false, m_pid, {}};
     ::EnumWindows(CollectSupervisorWindows, reinterpret_cast<LPARAM>(&args));
     return args.found.empty() ? nullptr : args.found.front();
 }

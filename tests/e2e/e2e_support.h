@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,16 @@ using namespace std::chrono_literals;
 using Millis = std::chrono::milliseconds;
 
 constexpr const wchar_t* kTitle = L"Quorvel Tollvane";
+
+// A set-up step that did not work. Thrown out of the test body, it fails the
+// test at once with its reason: a test that goes on after a failed set-up can
+// end up checking something else (another supervisor's window, an empty log).
+class SetupError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+// Throws SetupError for what, with the thread's last error code.
+[[noreturn]] void FailSetup(const std::string& what);
 
 // Polls pred until it holds or the timeout passes; true when it held.
 bool WaitUntil(const std::function<bool()>& pred, Millis timeout, Millis step = 20ms);
@@ -37,10 +48,13 @@ bool IsProcessAlive(DWORD pid);
 
 // A fresh installation in a new temporary directory: QuorvelTollvane.exe and
 // bin\Tollvane.exe copied from the build's out\ tree. Everything that runs
-// from it is ended and the directory removed when the object goes.
+// from it is ended and the directory removed when the object goes. A copy or
+// write that fails throws SetupError.
 class TempInstall {
 public:
-    explicit TempInstall(bool withAgent = true);
+    // minDirLength pads the directory's name until its path (trailing
+    // backslash included) has at least that many characters.
+    explicit TempInstall(bool withAgent = true, size_t minDirLength = 0);
     ~TempInstall();
     TempInstall(const TempInstall&) = delete;
     TempInstall& operator=(const TempInstall&) = delete;
@@ -58,7 +72,8 @@ private:
     std::wstring m_dir;
 };
 
-// One running supervisor, started by CreateProcessW and ended by its id.
+// One running supervisor, started by CreateProcessW and ended by its id. A
+// failed start throws SetupError: there is no process to watch.
 class Supervisor {
 public:
     Supervisor(const std::wstring& exePath, const std::wstring& args = L"");
@@ -123,7 +138,7 @@ private:
 struct ProcessStats {
     bool found = false;
     DWORD threads = 0;
-    DWORD handles = 0;
+    DWORD handles = 0;  // under Wine the size of the handle table, not a count
     double cpuMillis = 0;
     size_t workingSet = 0;
     size_t privateBytes = 0;
@@ -131,9 +146,15 @@ struct ProcessStats {
 ProcessStats QueryProcessStats(DWORD pid);
 
 // A 64-bit process under Wine. 64-bit Wine 8 faults in its own text shaping
-// when a line starts with a Hebrew or Arabic combining mark (its unsigned
+// when a run of text starts with a glyph its mark-to-ligature tables cover,
+// such as a Hebrew or Arabic combining mark at a line start (its unsigned
 // glyph index wraps); Windows and the 32-bit Wine shape such lines.
 bool RunsUnderWine64();
+
+// The handles a process holds, counted one by one in the system's handle
+// list; -1 when the list cannot be read. Unlike ProcessStats::handles this
+// sees a single leaked handle.
+long CountHandles(DWORD pid);
 
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);

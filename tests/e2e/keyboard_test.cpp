@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "resource.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/agent_e2e_support.h"
 
 using namespace e2e;
 
@@ -44,15 +44,15 @@ std::pair<DWORD, DWORD> Selection(HWND hEdit) {
 }  // namespace
 
 TEST(Keyboard, TabLeavesTheLogAndCtrlASelectsTheWholeLogFromAnyControl) {
-    TempInstall install;
-    Supervisor sup(install.ExePath());
-    ASSERT_NE(sup.WaitForWindow(), nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return sup.IsVisible(); }, 10s));
-    if (!BringToFront(sup.m_hWnd)) GTEST_SKIP() << "the display does not hand over the foreground";
+    RunningInstall run(Launch().Visible());
+    Supervisor& sup = run.sup;
+    ASSERT_TRUE(BringToFront(sup.m_hWnd)) << "the display did not hand over the foreground";
     HWND hEdit = ::GetDlgItem(sup.m_hWnd, IDC_LOG_EDIT);
-    // Give the log something to select.
-    WaitUntil([&] { return !ReadWindowText(hEdit).empty(); }, 15s);
+    // The demo agent's greeting gives the log something to select: on an
+    // empty log no selection could tell Ctrl+A from nothing.
+    ASSERT_TRUE(WaitUntil([&] { return !ReadWindowText(hEdit).empty(); }, 15s)) << "the log stayed empty";
     const DWORD length = static_cast<DWORD>(ReadWindowText(hEdit).size());
+    const auto caretAtEnd = std::make_pair(length, length);
 
     ASSERT_TRUE(WaitUntil([&] { return FocusOf(sup.m_hWnd) == hEdit; }, 5s));
     PressKey(VK_TAB);
@@ -60,12 +60,14 @@ TEST(Keyboard, TabLeavesTheLogAndCtrlASelectsTheWholeLogFromAnyControl) {
         WaitUntil([&] { return FocusOf(sup.m_hWnd) != hEdit && FocusOf(sup.m_hWnd) != nullptr; }, 5s));
 
     ::SendMessageTimeoutW(hEdit, EM_SETSEL, length, length, SMTO_ABORTIFHUNG, 5000, nullptr);
+    ASSERT_EQ(Selection(hEdit), caretAtEnd);
     PressKey('A', true);
     EXPECT_TRUE(WaitUntil([&] { return Selection(hEdit) == std::make_pair(DWORD{0}, length); }, 5s))
         << "selection " << Selection(hEdit).first << ".." << Selection(hEdit).second << " of " << length;
 
     // The numeric-keypad 1 with Control does the same.
     ::SendMessageTimeoutW(hEdit, EM_SETSEL, length, length, SMTO_ABORTIFHUNG, 5000, nullptr);
+    ASSERT_EQ(Selection(hEdit), caretAtEnd);
     PressKey(VK_NUMPAD1, true);
     EXPECT_TRUE(WaitUntil([&] { return Selection(hEdit) == std::make_pair(DWORD{0}, length); }, 5s));
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "resource.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/agent_e2e_support.h"
 #include "tests/e2e/tray_layout_support.h"
 
 using namespace e2e;
@@ -41,15 +41,9 @@ void PostSysCommand(HWND hWnd, WPARAM command) { ::PostMessageW(hWnd, WM_SYSCOMM
 
 class DialogLayout : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_NE(m_sup.WaitForWindow(), nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return m_sup.IsVisible(); }, 10s));
-        m_hDlg = m_sup.m_hWnd;
-    }
-
-    TempInstall m_install{/*withAgent=*/false};
-    Supervisor m_sup{m_install.ExePath()};
-    HWND m_hDlg = nullptr;
+    RunningInstall m_run{Launch().WithoutAgent().Visible()};
+    Supervisor& m_sup = m_run.sup;
+    HWND m_hDlg = m_sup.m_hWnd;
 };
 
 TEST_F(DialogLayout, StartsWithTheGripInTheCornerAndCannotBeMadeSmallerThanItsFirstSize) {
@@ -150,10 +144,9 @@ TEST_F(DialogLayout, MaximisingHidesTheGripAndRestoringShowsIt) {
 }
 
 TEST(DialogLayoutHidden, ResizingAStartHiddenWindowLaysItOutWithoutShowingIt) {
-    TempInstall install(/*withAgent=*/false);
-    Supervisor sup(install.ExePath(), L"starthide");
-    HWND hDlg = sup.WaitForWindow();
-    ASSERT_NE(hDlg, nullptr);
+    RunningInstall run(Launch().WithoutAgent().Args(L"starthide"));
+    Supervisor& sup = run.sup;
+    HWND hDlg = sup.m_hWnd;
     ::Sleep(500);
     ASSERT_FALSE(sup.IsVisible());
     const Layout before = ReadLayout(hDlg);

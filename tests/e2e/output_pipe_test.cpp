@@ -5,7 +5,7 @@
 #include <string>
 
 #include "resource.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/agent_e2e_support.h"
 
 using namespace e2e;
 
@@ -39,12 +39,12 @@ bool WriteMessage(HANDLE h, const std::string& text) {
 class OutputPipeTest : public ::testing::Test {
 protected:
     // No agent in the installation: only this test writes into the pipe.
-    TempInstall m_install{false};
+    RunningInstall m_run{Launch().WithoutAgent().Args(L"starthide")};
+    const TempInstall& m_install = m_run.install;
+    Supervisor& supervisor = m_run.sup;
 };
 
 TEST_F(OutputPipeTest, AgentRunsAreShownOneAfterAnotherInTheLogView) {
-    Supervisor supervisor(m_install.ExePath(), L"starthide");
-    ASSERT_NE(supervisor.WaitForWindow(), nullptr);
     const HWND hLog = ::GetDlgItem(supervisor.m_hWnd, IDC_LOG_EDIT);
     ASSERT_NE(hLog, nullptr);
 
@@ -68,8 +68,6 @@ TEST_F(OutputPipeTest, AgentRunsAreShownOneAfterAnotherInTheLogView) {
 }
 
 TEST_F(OutputPipeTest, LongMessageIsShownWholeAndTheConnectionGoesOn) {
-    Supervisor supervisor(m_install.ExePath(), L"starthide");
-    ASSERT_NE(supervisor.WaitForWindow(), nullptr);
     const HWND hLog = ::GetDlgItem(supervisor.m_hWnd, IDC_LOG_EDIT);
 
     HANDLE h = OpenPipe(PipeNameFor(m_install.AgentPath()));
@@ -81,24 +79,64 @@ TEST_F(OutputPipeTest, LongMessageIsShownWholeAndTheConnectionGoesOn) {
     ::CloseHandle(h);
 }
 
-// Right-to-left marks at the start of a line are text like any other: the
-// view shows them and the supervisor goes on.
-TEST_F(OutputPipeTest, LinesStartingWithHebrewOrArabicMarksAreShown) {
+// Combining marks and modifier letters at the start of a line are text like
+// any other: the view shows them and the supervisor goes on.
+TEST(OutputPipe, LinesStartingWithCombiningMarksOrModifierLettersAreShown) {
     if (RunsUnderWine64())
         GTEST_SKIP() << "known Wine 64-bit fault: its text shaping crashes on a line that starts "
-                        "with a Hebrew or Arabic combining mark (the 32-bit prefix runs this test)";
-    Supervisor supervisor(m_install.ExePath());
-    ASSERT_NE(supervisor.WaitForWindow(), nullptr);
-    const HWND hLog = ::GetDlgItem(supervisor.m_hWnd, IDC_LOG_EDIT);
+                        "with a Hebrew or Arabic combining mark or a modifier letter (the 32-bit "
+                        "prefix runs this test)";
+    RunningInstall run(Launch().WithoutAgent().Visible());
+    const HWND hLog = ::GetDlgItem(run.sup.m_hWnd, IDC_LOG_EDIT);
 
-    HANDLE h = OpenPipe(PipeNameFor(m_install.AgentPath()));
+    HANDLE h = OpenPipe(PipeNameFor(run.install.AgentPath()));
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(WriteMessage(h, "x,\xD6\xB0\xD7\x90"));
     EXPECT_TRUE(WriteMessage(h, "x,\xD9\x8E\xD8\xA8"));
-    const std::wstring expected = L"\x05B0\x05D0\r\n\x064E\x0628\r\n";
+    EXPECT_TRUE(WriteMessage(h, "x,\t\xCB\xA4"));
+    const std::wstring expected = L"\x05B0\x05D0\r\n\x064E\x0628\r\n\t\x02E4\r\n";
     EXPECT_TRUE(WaitUntil([&] { return ReadWindowText(hLog) == expected; }, 10s));
     ::CloseHandle(h);
-    EXPECT_TRUE(IsProcessAlive(supervisor.Pid()));
+    EXPECT_TRUE(IsProcessAlive(run.sup.Pid()));
+}
+
+// Bytes past 4 MiB are dropped; the rest is one chunk, of which the view
+// keeps the end that fits. The connection goes on.
+TEST_F(OutputPipeTest, AMessageLongerThanFourMebibytesIsCutThereAndTheConnectionGoesOn) {
+    const HWND hLog = ::GetDlgItem(supervisor.m_hWnd, IDC_LOG_EDIT);
+    constexpr size_t kCap = 4u << 20;
+    std::string message = "L," + std::string(kCap - 2 - 6, 'a') + "capend";
+    message += std::string(1000, 'z');
+    HANDLE h = OpenPipe(PipeNameFor(m_install.AgentPath()));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(WriteMessage(h, message));
+    const size_t limit = static_cast<size_t>(::SendMessageW(hLog, EM_GETLIMITTEXT, 0, 0));
+    const std::wstring shown = std::wstring(limit - 8, L'a') + L"capend\r\n";
+    EXPECT_TRUE(WaitUntil([&] { return ReadWindowText(hLog) == shown; }, 20s))
+        << "the view ends with " << Narrow(ReadWindowText(hLog).substr(ReadWindowText(hLog).size() - 20));
+    EXPECT_TRUE(WriteMessage(h, "L,after"));
+    EXPECT_TRUE(WaitUntil([&] { return ReadWindowText(hLog) == L"after\r\n"; }, 10s));
+    ::CloseHandle(h);
+}
+
+// A pipe name longer than the system allows (an installation path of over
+// 200 characters) cannot be served. The agent still runs and the window
+// works; the log stays empty and the debugger hears why.
+TEST(OutputPipe, AnInstallPathTooLongForThePipeNameLeavesTheAgentRunningAndTheLogEmpty) {
+    DebugCapture capture;
+    ASSERT_TRUE(capture.Active()) << "no debug-output capture";
+    RunningInstall run(Launch().DirLength(210).Visible().FirstStart());
+    Supervisor& sup = run.sup;
+    ASSERT_GT(PipeNameFor(run.install.AgentPath()).size(), 256u);
+    EXPECT_TRUE(capture.WaitForLine(
+        sup.Pid(), [](const std::wstring& line) { return line.rfind(L"CreatePipe failed", 0) == 0; }, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsRunning(sup); }, 5s));
+    // The demo agent greets at once and ticks every few seconds: none of it arrives.
+    ::Sleep(3000);
+    EXPECT_EQ(ReadWindowText(::GetDlgItem(sup.m_hWnd, IDC_LOG_EDIT)), L"");
+    EXPECT_EQ(AgentPids(run.install).size(), 1u);
+    sup.PostCommand(ID_APP_EXIT);
+    EXPECT_EQ(sup.WaitForExit(20s), 1u);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "resource.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/agent_e2e_support.h"
 #include "tests/e2e/tray_layout_support.h"
 
 using namespace e2e;
@@ -13,10 +13,9 @@ namespace {
 bool Shown(HWND hWnd) { return ::IsWindowVisible(hWnd) && !::IsIconic(hWnd); }
 
 TEST(TrayNotify, DoubleClickBringsAStartHiddenWindowOutAfterWhichHideAndShowWork) {
-    TempInstall install(/*withAgent=*/false);
-    Supervisor sup(install.ExePath(), L"starthide");
-    HWND hDlg = sup.WaitForWindow();
-    ASSERT_NE(hDlg, nullptr);
+    RunningInstall run(Launch().WithoutAgent().Args(L"starthide"));
+    Supervisor& sup = run.sup;
+    HWND hDlg = sup.m_hWnd;
     ::Sleep(500);
     ASSERT_FALSE(sup.IsVisible());
 
@@ -38,10 +37,9 @@ TEST(TrayNotify, DoubleClickBringsAStartHiddenWindowOutAfterWhichHideAndShowWork
 }
 
 TEST(TrayNotify, ShowWindowCommandHidesAShownWindowAndShowsAHiddenOrMinimisedOne) {
-    TempInstall install(/*withAgent=*/false);
-    Supervisor sup(install.ExePath());
-    HWND hDlg = sup.WaitForWindow();
-    ASSERT_NE(hDlg, nullptr);
+    RunningInstall run(Launch().WithoutAgent());
+    Supervisor& sup = run.sup;
+    HWND hDlg = sup.m_hWnd;
     ASSERT_TRUE(WaitUntil([&] { return Shown(hDlg); }, 10s));
 
     ASSERT_TRUE(sup.SendCommand(ID_SHOW_WINDOW));
@@ -61,13 +59,13 @@ TEST(TrayNotify, ShowWindowCommandHidesAShownWindowAndShowsAHiddenOrMinimisedOne
 }
 
 TEST(TrayNotify, TheIconComesBackWhenTheTaskbarIsCreatedAgain) {
-    TempInstall install(/*withAgent=*/false);
-    Supervisor sup(install.ExePath());
-    HWND hDlg = sup.WaitForWindow();
-    ASSERT_NE(hDlg, nullptr);
+    RunningInstall run(Launch().WithoutAgent());
+    Supervisor& sup = run.sup;
+    HWND hDlg = sup.m_hWnd;
     ASSERT_TRUE(WaitUntil([&] { return TrayIconPresent(hDlg); }, 10s));
 
     DebugCapture capture;
+    ASSERT_TRUE(capture.Active()) << "no debug-output capture";
     const auto addedAgain = [](const std::wstring& line) { return line == L"tray icon added again"; };
 
     // A restarted shell has forgotten the icon and announces its new taskbar.
@@ -76,9 +74,7 @@ TEST(TrayNotify, TheIconComesBackWhenTheTaskbarIsCreatedAgain) {
     DWORD_PTR result = 0;
     ASSERT_TRUE(::SendMessageTimeoutW(hDlg, TaskbarCreatedMessage(), 0, 0, SMTO_NORMAL, 10000, &result));
     EXPECT_TRUE(TrayIconPresent(hDlg));
-    if (capture.Active()) {
-        EXPECT_TRUE(capture.WaitForLine(sup.Pid(), addedAgain, 5s));
-    }
+    EXPECT_TRUE(capture.WaitForLine(sup.Pid(), addedAgain, 5s));
 
     // The announcement while the shell still holds the icon leaves it there.
     ASSERT_TRUE(::SendMessageTimeoutW(hDlg, TaskbarCreatedMessage(), 0, 0, SMTO_NORMAL, 10000, &result));

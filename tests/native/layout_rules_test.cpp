@@ -85,4 +85,16 @@ TEST(LayoutControl, KeepsTheMarginsWhenShrinkingBackAndDoesNotDriftOverManyPasse
     }
 }
 
+TEST(RespondToSize, MinimisingKeepsTheGripAndLaysNothingOut) {
+    const SizeResponse minimised = RespondToSize(1);
+    EXPECT_EQ(minimised.grip, GripChange::Keep);
+    EXPECT_FALSE(minimised.layout);
+    // Restored shows the grip, maximised hides it; both lay the controls out,
+    // as does the size of another window changing.
+    EXPECT_EQ(RespondToSize(0).grip, GripChange::Show);
+    EXPECT_EQ(RespondToSize(2).grip, GripChange::Hide);
+    for (unsigned type : {0u, 2u, 3u, 4u}) EXPECT_TRUE(RespondToSize(type).layout) << type;
+    EXPECT_EQ(RespondToSize(3).grip, GripChange::Keep);
+}
+
 }  // namespace

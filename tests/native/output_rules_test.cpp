@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <chrono>
+#include <type_traits>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,8 +12,6 @@ namespace {
 
 const std::wstring kMarker = L"%!(EXTRA []interface {}=[])";
 constexpr size_t kBigLimit = 30000;
-
-std::wstring Decode(const std::string& bytes) { return Utf8ToWide(bytes.data(), bytes.size()); }
 
 // What one message adds to an empty log, with room to spare.
 std::wstring Shown(const std::wstring& received) {
@@ -54,39 +53,6 @@ TEST(OutputRulesTest, ChunksAreCutAfterTheFirstCommaAndClearedOfTheMarker) {
         EXPECT_EQ(Shown(row.received), row.shown) << "received: " << row.received.size();
 }
 
-TEST(OutputRulesTest, Utf8IsDecodedUpToTheFirstZeroByte) {
-    EXPECT_EQ(Decode("plain"), L"plain");
-    EXPECT_EQ(Decode("\xE4\xBD\xA0\xE5\xA5\xBD"), L"\x4F60\x597D");
-    EXPECT_EQ(Decode("\xF0\x9F\x98\x80"), std::wstring({wchar_t(0xD83D), wchar_t(0xDE00)}));
-    EXPECT_EQ(Decode("\xC3\xA9"), L"\xE9");
-    EXPECT_EQ(Decode(std::string("ab\0cd", 5)), L"ab");
-    EXPECT_EQ(Decode(std::string("\0cd", 3)), L"");
-    EXPECT_EQ(Utf8ToWide("abcdef", 3), L"abc");
-    EXPECT_EQ(Utf8ToWide(nullptr, 5), L"");
-}
-
-TEST(OutputRulesTest, IllFormedUtf8BecomesOneReplacementPerBrokenPart) {
-    const wchar_t R = 0xFFFD;
-    EXPECT_EQ(Decode("a\x80z"), std::wstring({L'a', R, L'z'}));
-    EXPECT_EQ(Decode("\xC0\x80"), std::wstring({R, R}));  // overlong zero
-    // A lead whose first continuation is out of its range is replaced with it.
-    EXPECT_EQ(Decode("\xE0\x80\x80"), std::wstring({R, R}));         // overlong
-    EXPECT_EQ(Decode("\xED\xA0\x80"), std::wstring({R, R}));         // encoded surrogate
-    EXPECT_EQ(Decode("\xF4\x90\x80\x80"), std::wstring({R, R, R}));  // past U+10FFFF
-    EXPECT_EQ(Decode("\xF0\x80z"), std::wstring({R, L'z'}));
-    EXPECT_EQ(Decode("\xF5\xFF"), std::wstring({R, R}));
-    EXPECT_EQ(Decode("\xE4\xB8z"), std::wstring({R, L'z'}));  // cut-off sequence
-    EXPECT_EQ(Decode("\xF0\x9F\x98"), std::wstring({R}));
-    // As the platform: a lead too close to the end takes the rest of the text.
-    EXPECT_EQ(Decode("a\xF4\x7F"), std::wstring({L'a', R}));
-    EXPECT_EQ(Decode("\xE4\xB8\xADz\xF0\x9F"), std::wstring({L'\x4E2D', L'z', R}));
-    // A character split over two messages is not joined.
-    EXPECT_EQ(Decode("x\xE4"), std::wstring({L'x', R}));
-    EXPECT_EQ(Decode("\xB8\xADy"), std::wstring({R, R, L'y'}));
-    // A zero byte inside a sequence ends both.
-    EXPECT_EQ(Decode(std::string("\xE4\0\xAD", 3)), std::wstring({R}));
-}
-
 TEST(OutputRulesTest, TrimKeepsTheLastThirtyLines) {
     LogState state;
     state.strLogText = Lines(40, L"line ", L"\r\n");
@@ -103,6 +69,68 @@ TEST(OutputRulesTest, TrimKeepsTheLastThirtyLines) {
     EXPECT_EQ(update.nDropFront, Lines(10, L"line ", L"\r\n").size());
     EXPECT_EQ(update.strInsert, L"next\r\n");
     EXPECT_FALSE(HasViewUpdate(state));
+}
+
+TEST(OutputRulesTest, MessagesEndingInTheirOwnLineEndCountOnceInATrim) {
+    // Forty messages "line i\n": the view shows each as "line i\n\r\n", one line.
+    LogState state;
+    state.strLogText = Lines(40, L"line ", L"\n\r\n");
+    const size_t limit = state.strLogText.size() + 5;
+    AppendChunk(state, CleanOutputChunk(L"T,next"), limit);
+    EXPECT_EQ(state.strLogText,
+              Lines(40, L"line ", L"\n\r\n").substr(Lines(10, L"line ", L"\n\r\n").size()) + L"next\r\n");
+
+    // Mixed ends: an agent's "\r\n" before the view's, a lone "\n" inside a
+    // message, an empty message after a "\n"; the trim never splits one.
+    const std::wstring log =
+        Lines(5, L"a", L"\r\n\r\n") + L"x\n\r\n\r\n" + Lines(27, L"b", L"\r\n") + L"in\nside\r\n";
+    const AppendPlan plan = PlanAppend(log, CleanOutputChunk(L"z"), log.size() + 2);
+    EXPECT_EQ(log.substr(plan.nCut), L"\r\n" + Lines(27, L"b", L"\r\n") + L"in\nside\r\n");
+}
+
+// What the cleaning has always done: remove the first marker, search again
+// from the start.
+std::wstring RemoveMarkersOneByOne(std::wstring text) {
+    for (size_t pos = text.find(kMarker); pos != std::wstring::npos; pos = text.find(kMarker))
+        text.erase(pos, kMarker.size());
+    return text;
+}
+
+TEST(OutputRulesTest, MarkerRemovalEndsAsRemovingTheFirstMarkerAgainAndAgain) {
+    static_assert(std::is_trivially_destructible_v<decltype(kExtraMarker)>, "no destruction at exit");
+    EXPECT_EQ(kExtraMarker, kMarker);
+    std::mt19937 rng(7);
+    const std::wstring pieces[] = {kMarker,
+                                   kMarker.substr(0, 1),
+                                   kMarker.substr(0, 9),
+                                   kMarker.substr(9),
+                                   kMarker.substr(26),
+                                   L")",
+                                   L"x",
+                                   L"%!("};
+    for (int i = 0; i < 20000; ++i) {
+        std::wstring text;
+        const int count = std::uniform_int_distribution<int>(0, 12)(rng);
+        for (int k = 0; k < count; ++k)
+            text += pieces[std::uniform_int_distribution<size_t>(0, std::size(pieces) - 1)(rng)];
+        ASSERT_EQ(CleanOutputChunk(text).strText, RemoveMarkersOneByOne(text)) << i;
+    }
+}
+
+TEST(OutputRulesTest, AMessageOfMarkersIsCleanedInLinearTime) {
+    // 4 MiB of nested markers: each removal completes the one around it.
+    std::wstring text;
+    for (size_t depth = 0; text.size() < (4u << 20); depth = (depth + 1) % 64) {
+        std::wstring nested = kMarker;
+        for (size_t k = 0; k < depth; ++k) nested.insert(9, kMarker);
+        text += nested;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const OutputChunk chunk = CleanOutputChunk(L"I," + text + L"tail");
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(chunk.strText, L"tail");
+    // Removing and searching again from the start took minutes here.
+    EXPECT_LT(seconds, 5.0);
 }
 
 TEST(OutputRulesTest, TrimStartsWhenTheViewWouldReachTheLimitCountingItsLineBreaks) {
@@ -151,11 +179,19 @@ TEST(OutputRulesTest, ChunkLongerThanTheLimitShowsItsEnd) {
 TEST(OutputRulesTest, AgentWithoutLineEndsKeepsTheLogBoundedToThirtyLines) {
     LogState state;
     const std::wstring chunk = L"I," + std::wstring(99, L'x');
+    int trims = 0;
     for (int i = 0; i < 10000; ++i) {
+        const size_t before = state.strLogText.size();
         AppendChunk(state, CleanOutputChunk(chunk), kBigLimit);
         ASSERT_LE(state.strLogText.size(), kBigLimit);
+        // Every line is 101 units; a trim leaves the last thirty and the new one.
+        if (state.strLogText.size() < before) {
+            ++trims;
+            ASSERT_EQ(CountOf(state.strLogText, L'\n'), 31u) << "after append " << i;
+        }
     }
-    EXPECT_LE(CountOf(state.strLogText, L'\n'), 300u);
+    EXPECT_GT(trims, 30);
+    EXPECT_LE(CountOf(state.strLogText, L'\n'), kBigLimit / 101);
     EXPECT_EQ(state.strLogText.substr(state.strLogText.size() - 101), std::wstring(99, L'x') + L"\r\n");
     EXPECT_EQ(state.strLogText.substr(0, 99), std::wstring(99, L'x'));
 }
@@ -240,21 +276,18 @@ TEST(OutputRulesTest, RandomInputKeepsTheLogWithinTheLimitAndEndingWithTheLastCh
         LogState state;
         SimulatedView view{L"", limit};
         for (int i = 0; i < 3000; ++i) {
-            std::string bytes(std::uniform_int_distribution<size_t>(0, 300)(rng), '\0');
-            for (char& b : bytes) {
+            std::wstring text;
+            for (size_t n = std::uniform_int_distribution<size_t>(0, 300)(rng); text.size() < n;) {
                 const int pick = std::uniform_int_distribution<int>(0, 9)(rng);
-                b = pick < 3
-                        ? "ab,\n%!(EXTRA []interface {}=[])"[std::uniform_int_distribution<int>(0, 31)(rng)]
-                        : static_cast<char>(std::uniform_int_distribution<int>(1, 255)(rng));
+                if (pick < 3)
+                    text +=
+                        L"ab,\n%!(EXTRA []interface {}=[])"[std::uniform_int_distribution<int>(0, 31)(rng)];
+                else if (pick == 3)
+                    text += std::wstring({wchar_t(0xD83D), wchar_t(0xDE00)});
+                else
+                    text += static_cast<wchar_t>(std::uniform_int_distribution<int>(1, 0xD7FF)(rng));
             }
-            if (i % 97 == 0) bytes += std::string(5000, 'q');
-            const std::wstring text = Decode(bytes);
-            for (size_t k = 0; k < text.size(); ++k) {
-                ASSERT_NE(text[k], L'\0');
-                if (text[k] >= 0xD800 && text[k] <= 0xDBFF) {
-                    ASSERT_TRUE(k + 1 < text.size() && text[k + 1] >= 0xDC00 && text[k + 1] <= 0xDFFF);
-                }
-            }
+            if (i % 97 == 0) text += std::wstring(5000, L'q');
             const OutputChunk chunk = CleanOutputChunk(text);
             std::wstring expectedEnd = chunk.strText + (chunk.bEndsWithMarker ? L"" : L"\r\n");
             AppendChunk(state, chunk, limit);

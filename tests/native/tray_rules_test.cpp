@@ -63,3 +63,21 @@ TEST(ClampMenuX, PullsAnOffMonitorCursorIntoTheWorkAreaBothEndsIncluded) {
 }
 
 }  // namespace
+
+TEST(TroubleEpisode, ACrashLoopAndAMissingAgentAreEachToldOncePerEpisode) {
+    CTroubleEpisode episode;
+    EXPECT_EQ(episode.OnCrashLoopPause(800), TroubleNotice::None);
+    EXPECT_EQ(episode.OnCrashLoopPause(1000), TroubleNotice::CrashLoop);
+    EXPECT_EQ(episode.OnCrashLoopPause(2000), TroubleNotice::None);
+    EXPECT_EQ(episode.OnAgentMissing(), TroubleNotice::AgentMissing);
+    EXPECT_EQ(episode.OnAgentMissing(), TroubleNotice::None);
+    // A run short of 30 s does not end the episode; one of 30 s does.
+    episode.OnRunEnded(29999);
+    EXPECT_EQ(episode.OnCrashLoopPause(10000), TroubleNotice::None);
+    episode.OnRunEnded(30000);
+    EXPECT_EQ(episode.OnCrashLoopPause(1600), TroubleNotice::CrashLoop);
+    // So does the user acting.
+    episode.OnUserAction();
+    EXPECT_EQ(episode.OnAgentMissing(), TroubleNotice::AgentMissing);
+    EXPECT_EQ(episode.OnCrashLoopPause(1000), TroubleNotice::CrashLoop);
+}

@@ -138,10 +138,13 @@ TEST(TreeSelection, ChildrenOfProcessesEndedEarlierInTheSameKillAreFound) {
     EXPECT_TRUE(Select(rows).empty());
     EXPECT_EQ(SelectAgentTree(rows, kDir, kSelf, {agent}), (std::set<uint32_t>{10, 20, 21}));
 
-    // Still there while it goes away: the same process, the same answer.
+    // Still there while it goes away: the same process, the same answer. A
+    // process outside the agent directory is taken by its creation time
+    // alone, not by its path.
     auto dying = rows;
     dying.push_back(agent);
     EXPECT_EQ(SelectAgentTree(dying, kDir, kSelf, {agent}), (std::set<uint32_t>{10, 20, 21}));
+    EXPECT_EQ(SelectAgentTree(rows, kDir, kSelf, {rows[0]}), (std::set<uint32_t>{20, 21}));
 
     // Its id already went to a newer process: that one is not taken, and
     // neither are processes that now look like its children.

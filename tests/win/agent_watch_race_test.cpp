@@ -89,6 +89,7 @@ protected:
     void SetUp() override {
         wchar_t temp[MAX_PATH] = {};
         ::GetTempPathW(MAX_PATH, temp);
+        ::SetEnvironmentVariableW(L"TOLLVANE_TEST_AGENT", L"1");
         m_dir = std::wstring(temp) + L"qt-race-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                 std::to_wstring(::GetTickCount()) + L"\\";
         ::CreateDirectoryW(m_dir.c_str(), nullptr);

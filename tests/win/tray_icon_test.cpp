@@ -84,4 +84,25 @@ TEST(TrayIcon, NoIconIsAddedForATaskbarThatAppearsBeforeTheFirstAdd) {
     EXPECT_FALSE(host.m_bInstalled);
 }
 
+TEST(TrayIcon, ANewTaskbarGetsTheImageOfTheAgentsStateAtThatMoment) {
+    CPlainWindow window;
+    ASSERT_NE(window.m_hWnd, nullptr);
+    HICON hRunning = ::LoadIconW(nullptr, IDI_APPLICATION);
+    HICON hStopped = ::LoadIconW(nullptr, IDI_WARNING);
+    CHost host;
+    host.m_hWnd = window.m_hWnd;
+    host.AddTrayIcon(window.m_hWnd, L"Quorvel Tollvane", hRunning, hStopped);
+    ASSERT_TRUE(host.m_bInstalled);
+    for (HICON hNow : {hRunning, hStopped, hRunning}) {
+        host.SetTrayIcon(hNow);
+        NOTIFYICONDATAW forget = Record(window.m_hWnd, 0);
+        ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &forget));
+        AnnounceTaskbar(host);
+        EXPECT_TRUE(Present(window.m_hWnd));
+        EXPECT_EQ(host.m_nid.hIcon, hNow) << (hNow == hRunning ? "running" : "stopped");
+        EXPECT_TRUE(host.m_nid.uFlags & NIF_ICON);
+    }
+    host.RemoveTrayIcon();
+}
+
 }  // namespace

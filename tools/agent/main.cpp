@@ -3,8 +3,10 @@
 // connects as a client, writes one UTF-8 message per line of output, shaped
 // "LEVEL,text", and survives being ended at any moment.
 //
-// For tests it can be steered by a script beside it, agent-script.txt (or the
-// file named by "child <script>" on its command line), one command a line:
+// As shipped it only greets and sends a heartbeat every few seconds. In a test
+// run (TOLLVANE_TEST_AGENT=1 in its environment) it is steered by a script
+// beside it, agent-script.txt (or the file named by "child <script>" on its
+// command line), one command a line:
 //   send <text>         one message, the text as written (UTF-8)
 //   sendraw <hex>       one message of arbitrary bytes
 //   sendsize <n>        one message of n bytes
@@ -13,9 +15,11 @@
 //   exit <code>
 //   crash               an access violation
 //   hang                wait forever
-// Without a script it greets and then sends a heartbeat every few seconds.
-// Every start is recorded in agent-runs.log beside the executable.
+//   protect             deny every other opener access to this process
+// and records every start in agent-runs.log beside the executable; that
+// record is kept to kRunLogLimit bytes plus one older generation.
 #include <windows.h>
+#include <aclapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
@@ -32,6 +36,15 @@ namespace {
 constexpr char kMarker[] = "%!(EXTRA []interface {}=[])";
 constexpr DWORD kConnectPatienceMs = 2000;
 constexpr DWORD kHeartbeatMs = 3000;
+// Beyond this size the record starts afresh; the previous one is kept as
+// agent-runs.1.log.
+constexpr LONGLONG kRunLogLimit = 4 * 1024 * 1024;
+
+bool IsTestRun() {
+    wchar_t value[8] = {};
+    const DWORD n = ::GetEnvironmentVariableW(L"TOLLVANE_TEST_AGENT", value, 8);
+    return n == 1 && value[0] == L'1';
+}
 
 struct CHandleOwner {
     HANDLE h = INVALID_HANDLE_VALUE;
@@ -96,9 +109,16 @@ int64_t NowMicroseconds() {
 // may write at once; each line is a single append.
 class CRunLog {
 public:
-    explicit CRunLog(const std::wstring& dir) : m_path(dir + L"\\agent-runs.log") {}
+    explicit CRunLog(const std::wstring& dir)
+        : m_path(dir + L"\\agent-runs.log"), m_oldPath(dir + L"\\agent-runs.1.log") {}
 
     void Write(const std::wstring& line) const {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (::GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &data) &&
+            (static_cast<LONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow) >= kRunLogLimit) {
+            // Two copies may both get here; one rename wins, the other fails.
+            ::MoveFileExW(m_path.c_str(), m_oldPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
         CHandleOwner file(::CreateFileW(m_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.Valid()) return;
@@ -114,6 +134,7 @@ public:
 
 private:
     std::wstring m_path;
+    std::wstring m_oldPath;
 };
 
 DWORD ParentProcessId() {
@@ -171,7 +192,10 @@ private:
         if (m_pipe.Valid()) return true;
         const DWORD start = ::GetTickCount();
         for (;;) {
-            m_pipe.Reset(::CreateFileW(m_name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            // Identification only: whoever serves the name can learn who we are, but
+            // never act as us.
+            m_pipe.Reset(::CreateFileW(m_name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
             if (m_pipe.Valid()) return true;
             const DWORD error = ::GetLastError();
             const DWORD waited = ::GetTickCount() - start;
@@ -262,6 +286,17 @@ LONG WINAPI EndOnFault(EXCEPTION_POINTERS* pInfo) {
     ::ExitProcess(3);
 }
 
+// An empty access list: nobody else may open this process at all, as with an
+// agent that guards itself or one that runs elevated. Handles opened before
+// keep their rights.
+void Protect(const CRunLog& log) {
+    ACL empty = {};
+    ::InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
+    const DWORD error = ::SetSecurityInfo(::GetCurrentProcess(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                          nullptr, nullptr, &empty, nullptr);
+    log.Event(L"protect", L"error=" + std::to_wstring(error));
+}
+
 [[noreturn]] void Hang() {
     for (;;) ::Sleep(INFINITE);
 }
@@ -298,6 +333,8 @@ void RunScript(const std::string& script, CPipeWriter& pipe, const CRunLog& log)
             Crash(log);
         } else if (command == "hang") {
             Hang();
+        } else if (command == "protect") {
+            Protect(log);
         }
     }
 }
@@ -328,10 +365,11 @@ void Greet(CPipeWriter& pipe) {
 int wmain(int argc, wchar_t** argv) {
     const std::wstring self = ModulePath();
     const std::wstring dir = DirectoryOf(self);
+    CPipeWriter pipe(MakePipeName(self));
+    if (!IsTestRun()) Greet(pipe);
     const CRunLog log(dir);
     RecordStart(log, argc);
 
-    CPipeWriter pipe(MakePipeName(self));
     const bool child = argc >= 3 && std::wstring_view(argv[1]) == L"child";
     const std::wstring scriptPath = child ? std::wstring(argv[2]) : dir + L"\\agent-script.txt";
     std::string script;

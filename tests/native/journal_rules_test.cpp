@@ -1,0 +1,90 @@
+#include "agent/journal_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+JournalTime At(int hour, int minute, int second, int millis) {
+    JournalTime t;
+    t.year = 2026;
+    t.month = 12;
+    t.day = 8;
+    t.hour = hour;
+    t.minute = minute;
+    t.second = second;
+    t.millis = millis;
+    return t;
+}
+
+JournalEntry Entry(std::wstring text) {
+    JournalEntry e;
+    e.stamp = 1;
+    e.source = L"agent";
+    e.text = std::move(text);
+    return e;
+}
+
+TEST(JournalRules, OneInstallationOneFileNamedByTheHashOfItsFolder) {
+    // Reference values of 32-bit FNV-1a.
+    EXPECT_EQ(Fnv1a32(L""), 0x811c9dc5u);
+    EXPECT_EQ(Fnv1a32(L"a"), 0x2b24d044u);  // bytes 61 00
+    EXPECT_EQ(JournalFileName(L"C:\\APPS\\SUP"), JournalFileName(L"C:\\APPS\\SUP"));
+    EXPECT_NE(JournalFileName(L"C:\\APPS\\SUP"), JournalFileName(L"C:\\APPS\\SUP2"));
+    const std::wstring name = JournalFileName(L"C:\\APPS\\SUP");
+    ASSERT_EQ(name.size(), 18u);
+    EXPECT_EQ(name.substr(0, 6), L"agent-");
+    EXPECT_EQ(name.find_first_not_of(L"0123456789abcdef", 6), 14u);
+    EXPECT_EQ(RotatedJournalName(name, 0), name);
+    EXPECT_EQ(RotatedJournalName(L"agent-0000abcd.log", 3), L"agent-0000abcd.3.log");
+}
+
+TEST(JournalRules, AnEntryIsOneLineOrIndentedFurtherLinesWithMillisecondTime) {
+    const JournalTime t = At(14, 3, 7, 215);
+    EXPECT_EQ(FormatJournalEntry(t, L"agent", L"hello\n"), L"2026-12-08 14:03:07.215 [agent] hello\r\n");
+    EXPECT_EQ(FormatJournalEntry(At(9, 0, 0, 5), L"supervisor", L"x"),
+              L"2026-12-08 09:00:00.005 [supervisor] x\r\n");
+    EXPECT_EQ(FormatJournalEntry(t, L"agent", L"a\r\nb\nc\rd\r\n\r\n"),
+              L"2026-12-08 14:03:07.215 [agent] a\r\n  b\r\n  c\r\n  d\r\n");
+    EXPECT_EQ(FormatJournalEntry(t, L"agent", L""), L"2026-12-08 14:03:07.215 [agent] \r\n");
+}
+
+TEST(JournalRules, RotationComesBetweenEntriesAndNeverLeavesAFileEmpty) {
+    EXPECT_FALSE(JournalNeedsRotation(0, kJournalRotateBytes * 2));
+    EXPECT_FALSE(JournalNeedsRotation(kJournalRotateBytes - 10, 10));
+    EXPECT_TRUE(JournalNeedsRotation(kJournalRotateBytes - 10, 11));
+}
+
+TEST(JournalRules, AFullQueueCountsWhatItLosesAndKeepsTheOrder) {
+    CJournalQueue queue;
+    for (size_t i = 0; i < CJournalQueue::kMaxEntries; ++i)
+        ASSERT_TRUE(queue.Push(Entry(std::to_wstring(i))));
+    JournalEntry late = Entry(L"late");
+    late.stamp = 5;
+    EXPECT_FALSE(queue.Push(Entry(L"lost")));
+    EXPECT_FALSE(queue.Push(std::move(late)));
+    std::vector<JournalEntry> taken;
+    queue.TakeAll(taken);
+    ASSERT_EQ(taken.size(), CJournalQueue::kMaxEntries);
+    EXPECT_EQ(taken.front().text, L"0");
+    uint64_t first = 0, last = 0;
+    EXPECT_EQ(queue.TakeLost(first, last), 2u);
+    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(last, 5u);
+    EXPECT_EQ(queue.TakeLost(first, last), 0u);
+    EXPECT_EQ(
+        LostEntriesText(2, At(1, 2, 3, 4), At(5, 0, 0, 0))
+            .find(L"journal: 2 entries lost between 2026-12-08 01:02:03.004 and 2026-12-08 05:00:00.000"),
+        0u);
+
+    // Characters bound the queue too; what could not be written goes back in front.
+    EXPECT_TRUE(queue.Push(Entry(std::wstring(CJournalQueue::kMaxChars, L'x'))));
+    EXPECT_FALSE(queue.Push(Entry(L"y")));
+    std::vector<JournalEntry> back = {Entry(L"older")};
+    queue.PutBack(back);
+    taken.clear();
+    queue.TakeAll(taken);
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(taken[0].text, L"older");
+}
+
+}  // namespace

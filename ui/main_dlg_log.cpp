@@ -1,0 +1,137 @@
+// The log view's own context menu: Copy, Select All, Save As..., Open Log
+// Folder, Clear. It replaces the edit control's menu, which offers editing
+// a read-only view cannot do.
+#include "ui/main_dlg.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "agent/journal.h"
+#include "agent/output_sink.h"
+#include "framework/debug_trace.h"
+#include "framework/handle.h"
+#include "framework/strings.h"
+
+namespace {
+
+constexpr UINT_PTR kLogSubclassId = 1;
+
+// The edit control keeps its menu to itself; this hands the request to the
+// dialog instead.
+LRESULT CALLBACK LogEditProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                             DWORD_PTR /*data*/) {
+    if (uMsg == WM_CONTEXTMENU) return ::SendMessageW(::GetParent(hWnd), WM_CONTEXTMENU, wParam, lParam);
+    if (uMsg == WM_NCDESTROY) ::RemoveWindowSubclass(hWnd, &LogEditProc, kLogSubclassId);
+    return ::DefSubclassProc(hWnd, uMsg, wParam, lParam);
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                        nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                              nullptr);
+    return out;
+}
+
+std::wstring WindowText(HWND hWnd) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hWnd)) + 1, L'\0');
+    const int n = ::GetWindowTextW(hWnd, &text[0], static_cast<int>(text.size()));
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+}  // namespace
+
+void CMainDlg::InitLogMenu() {
+    if (m_hLogEdit != nullptr) ::SetWindowSubclass(m_hLogEdit, &LogEditProc, kLogSubclassId, 0);
+}
+
+LRESULT CMainDlg::OnLogContextMenu(LPARAM lParam) {
+    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    if (lParam == -1) {
+        // From the keyboard: at the view's top left corner.
+        RECT rc = {};
+        ::GetWindowRect(m_hLogEdit, &rc);
+        pt = POINT{rc.left + 8, rc.top + 8};
+    }
+    CMenuHandle menu(::CreatePopupMenu());
+    if (!menu) return 0;
+    DWORD selStart = 0, selEnd = 0;
+    ::SendMessageW(m_hLogEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
+                   reinterpret_cast<LPARAM>(&selEnd));
+    const struct {
+        UINT id;
+        UINT textId;
+        bool enabled;
+    } items[] = {{ID_LOG_COPY, IDS_LOG_COPY, selEnd > selStart},
+                 {ID_LOG_SELECT_ALL, IDS_LOG_SELECT_ALL, true},
+                 {0, 0, true},
+                 {ID_LOG_SAVE_AS, IDS_LOG_SAVE_AS, true},
+                 {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_spJournal && !m_spJournal->Folder().empty()},
+                 {0, 0, true},
+                 {ID_LOG_CLEAR, IDS_LOG_CLEAR, true}};
+    for (const auto& item : items) {
+        if (item.id == 0) {
+            ::AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        ::AppendMenuW(menu.get(), MF_STRING | (item.enabled ? MF_ENABLED : MF_GRAYED), item.id,
+                      LoadResString(item.textId).c_str());
+    }
+    // The command arrives as WM_COMMAND, like the buttons'.
+    ::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, m_hWnd,
+                     nullptr);
+    return 0;
+}
+
+void CMainDlg::OnLogCopy() { ::SendMessageW(m_hLogEdit, WM_COPY, 0, 0); }
+
+void CMainDlg::OnLogSelectAll() { ::SendMessageW(m_hLogEdit, EM_SETSEL, 0, -1); }
+
+void CMainDlg::OnLogSaveAs() {
+    std::wstring filter = LoadResString(IDS_LOG_SAVE_FILTER);
+    for (wchar_t& ch : filter) {
+        if (ch == L'|') ch = L'\0';
+    }
+    filter.push_back(L'\0');
+    wchar_t file[MAX_PATH] = L"Tollvane-log.txt";
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = m_hWnd;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = L"txt";
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    if (!::GetSaveFileNameW(&ofn)) return;
+    SaveLogText(file);
+}
+
+bool CMainDlg::SaveLogText(const std::wstring& path) {
+    const std::string bytes = "\xEF\xBB\xBF" + ToUtf8(WindowText(m_hLogEdit));
+    CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    const bool ok =
+        file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
+    if (!ok) DebugTrace(L"Save As failed: " + path);
+    return ok;
+}
+
+void CMainDlg::OnLogOpenFolder() {
+    if (!m_spJournal || m_spJournal->Folder().empty()) return;
+    const std::wstring& folder = m_spJournal->Folder();
+    // Nothing may have been written yet.
+    ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    ::ShellExecuteW(m_hWnd, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void CMainDlg::OnLogClear() {
+    if (m_spOutput) m_spOutput->Clear();
+}

@@ -1,0 +1,62 @@
+// The tray balloon as a listener of the agent's life: a crash loop or a
+// missing agent file is told once per episode (ui/tray_rules.h).
+#pragma once
+
+#include <string>
+
+#include "agent/agent_supervisor.h"
+#include "agent/relaunch_rules.h"
+#include "framework/critical_section.h"
+#include "framework/strings.h"
+#include "resource.h"
+#include "ui/tray_rules.h"
+
+template <typename TTray>
+class CTroubleNoticeImpl : public CAgentListener {
+public:
+    explicit CTroubleNoticeImpl(TTray& tray) : m_tray(tray) {}
+
+    // Watch thread.
+    void OnAgentExited(DWORD /*exitCode*/, DWORD runMs) override {
+        CLockGuard lock(m_cs);
+        m_episode.OnRunEnded(runMs);
+    }
+    void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override {
+        if (reason != AgentPauseReason::CrashLoop) return;
+        if (Decide([&] { return m_episode.OnCrashLoopPause(pauseMs); }) == TroubleNotice::None) return;
+        // The number goes where the text has "%u"; no format function reads
+        // a translated text.
+        std::wstring text = LoadResString(IDS_BALLOON_CRASH_LOOP);
+        const size_t at = text.find(L"%u");
+        if (at != std::wstring::npos)
+            text.replace(at, 2, std::to_wstring(CRelaunchBackoff::kMaxPauseMs / 1000));
+        Show(text.c_str());
+    }
+    void OnAgentMissing(const std::wstring& /*path*/) override {
+        if (Decide([&] { return m_episode.OnAgentMissing(); }) == TroubleNotice::None) return;
+        Show(LoadResString(IDS_BALLOON_MISSING).c_str());
+    }
+    // UI thread.
+    void OnUserAction() {
+        CLockGuard lock(m_cs);
+        m_episode.OnUserAction();
+    }
+
+private:
+    template <typename Step>
+    TroubleNotice Decide(Step step) {
+        CLockGuard lock(m_cs);
+        return step();
+    }
+    void Show(const wchar_t* text) { m_tray.ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text); }
+
+    TTray& m_tray;
+    CCriticalSection m_cs;  // guards m_episode: the watch and UI threads both step it
+    CTroubleEpisode m_episode;
+};
+
+class CMainDlg;
+class CTroubleNotice final : public CTroubleNoticeImpl<CMainDlg> {
+public:
+    using CTroubleNoticeImpl<CMainDlg>::CTroubleNoticeImpl;
+};
