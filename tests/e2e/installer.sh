@@ -63,6 +63,7 @@ temp_win=$("$WINELOADER" cmd /c 'echo %TEMP%' | tr -d '\r')
 inst_win="$local_win\\Programs\\Quorvel Tollvane"
 inst=$("$WINELOADER" winepath -u "$inst_win" 2>/dev/null)
 shortcut=$("$WINELOADER" winepath -u "$roaming_win\\Microsoft\\Windows\\Start Menu\\Programs\\Quorvel Tollvane.lnk" 2>/dev/null)
+journal=$("$WINELOADER" winepath -u "$local_win\\QuorvelTollvane" 2>/dev/null)
 sup="$inst_win\\QuorvelTollvane.exe"
 agent="$inst_win\\bin\\Tollvane.exe"
 uninst_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorvelTollvane'
@@ -116,18 +117,21 @@ check "the user's agent stays" cmp -s "$build/out/examples/minimal_agent_c.exe" 
 check "the shortcut is gone" test ! -e "$shortcut"
 check "the Apps & features entry is gone" eval '! "$WINELOADER" reg query "$uninst_key" >/dev/null 2>&1'
 check "the sign-in value is gone" eval '! regval "$run_key" QuorvelTollvane >/dev/null'
+check "the journal stays" test -d "$journal"
 
 # 5. /NOAUTOSTART /NORUN on a clean folder, then an uninstall that leaves
-#    nothing behind: the demo agent it installed goes too.
+#    nothing behind: the demo agent it installed goes too, and /REMOVELOGS
+#    takes the journal.
 rm -rf "$inst"
 check "install with /NOAUTOSTART /NORUN succeeds" setup "$work/setup-$next.exe" /S /NOAUTOSTART /NORUN
 check "/NOAUTOSTART writes no sign-in value" eval '! regval "$run_key" QuorvelTollvane >/dev/null'
 sleep 2
 check "/NORUN starts nothing" runs "$sup" 0
-setup "$inst/Uninstall.exe" /S
+setup "$inst/Uninstall.exe" /S /REMOVELOGS
 within 60 test ! -e "$inst/Uninstall.exe"
 within 30 eval 'runs "$temp_win\\~nsu" 0'
 check "an uninstall without files of the user's removes the folder" within 10 test ! -e "$inst"
+check "/REMOVELOGS removes the journal" test ! -e "$journal"
 
 [ $failures -eq 0 ] && echo "installer e2e: all passed" || echo "installer e2e: $failures failed"
 [ $failures -eq 0 ]
