@@ -1,6 +1,6 @@
 #include "agent/output_rules.h"
 
-#include <vector>
+#include <deque>
 
 namespace {
 
@@ -15,15 +15,45 @@ std::wstring FittingTail(const std::wstring& text, size_t nFit) {
     return text.substr(start);
 }
 
-// Where each line end of the log stops, as the view shows the text: a "\n"
-// directly followed by the view's own "\r\n" is one line end.
-std::vector<size_t> LineEndStops(std::wstring_view log) {
-    std::vector<size_t> stops;
-    for (size_t i = log.find(L'\n'); i != std::wstring_view::npos; i = log.find(L'\n', i)) {
+// Where each line end of the log stops, as the view shows the text, from a
+// stop (or the start) onwards: a "\n" directly followed by the view's own
+// "\r\n" is one line end.
+void AddLineEndStops(std::wstring_view log, size_t from, std::deque<size_t>& stops) {
+    for (size_t i = log.find(L'\n', from); i != std::wstring_view::npos; i = log.find(L'\n', i)) {
         i += log.compare(i + 1, kLogLineBreak.size(), kLogLineBreak) == 0 ? 1 + kLogLineBreak.size() : 1;
         stops.push_back(i);
     }
-    return stops;
+}
+
+// The trim's decision, given where the log's line ends stop.
+AppendPlan PlanAppendOver(std::wstring_view strLog, const std::deque<size_t>& stops, const OutputChunk& chunk,
+                          size_t nLimit) {
+    AppendPlan plan;
+    plan.strAddition = chunk.strText;
+    if (!chunk.bEndsWithMarker) plan.strAddition += kLogLineBreak;
+
+    const size_t nAdd = plan.strAddition.size();
+    if (strLog.size() + nAdd < nLimit) return plan;
+
+    // Keep what follows the (g_nLogKeepLines + 1)-th line end from the back.
+    const size_t nKeep = static_cast<size_t>(g_nLogKeepLines);
+    size_t cut = 0, next = 0;  // next: the stop that a further cut would use
+    if (stops.size() > nKeep) {
+        next = stops.size() - nKeep;
+        cut = stops[next - 1];
+    }
+
+    // Still too long for the view: drop further whole lines, or everything.
+    while (strLog.size() - cut + nAdd > nLimit) {
+        if (next >= stops.size()) {
+            cut = strLog.size();
+            break;
+        }
+        cut = stops[next++];
+    }
+    plan.nCut = cut;
+    if (nAdd > nLimit) plan.strAddition = FittingTail(plan.strAddition, nLimit);
+    return plan;
 }
 
 }  // namespace
@@ -55,44 +85,35 @@ OutputChunk CleanOutputChunk(std::wstring strChunk) {
 }
 
 AppendPlan PlanAppend(std::wstring_view strLog, const OutputChunk& chunk, size_t nLimit) {
-    AppendPlan plan;
-    plan.strAddition = chunk.strText;
-    if (!chunk.bEndsWithMarker) plan.strAddition += kLogLineBreak;
-
-    const size_t nAdd = plan.strAddition.size();
-    if (strLog.size() + nAdd < nLimit) return plan;
-
-    // Keep what follows the (g_nLogKeepLines + 1)-th line end from the back.
-    const std::vector<size_t> stops = LineEndStops(strLog);
-    const size_t nKeep = static_cast<size_t>(g_nLogKeepLines);
-    size_t cut = 0, next = 0;  // next: the stop that a further cut would use
-    if (stops.size() > nKeep) {
-        next = stops.size() - nKeep;
-        cut = stops[next - 1];
-    }
-
-    // Still too long for the view: drop further whole lines, or everything.
-    while (strLog.size() - cut + nAdd > nLimit) {
-        if (next >= stops.size()) {
-            cut = strLog.size();
-            break;
-        }
-        cut = stops[next++];
-    }
-    plan.nCut = cut;
-    if (nAdd > nLimit) plan.strAddition = FittingTail(plan.strAddition, nLimit);
-    return plan;
+    std::deque<size_t> stops;
+    AddLineEndStops(strLog, 0, stops);
+    return PlanAppendOver(strLog, stops, chunk, nLimit);
 }
 
 void AppendChunk(LogState& state, const OutputChunk& chunk, size_t nLimit) {
-    AppendPlan plan = PlanAppend(state.strLogText, chunk, nLimit);
+    std::deque<size_t>& stops = state.lineEnds;
+    if (state.nLineEndsOf != state.strLogText.size()) {
+        stops.clear();
+        AddLineEndStops(state.strLogText, 0, stops);
+    }
+    AppendPlan plan = PlanAppendOver(state.strLogText, stops, chunk, nLimit);
     if (plan.nCut > 0) {
         state.strLogText.erase(0, plan.nCut);
+        // A cut ends at a stop or takes everything, so the stops after it stay.
+        while (!stops.empty() && stops.front() <= plan.nCut) stops.pop_front();
+        for (size_t& stop : stops) stop -= plan.nCut;
         // The view's text that the log still has stands at the log's front.
         const size_t kept = state.nViewLength - state.nViewDrop;
         state.nViewDrop = plan.nCut <= kept ? state.nViewDrop + plan.nCut : state.nViewLength;
     }
+    const size_t oldSize = state.strLogText.size();
     state.strLogText += plan.strAddition;
+    // A stop depends on the two units after its "\n" at most: those up to two
+    // units before the old end stand, the rest is found again from there. So
+    // a chunk costs its own length, not the log's.
+    while (!stops.empty() && stops.back() + kLogLineBreak.size() > oldSize) stops.pop_back();
+    AddLineEndStops(state.strLogText, stops.empty() ? 0 : stops.back(), stops);
+    state.nLineEndsOf = state.strLogText.size();
 }
 
 ViewUpdate TakeViewUpdate(LogState& state) {

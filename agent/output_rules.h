@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -56,6 +57,11 @@ struct LogState {
     std::wstring strLogText;  // what the view holds once it is brought up to date
     size_t nViewLength = 0;   // length of the view's text
     size_t nViewDrop = 0;     // units at the view's front that the log no longer has
+    // Where each line end of strLogText stops, kept by AppendChunk so that a
+    // trim costs the chunk's length, not the log's; nLineEndsOf is the length
+    // of the text they describe (found afresh when the text was set directly).
+    std::deque<size_t> lineEnds;
+    size_t nLineEndsOf = 0;
 };
 
 // Applies one chunk to the log text and records what the view misses.

@@ -138,7 +138,7 @@ const char* const kFootprintSize = "Footprint: QuorvelTollvane.exe size";
 const char* const kFootprintStart = "Footprint after start: private bytes / working set";
 const char* const kIdleShown = "Idle: supervisor CPU over 60 s, window shown, agent running and silent";
 const char* const kIdleHidden = "Idle: the same, started with \"starthide\" (window never shown)";
-const char* const kIdleThreads = "Idle: supervisor threads (UI, pipe server, agent watch)";
+const char* const kIdleThreads = "Idle: supervisor threads (UI, pipe server, agent watch, journal writer)";
 const char* const kFootprintOutput = "Footprint after 10 MB of output: private bytes / working set";
 
 void BenchIdleAndFootprint() {

@@ -222,6 +222,7 @@ std::wstring RandomChunk(std::mt19937& rng) {
         L"INFO,",
         L"\n",
         L"\r\n",
+        L"\r",  // with "\n" and the marker, line ends that form across chunks
         kMarker,
         kMarker.substr(0, 9),
         kMarker.substr(9),
