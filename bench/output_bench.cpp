@@ -325,8 +325,11 @@ unsigned __stdcall PingThread(void* pv) {
     return 0;
 }
 
-Stat FloodRoundTrip(Bench& b, size_t size, DWORD durationMs, size_t* pWritten) {
-    std::atomic<bool> stop{false};
+// A flood of size-byte messages for durationMs while a probe thread (which
+// ends once stop is set) measures; the UI thread pumps meanwhile. Returns the
+// messages written.
+size_t FloodWhileProbing(Bench& b, size_t size, DWORD durationMs, std::atomic<bool>& stop,
+                         unsigned(__stdcall* probe)(void*), void* probeArgs) {
     FloodArgs writer;
     writer.name = b.name;
     writer.size = size;
@@ -334,8 +337,7 @@ Stat FloodRoundTrip(Bench& b, size_t size, DWORD durationMs, size_t* pWritten) {
     writer.taken = SinkTaken;
     writer.takenContext = b.spSink.get();
     CHandle hWriter(StartThread(FloodThread, &writer));
-    PingArgs ping{b.hHost, &stop, {}};
-    CHandle hPing(StartThread(PingThread, &ping));
+    CHandle hProbe(StartThread(probe, probeArgs));
     CHandle hTimer(::CreateWaitableTimerW(nullptr, TRUE, nullptr));
     LARGE_INTEGER due;
     due.QuadPart = -static_cast<LONGLONG>(durationMs) * 10000;
@@ -343,8 +345,14 @@ Stat FloodRoundTrip(Bench& b, size_t size, DWORD durationMs, size_t* pWritten) {
     PumpUntil(hTimer.get(), durationMs + 5000);
     stop = true;
     PumpUntil(hWriter.get(), 10000);
-    PumpUntil(hPing.get(), 10000);
-    *pWritten = writer.written;
+    PumpUntil(hProbe.get(), 10000);
+    return writer.written;
+}
+
+Stat FloodRoundTrip(Bench& b, size_t size, DWORD durationMs, size_t* pWritten) {
+    std::atomic<bool> stop{false};
+    PingArgs ping{b.hHost, &stop, {}};
+    *pWritten = FloodWhileProbing(b, size, durationMs, stop, PingThread, &ping);
     return Percentiles(ping.ms);
 }
 
@@ -380,23 +388,8 @@ Stat InputInFlood(Bench& b, DWORD durationMs, size_t* pSamples) {
     ::SetForegroundWindow(b.hHost);
     ::SetFocus(b.hHost);
     std::atomic<bool> stop{false};
-    FloodArgs writer;
-    writer.name = b.name;
-    writer.size = 100;
-    writer.pStop = &stop;
-    writer.taken = SinkTaken;
-    writer.takenContext = b.spSink.get();
-    CHandle hWriter(StartThread(FloodThread, &writer));
     KeyArgs keys{&stop, {}};
-    CHandle hKeys(StartThread(KeyThread, &keys));
-    CHandle hTimer(::CreateWaitableTimerW(nullptr, TRUE, nullptr));
-    LARGE_INTEGER due;
-    due.QuadPart = -static_cast<LONGLONG>(durationMs) * 10000;
-    ::SetWaitableTimer(hTimer.get(), &due, 0, nullptr, nullptr, FALSE);
-    PumpUntil(hTimer.get(), durationMs + 5000);
-    stop = true;
-    PumpUntil(hWriter.get(), 10000);
-    PumpUntil(hKeys.get(), 10000);
+    FloodWhileProbing(b, 100, durationMs, stop, KeyThread, &keys);
     *pSamples = keys.ms.size();
     return Percentiles(keys.ms);
 }
