@@ -1,5 +1,6 @@
 #include "agent/output_rules.h"
 
+#include <cwchar>
 #include <deque>
 
 namespace {
@@ -61,21 +62,26 @@ AppendPlan PlanAppendOver(std::wstring_view strLog, const std::deque<size_t>& st
 OutputChunk CleanOutputChunk(std::wstring strChunk) {
     OutputChunk chunk;
     const size_t comma = strChunk.find(L',');
-    if (comma != std::wstring::npos) strChunk.erase(0, comma + 1);
+    const size_t from = comma == std::wstring::npos ? 0 : comma + 1;
 
     const size_t nMarker = kExtraMarker.size();
-    chunk.bEndsWithMarker = strChunk.size() > nMarker &&
+    chunk.bEndsWithMarker = strChunk.size() - from > nMarker &&
                             std::wstring_view(strChunk).substr(strChunk.size() - nMarker) == kExtraMarker;
 
-    // One pass in place: each unit moves down behind the text kept so far, and
-    // a marker that the kept text then ends with is dropped at once, so one
-    // that forms where the text around a removed one joins goes too. The
-    // marker cannot overlap itself, so this ends exactly as removing its first
-    // occurrence again and again would.
+    // One pass in place: the text after the comma moves down behind the text
+    // kept so far, a run at a time (up to the marker's last unit, or to the
+    // end), and a marker that the kept text then ends with is dropped at once,
+    // so one that forms where the text around a removed one joins goes too.
+    // The marker cannot overlap itself, so this ends exactly as removing its
+    // first occurrence again and again would.
     size_t nKept = 0;
-    for (const wchar_t ch : strChunk) {
-        strChunk[nKept++] = ch;
-        if (ch == kExtraMarker.back() && nKept >= nMarker &&
+    for (size_t i = from; i < strChunk.size();) {
+        const size_t last = strChunk.find(kExtraMarker.back(), i);
+        const size_t end = last == std::wstring::npos ? strChunk.size() : last + 1;
+        if (nKept != i) std::wmemmove(&strChunk[nKept], &strChunk[i], end - i);
+        nKept += end - i;
+        i = end;
+        if (last != std::wstring::npos && nKept >= nMarker &&
             std::wstring_view(strChunk.data() + nKept - nMarker, nMarker) == kExtraMarker)
             nKept -= nMarker;
     }
@@ -124,4 +130,19 @@ ViewUpdate TakeViewUpdate(LogState& state) {
     state.nViewLength = state.strLogText.size();
     state.nViewDrop = 0;
     return update;
+}
+
+double FloodSyncIntervalMs(double lastCostMs) {
+    // Eight times the cost: the view's updates (and the repaints after them,
+    // which cost about as much again) leave most of the UI thread, and of the
+    // CPU the readers need, to the rest, however costly the text.
+    constexpr double kMinMs = 33, kMaxMs = 500, kCostFactor = 8;
+    const double interval = lastCostMs * kCostFactor;
+    return interval < kMinMs ? kMinMs : interval > kMaxMs ? kMaxMs : interval;
+}
+
+bool FloodSyncDue(FloodPace& pace, double nowMs, size_t nChunks) {
+    if (nowMs >= pace.dueAtMs || nChunks == pace.nChunksSeen) return true;
+    pace.nChunksSeen = nChunks;
+    return false;
 }

@@ -81,3 +81,21 @@ ViewUpdate TakeViewUpdate(LogState& state);
 inline bool HasViewUpdate(const LogState& state) {
     return state.nViewDrop != 0 || state.nViewLength != state.strLogText.size();
 }
+
+// The pace of view syncs while output keeps coming. After a sync that more
+// text arrived during, the next one waits for the interval below (about 30
+// updates a second, fewer when an update costs more, so the view takes a
+// bounded share of the UI thread and of the CPU the readers need), but no
+// longer than output keeps coming: a short poll notices a burst's end, so its
+// last message never waits out the whole interval.
+struct FloodPace {
+    double dueAtMs = 0;      // the interval's end; 0: due at once
+    size_t nChunksSeen = 0;  // the message count at the previous poll
+};
+
+// The interval after a view update that cost lastCostMs.
+double FloodSyncIntervalMs(double lastCostMs);
+
+// At a poll: true when the next sync is due (the interval is over, or no
+// message came since the previous poll); otherwise notes the count.
+bool FloodSyncDue(FloodPace& pace, double nowMs, size_t nChunks);

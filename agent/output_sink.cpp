@@ -1,5 +1,6 @@
 #include "agent/output_sink.h"
 
+#include <climits>
 #include <cstring>
 #include <cwchar>
 
@@ -14,27 +15,35 @@ namespace {
 std::wstring DecodeMessage(const char* bytes, size_t length) {
     if (bytes == nullptr) return std::wstring();
     std::string terminated;
-    if (std::memchr(bytes, 0, length) == nullptr) {
+    const char* end = static_cast<const char*>(std::memchr(bytes, 0, length));
+    if (end == nullptr) {
         terminated.assign(bytes, length);
         bytes = terminated.c_str();
+        end = bytes + length;
     }
-    if (*bytes == 0) return std::wstring();
-    const int nUnits = ::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
+    if (end == bytes) return std::wstring();
+    // UTF-8 never takes fewer bytes than UTF-16 units, so one call does: the
+    // text and its terminating zero fit in as many units as there are bytes.
+    const size_t nBytes = static_cast<size_t>(end - bytes) + 1;
+    if (nBytes > static_cast<size_t>(INT_MAX)) return std::wstring();
+    std::wstring text(nBytes, L'\0');
+    int nUnits = ::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, &text[0], static_cast<int>(nBytes));
+    if (nUnits <= 0 && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        // Should a decoder ever write more units than that, it is asked first.
+        nUnits = ::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
+        if (nUnits <= 0) return std::wstring();
+        text.assign(static_cast<size_t>(nUnits), L'\0');
+        nUnits = ::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, &text[0], nUnits);
+    }
     if (nUnits <= 0) return std::wstring();
-    std::wstring text(static_cast<size_t>(nUnits), L'\0');
-    if (::MultiByteToWideChar(CP_UTF8, 0, bytes, -1, &text[0], nUnits) <= 0) return std::wstring();
     text.resize(std::wcslen(text.c_str()));  // up to the terminating zero
     return text;
 }
 
-// How soon a sync held back for input is tried again; the timer itself
-// waits until no input is left.
-constexpr UINT kSyncRetryMs = USER_TIMER_MINIMUM;
-// The pace of syncs while output keeps coming: about 30 view updates a second
-// look continuous; an update that costs more waits longer, so the view never
-// takes more than about a fifth of the UI thread (and of the CPU the readers
-// need), however costly the text.
-constexpr double kFloodSyncMinMs = 33, kFloodSyncMaxMs = 250, kFloodSyncCostFactor = 4;
+// How soon a sync held back for input is tried again, and how often a flood
+// checks whether output has gone quiet; the timer itself waits until no input
+// is left.
+constexpr UINT kSyncPollMs = USER_TIMER_MINIMUM;
 
 double NowMs() {
     LARGE_INTEGER t, f;
@@ -102,8 +111,10 @@ void COutputSink::PostLocked() {
     m_bPosted = ::PostMessageW(m_hWndNotify, WM_APP_OUTPUT, 0, 0) != FALSE;
 }
 
-bool COutputSink::SetTimerLocked(UINT nMs) {
-    m_bTimer = ::SetTimer(m_hWndNotify, IDT_OUTPUT_SYNC, nMs, nullptr) != 0;
+bool COutputSink::SetTimerLocked(double dueAtMs) {
+    m_pace.dueAtMs = dueAtMs;
+    m_pace.nChunksSeen = m_nChunks;
+    m_bTimer = ::SetTimer(m_hWndNotify, IDT_OUTPUT_SYNC, kSyncPollMs, nullptr) != 0;
     return m_bTimer;
 }
 
@@ -115,13 +126,14 @@ bool COutputSink::SyncView(bool bFromTimer) {
     {
         CLockGuard lock(m_cs);
         if (m_bTimer && bFromTimer) {
+            if (!FloodSyncDue(m_pace, NowMs(), m_nChunks)) return false;  // the next poll decides
             ::KillTimer(m_hWndNotify, IDT_OUTPUT_SYNC);
             m_bTimer = false;
         }
         if (m_bTimer) return false;  // the timer brings the sync
         // Input first: m_bPosted stays set, so readers post nothing until the
         // timer, which comes after the input, brings the sync back.
-        if (bInputWaiting && m_hWndNotify != nullptr && SetTimerLocked(kSyncRetryMs)) return false;
+        if (bInputWaiting && m_hWndNotify != nullptr && SetTimerLocked(0)) return false;
         hLogEdit = m_hLogEdit;
         try {
             if (hLogEdit != nullptr) update = TakeViewUpdate(m_log);
@@ -136,16 +148,15 @@ bool COutputSink::SyncView(bool bFromTimer) {
     }
     const double start = NowMs();
     ApplyViewUpdate(hLogEdit, update);
-    const double pace = (NowMs() - start) * kFloodSyncCostFactor;
-    const UINT floodMs = static_cast<UINT>(pace < kFloodSyncMinMs   ? kFloodSyncMinMs
-                                           : pace > kFloodSyncMaxMs ? kFloodSyncMaxMs
-                                                                    : pace);
+    const double end = NowMs();
     CLockGuard lock(m_cs);
     // Text that came while the view was updated means a flood: the next sync
     // waits for the timer, which the queue hands out only after input and
     // painting, so the view takes a bounded share of the UI thread. Otherwise
     // the next chunk posts at once.
-    if (HasViewUpdate(m_log) && m_hWndNotify != nullptr && SetTimerLocked(floodMs)) return true;
+    if (HasViewUpdate(m_log) && m_hWndNotify != nullptr &&
+        SetTimerLocked(end + FloodSyncIntervalMs(end - start)))
+        return true;
     m_bPosted = false;
     if (HasViewUpdate(m_log)) PostLocked();
     return true;
@@ -227,7 +238,4 @@ std::wstring COutputSink::GetLogText() {
     return m_log.strLogText;
 }
 
-size_t COutputSink::GetChunkCount() {
-    CLockGuard lock(m_cs);
-    return m_nChunks;
-}
+size_t COutputSink::GetChunkCount() { return m_nChunks; }

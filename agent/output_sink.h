@@ -8,17 +8,21 @@
 // busy go in with one insert, and the log text stays within the view's limit.
 //
 // Posted messages are taken before input and painting, so a sync never runs
-// while input waits in the queue, and while output keeps coming (text
-// arrived during the last sync) the next sync waits 33 ms or more, four
-// times what the last one cost, for a timer
-// (IDT_OUTPUT_SYNC), which the queue hands out only once input and painting
-// are done; until then readers post nothing more. A sustained flood thus
-// leaves the user's clicks and keys, and the repaints, their turn, while a
-// chunk that arrives at an idle view still shows at once.
+// while input waits in the queue. While output keeps coming (text arrived
+// during the last sync) the next sync comes from a timer (IDT_OUTPUT_SYNC),
+// which the queue hands out only once input and painting are done: it polls
+// every few milliseconds and syncs once the interval that FloodSyncIntervalMs
+// gives for the last update's cost is over, or as soon as a poll finds that no
+// message came since the previous one. Until then readers post nothing more.
+// A sustained flood thus leaves the user's clicks, keys and repaints their
+// turn and the view a bounded share of the UI thread, a burst's last message
+// shows a poll after the burst ends, and a chunk that arrives at an idle view
+// shows at once.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -60,8 +64,9 @@ public:
 private:
     // Posts WM_APP_OUTPUT unless one is outstanding; called under m_cs.
     void PostLocked();
-    // Sets IDT_OUTPUT_SYNC; called on the UI thread under m_cs.
-    bool SetTimerLocked(UINT nMs);
+    // Sets IDT_OUTPUT_SYNC to poll until dueAtMs (0: the first poll syncs);
+    // called on the UI thread under m_cs.
+    bool SetTimerLocked(double dueAtMs);
     // UI thread, outside m_cs: carries the update out on the view.
     static void ApplyViewUpdate(HWND hLogEdit, const ViewUpdate& update);
 
@@ -74,6 +79,10 @@ private:
     LogState m_log;          // m_log.strLogText is the log text (m_strLogText)
     bool m_bPosted = false;  // WM_APP_OUTPUT or the timer is outstanding
     bool m_bTimer = false;   // IDT_OUTPUT_SYNC is set
-    size_t m_nChunks = 0;
+    FloodPace m_pace;        // when the timer's poll syncs
+    // Written under m_cs with the log text, read without it: a writer that
+    // paces itself on the count (a test, the benchmark) never contends with
+    // the readers for the lock.
+    std::atomic<size_t> m_nChunks{0};
     std::shared_ptr<CJournal> m_spJournal;  // read and written only by std::atomic_load/_store
 };

@@ -80,8 +80,9 @@ HANDLE CreateOutputPipe(const std::wstring& name, bool bFirst, SECURITY_ATTRIBUT
     return hPipe;
 }
 
-// Reads one whole message into message. False when the connection has ended:
-// the client closed its end, a read failed, or the message was empty.
+// Reads one whole message into message, with a zero byte after it. False
+// when the connection has ended: the client closed its end, a read failed,
+// or the message was empty.
 bool ReadMessage(HANDLE hPipe, std::vector<char>& message) {
     char buffer[kPipeBufferSize];
     message.clear();
@@ -94,7 +95,11 @@ bool ReadMessage(HANDLE hPipe, std::vector<char>& message) {
         message.insert(message.end(), buffer, buffer + (nRead < room ? nRead : room));
         // A message longer than the buffer arrives over several reads; its
         // parts belong together.
-        if (!more) return !message.empty();
+        if (more) continue;
+        if (message.empty()) return false;
+        // The zero that ends the text: the sink decodes it where it lies.
+        message.push_back('\0');
+        return true;
     }
 }
 

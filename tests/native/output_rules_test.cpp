@@ -88,9 +88,11 @@ TEST(OutputRulesTest, MessagesEndingInTheirOwnLineEndCountOnceInATrim) {
     EXPECT_EQ(log.substr(plan.nCut), L"\r\n" + Lines(27, L"b", L"\r\n") + L"in\nside\r\n");
 }
 
-// What the cleaning has always done: remove the first marker, search again
-// from the start.
+// What the cleaning has always done: cut after the first comma, remove the
+// first marker, search again from the start.
 std::wstring RemoveMarkersOneByOne(std::wstring text) {
+    const size_t comma = text.find(L',');
+    if (comma != std::wstring::npos) text.erase(0, comma + 1);
     for (size_t pos = text.find(kMarker); pos != std::wstring::npos; pos = text.find(kMarker))
         text.erase(pos, kMarker.size());
     return text;
@@ -107,6 +109,8 @@ TEST(OutputRulesTest, MarkerRemovalEndsAsRemovingTheFirstMarkerAgainAndAgain) {
                                    kMarker.substr(26),
                                    L")",
                                    L"x",
+                                   L"]",
+                                   L",",
                                    L"%!("};
     for (int i = 0; i < 20000; ++i) {
         std::wstring text;
@@ -307,3 +311,21 @@ TEST(OutputRulesTest, RandomInputKeepsTheLogWithinTheLimitAndEndingWithTheLastCh
 }
 
 }  // namespace
+
+TEST(OutputRulesTest, AFloodSyncComesWhenItsIntervalIsOverOrOutputGoesQuiet) {
+    EXPECT_EQ(FloodSyncIntervalMs(1), 33);      // about 30 updates a second at most
+    EXPECT_EQ(FloodSyncIntervalMs(10), 80);     // a costly update waits longer
+    EXPECT_EQ(FloodSyncIntervalMs(1000), 500);  // but never for ever
+
+    FloodPace pace{100, 5};
+    EXPECT_FALSE(FloodSyncDue(pace, 20, 9));  // output keeps coming
+    EXPECT_FALSE(FloodSyncDue(pace, 30, 12));
+    EXPECT_TRUE(FloodSyncDue(pace, 40, 12));  // nothing new since the last poll: the burst ended
+
+    FloodPace steady{100, 5};
+    for (double now = 10; now < 100; now += 10) EXPECT_FALSE(FloodSyncDue(steady, now, 5 + size_t(now)));
+    EXPECT_TRUE(FloodSyncDue(steady, 100, 500));  // a steady flood still gets its update
+
+    FloodPace atOnce{0, 5};  // held back for input only
+    EXPECT_TRUE(FloodSyncDue(atOnce, 1, 6));
+}
