@@ -157,7 +157,9 @@ void CJournal::RunWriter() {
             const int64_t offset = LocalOffset(entries.front().stamp);
             for (JournalEntry& entry : entries) entry.time = LocalTime(entry.stamp, offset);
         }
-        if (!WriteEntries(entries)) {
+        const bool bWritten = WriteEntries(entries);
+        ReleaseLargeBuffers();
+        if (!bWritten) {
             CLockGuard lock(m_cs);
             m_queue.PutBack(entries);
             if (m_bClosing) return;
@@ -230,11 +232,21 @@ bool CJournal::WriteBytes(const std::string& bytes) {
     return false;
 }
 
+void CJournal::ReleaseLargeBuffers() {
+    // A huge message left them huge: the memory goes back rather than stay
+    // with an idle writer.
+    if (m_wide.capacity() > kBatchBytes) std::wstring().swap(m_wide);
+    if (m_batch.capacity() > 2 * kBatchBytes) std::string().swap(m_batch);
+}
+
 bool CJournal::WriteEntries(std::vector<JournalEntry>& entries) {
     // Each entry is formatted into one reused buffer and converted straight
-    // onto the batch's end: no copies per entry beyond those two.
-    std::wstring wide;
-    std::string batch;
+    // onto the batch's end: no copies per entry beyond those two. Both
+    // buffers live as long as the writer: a batch this large is memory the
+    // heap maps and unmaps again at every allocation.
+    std::wstring& wide = m_wide;
+    std::string& batch = m_batch;
+    batch.clear();
     batch.reserve(kBatchBytes + 64 * 1024);
     size_t batchStart = 0;  // the first entry of the batch
     auto giveUp = [&] {
@@ -258,7 +270,7 @@ bool CJournal::WriteEntries(std::vector<JournalEntry>& entries) {
             const std::string tail = batch.substr(before);
             batch.resize(before);
             if (!WriteBytes(batch)) return giveUp();
-            batch = tail;
+            batch.assign(tail);
             batchStart = i;
             Rotate();
             if (!EnsureOpen()) return giveUp();

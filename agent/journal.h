@@ -51,6 +51,7 @@ private:
     // when the file would not take them.
     bool WriteEntries(std::vector<JournalEntry>& entries);
     bool WriteBytes(const std::string& bytes);
+    void ReleaseLargeBuffers();
 
     const std::wstring m_strFolder;    // read-only after construction
     const std::wstring m_strFileName;  // read-only after construction
@@ -65,4 +66,6 @@ private:
     CFileHandle m_hFile;
     uint64_t m_nFileBytes = 0;
     bool m_bFailing = false;  // the last open or write failed; one debug line said so
+    std::wstring m_wide;      // an entry being formatted, kept for its capacity
+    std::string m_batch;      // the bytes of one write, kept for its capacity
 };

@@ -40,24 +40,37 @@ void PutDigits(std::wstring& out, int value, int n) {
     }
     out.append(digits, static_cast<size_t>(n));
 }
+
+// Appends "2026-12-08 14:03:07.215" to out.
+void AppendJournalTime(std::wstring& out, const JournalTime& t) {
+    PutDigits(out, t.year, 4);
+    out += L'-';
+    PutDigits(out, t.month, 2);
+    out += L'-';
+    PutDigits(out, t.day, 2);
+    out += L' ';
+    PutDigits(out, t.hour, 2);
+    out += L':';
+    PutDigits(out, t.minute, 2);
+    out += L':';
+    PutDigits(out, t.second, 2);
+    out += L'.';
+    PutDigits(out, t.millis, 3);
+}
+
+// The first CR or LF at or after pos, or the text's size. A plain loop: the
+// library's find_first_of tests every character against the set through a
+// call of its own, and the writer runs this over every character it writes.
+size_t FindLineBreak(std::wstring_view text, size_t pos) {
+    while (pos < text.size() && text[pos] != L'\n' && text[pos] != L'\r') ++pos;
+    return pos;
+}
 }  // namespace
 
 std::wstring FormatJournalTime(const JournalTime& t) {
     std::wstring text;
     text.reserve(23);
-    PutDigits(text, t.year, 4);
-    text += L'-';
-    PutDigits(text, t.month, 2);
-    text += L'-';
-    PutDigits(text, t.day, 2);
-    text += L' ';
-    PutDigits(text, t.hour, 2);
-    text += L':';
-    PutDigits(text, t.minute, 2);
-    text += L':';
-    PutDigits(text, t.second, 2);
-    text += L'.';
-    PutDigits(text, t.millis, 3);
+    AppendJournalTime(text, t);
     return text;
 }
 
@@ -70,19 +83,16 @@ std::wstring FormatJournalEntry(const JournalTime& t, std::wstring_view source, 
 void AppendJournalEntry(std::wstring& out, const JournalTime& t, std::wstring_view source,
                         std::wstring_view text) {
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.remove_suffix(1);
-    out += FormatJournalTime(t);
+    AppendJournalTime(out, t);
     out += L" [";
     out += source;
     out += L"] ";
     // Runs between line breaks go in whole.
     size_t pos = 0;
     for (;;) {
-        const size_t brk = text.find_first_of(L"\r\n", pos);
-        if (brk == std::wstring_view::npos) {
-            out.append(text.data() + pos, text.size() - pos);
-            break;
-        }
+        const size_t brk = FindLineBreak(text, pos);
         out.append(text.data() + pos, brk - pos);
+        if (brk == text.size()) break;
         out += L"\r\n  ";
         pos = brk + (text[brk] == L'\r' && brk + 1 < text.size() && text[brk + 1] == L'\n' ? 2 : 1);
     }

@@ -133,10 +133,14 @@ ViewUpdate TakeViewUpdate(LogState& state) {
 }
 
 double FloodSyncIntervalMs(double lastCostMs) {
-    // Eight times the cost: the view's updates (and the repaints after them,
-    // which cost about as much again) leave most of the UI thread, and of the
-    // CPU the readers need, to the rest, however costly the text.
-    constexpr double kMinMs = 33, kMaxMs = 500, kCostFactor = 8;
+    // Thirty-two times the cost: the view's updates (and the repaints after
+    // them, which cost about as much again) take about a sixteenth of the UI
+    // thread, and the rest, with the CPU the readers need, stays with them,
+    // however costly the text. Under Wine a shown view laid out afresh costs
+    // some 25 ms with its repaint, so a flood that fills it shows two updates
+    // a second; one of a few lines at a time (updates of 1 to 3 ms) shows ten
+    // or more.
+    constexpr double kMinMs = 33, kMaxMs = 500, kCostFactor = 32;
     const double interval = lastCostMs * kCostFactor;
     return interval < kMinMs ? kMinMs : interval > kMaxMs ? kMaxMs : interval;
 }

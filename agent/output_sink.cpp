@@ -52,6 +52,15 @@ double NowMs() {
     return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
 }
 
+// The chunk's own text, moved, for the journal. Its queue is bounded by
+// characters, so a buffer far larger than its text (a message mostly
+// cleaned away, or decoded from several bytes a character) goes as a copy
+// that fits instead.
+std::wstring TextForJournal(std::wstring& text) {
+    if (text.capacity() / 2 > text.size() + 64) return std::wstring(text);
+    return std::move(text);
+}
+
 }  // namespace
 
 void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
@@ -92,15 +101,15 @@ void COutputSink::Detach() {
 
 void COutputSink::AppendOutput(const char* bytes, size_t length) {
     // Decoding and cleaning need no lock; only the log text does.
-    const OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
+    OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
     const std::shared_ptr<CJournal> spJournal = std::atomic_load(&m_spJournal);
-    std::wstring journalText = spJournal ? chunk.strText : std::wstring();
     CLockGuard lock(m_cs);
     ++m_nChunks;
-    // Queued under the sink's lock, so the journal has the messages in the
-    // view's order; the journal's own lock is short and never waits for the disk.
-    if (spJournal) spJournal->Add(L"agent", std::move(journalText));
     AppendChunk(m_log, chunk, m_nLimit);
+    // The log has its copy; the journal takes the chunk's own text. Queued
+    // under the sink's lock, so the journal has the messages in the view's
+    // order; the journal's own lock is short and never waits for the disk.
+    if (spJournal) spJournal->Add(L"agent", TextForJournal(chunk.strText));
     if (HasViewUpdate(m_log)) PostLocked();
 }
 

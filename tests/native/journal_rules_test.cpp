@@ -46,6 +46,13 @@ TEST(JournalRules, AnEntryIsOneLineOrIndentedFurtherLinesWithMillisecondTime) {
     EXPECT_EQ(FormatJournalEntry(t, L"agent", L"a\r\nb\nc\rd\r\n\r\n"),
               L"2026-12-08 14:03:07.215 [agent] a\r\n  b\r\n  c\r\n  d\r\n");
     EXPECT_EQ(FormatJournalEntry(t, L"agent", L""), L"2026-12-08 14:03:07.215 [agent] \r\n");
+    // Breaks at the start and one after another each begin a line of their own.
+    EXPECT_EQ(FormatJournalEntry(t, L"agent", L"\n\r\rx\n\ny"),
+              L"2026-12-08 14:03:07.215 [agent] \r\n  \r\n  \r\n  x\r\n  \r\n  y\r\n");
+    // An entry appended to others leaves them as they were.
+    std::wstring out = L"kept";
+    AppendJournalEntry(out, t, L"agent", L"z");
+    EXPECT_EQ(out, L"kept2026-12-08 14:03:07.215 [agent] z\r\n");
 }
 
 TEST(JournalRules, RotationComesBetweenEntriesAndNeverLeavesAFileEmpty) {

@@ -314,7 +314,7 @@ TEST(OutputRulesTest, RandomInputKeepsTheLogWithinTheLimitAndEndingWithTheLastCh
 
 TEST(OutputRulesTest, AFloodSyncComesWhenItsIntervalIsOverOrOutputGoesQuiet) {
     EXPECT_EQ(FloodSyncIntervalMs(1), 33);      // about 30 updates a second at most
-    EXPECT_EQ(FloodSyncIntervalMs(10), 80);     // a costly update waits longer
+    EXPECT_EQ(FloodSyncIntervalMs(10), 320);    // a costly update waits longer
     EXPECT_EQ(FloodSyncIntervalMs(1000), 500);  // but never for ever
 
     FloodPace pace{100, 5};
