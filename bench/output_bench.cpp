@@ -572,7 +572,7 @@ int wmain(int argc, wchar_t** argv) {
     b.hServerThread = CPipeServer::Start(b.spServer);
 
     const int runs = quick ? 1 : 9;
-    const size_t counts[2] = {quick ? 2000u : 20000u, quick ? 1000u : 10000u};
+    const size_t counts[2] = {quick ? 2000u : 20000u, quick ? 2000u : 20000u};
     const size_t sizes[2] = {100, 1000};
     // A round is a bare read, a drain and a drain with the journal writing,
     // back to back; each drain is compared with the bare read of its round
