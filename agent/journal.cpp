@@ -242,8 +242,7 @@ void CJournal::ReleaseLargeBuffers() {
 bool CJournal::WriteEntries(std::vector<JournalEntry>& entries) {
     // Each entry is formatted into one reused buffer and converted straight
     // onto the batch's end: no copies per entry beyond those two. Both
-    // buffers live as long as the writer: a batch this large is memory the
-    // heap maps and unmaps again at every allocation.
+    // buffers live as long as the writer, so a wake allocates nothing.
     std::wstring& wide = m_wide;
     std::string& batch = m_batch;
     batch.clear();

@@ -133,8 +133,8 @@ double ThreadCpuMs() {
     return FileTimeMs(kernel, user);
 }
 
-// What a run cost this process per message, in µs: all of it (the writer,
-// the reader and the UI thread), and the UI thread's part.
+// What a run cost this process per message, in microseconds: all of it (the
+// writer, the reader and the UI thread), and the UI thread's part.
 struct RunCpu {
     std::vector<double> process, ui;
 };
