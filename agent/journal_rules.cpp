@@ -43,19 +43,15 @@ void PutDigits(std::wstring& out, int value, int n) {
 
 // Appends "2026-12-08 14:03:07.215" to out.
 void AppendJournalTime(std::wstring& out, const JournalTime& t) {
-    PutDigits(out, t.year, 4);
-    out += L'-';
-    PutDigits(out, t.month, 2);
-    out += L'-';
-    PutDigits(out, t.day, 2);
-    out += L' ';
-    PutDigits(out, t.hour, 2);
-    out += L':';
-    PutDigits(out, t.minute, 2);
-    out += L':';
-    PutDigits(out, t.second, 2);
-    out += L'.';
-    PutDigits(out, t.millis, 3);
+    const struct {
+        int value, digits;
+        wchar_t after;  // 0: none
+    } fields[] = {{t.year, 4, L'-'},   {t.month, 2, L'-'},  {t.day, 2, L' '},    {t.hour, 2, L':'},
+                  {t.minute, 2, L':'}, {t.second, 2, L'.'}, {t.millis, 3, L'\0'}};
+    for (const auto& field : fields) {
+        PutDigits(out, field.value, field.digits);
+        if (field.after != L'\0') out += field.after;
+    }
 }
 
 // The first CR or LF at or after pos, or the text's size. A plain loop: the
