@@ -13,6 +13,9 @@ namespace {
 constexpr DWORD kRetryMs = 2000;
 // Entries go to the disk in writes of about this size.
 constexpr size_t kBatchBytes = 256 * 1024;
+// The writer keeps a taken block's memory for the next take up to this many
+// characters: a flood of long messages fits, a burst of megabytes goes back.
+constexpr size_t kKeptBlockChars = 512 * 1024;
 
 // While output floods in, the writer lets entries gather this long after it
 // wakes, so that it wakes and writes a few dozen times a second, not once per
@@ -75,11 +78,8 @@ bool CJournal::Start() {
     return static_cast<bool>(m_hWriterThread);
 }
 
-void CJournal::Add(const wchar_t* source, std::wstring text) {
-    JournalEntry entry;
-    entry.stamp = Stamp();
-    entry.source = source;
-    entry.text = std::move(text);
+void CJournal::Add(const wchar_t* source, std::wstring_view text) {
+    const uint64_t stamp = Stamp();
     bool bWake = false;
     {
         CLockGuard lock(m_cs);
@@ -87,7 +87,7 @@ void CJournal::Add(const wchar_t* source, std::wstring text) {
         // Only the first entry after the writer's last take wakes it: under
         // Wine every SetEvent is a trip to the server.
         bWake = m_queue.Empty();
-        m_queue.Push(std::move(entry));
+        m_queue.Push(stamp, source, text);
     }
     if (bWake) ::SetEvent(m_hWake.get());
 }
@@ -117,7 +117,6 @@ unsigned __stdcall CJournal::WriterThreadProc(void* pv) {
 }
 
 void CJournal::RunWriter() {
-    std::vector<JournalEntry> entries;
     bool bClosing = false;
     for (;;) {
         // Once closing, the queue is written out without waiting.
@@ -139,34 +138,29 @@ void CJournal::RunWriter() {
         uint64_t firstLost = 0, lastLost = 0;
         uint64_t nLost = 0;
         {
+            // A swap: the readers wait for no more than that.
             CLockGuard lock(m_cs);
-            m_queue.TakeAll(entries);
+            m_queue.TakeAll(m_block);
             nLost = m_queue.TakeLost(firstLost, lastLost);
         }
         if (nLost != 0) {
             // The queue was full, so every entry taken here is older than the
             // lost ones: the report comes after them.
             const int64_t offset = LocalOffset(firstLost);
-            JournalEntry report;
-            report.stamp = Stamp();
-            report.source = L"supervisor";
-            report.text = LostEntriesText(nLost, LocalTime(firstLost, offset), LocalTime(lastLost, offset));
-            entries.push_back(std::move(report));
+            m_block.Append(Stamp(), L"supervisor",
+                           LostEntriesText(nLost, LocalTime(firstLost, offset), LocalTime(lastLost, offset)));
         }
-        if (!entries.empty()) {
-            const int64_t offset = LocalOffset(entries.front().stamp);
-            for (JournalEntry& entry : entries) entry.time = LocalTime(entry.stamp, offset);
-        }
-        const bool bWritten = WriteEntries(entries);
-        ReleaseLargeBuffers();
-        if (!bWritten) {
+        const size_t nWritten = WriteBlock(m_block);
+        const bool bWritten = nWritten == m_block.Size();
+        bool bDone = false;
+        {
             CLockGuard lock(m_cs);
-            m_queue.PutBack(entries);
-            if (m_bClosing) return;
-            continue;
+            if (!bWritten) m_queue.PutBack(m_block, nWritten);
+            // At Exit a file that fails gives up what is left.
+            bDone = m_bClosing && (!bWritten || m_queue.Empty());
         }
-        CLockGuard lock(m_cs);
-        if (m_bClosing && m_queue.Empty()) {
+        ReleaseLargeBuffers();
+        if (bDone) {
             CloseFile();
             return;
         }
@@ -233,13 +227,19 @@ bool CJournal::WriteBytes(const std::string& bytes) {
 }
 
 void CJournal::ReleaseLargeBuffers() {
-    // A huge message left them huge: the memory goes back rather than stay
-    // with an idle writer.
+    // A huge message or a long wait left them huge: the memory goes back
+    // rather than stay with an idle writer (the block goes on to the queue
+    // at the next take).
+    if (m_block.CapacityChars() > kKeptBlockChars)
+        m_block.Release();
+    else
+        m_block.Clear();
     if (m_wide.capacity() > kBatchBytes) std::wstring().swap(m_wide);
     if (m_batch.capacity() > 2 * kBatchBytes) std::string().swap(m_batch);
 }
 
-bool CJournal::WriteEntries(std::vector<JournalEntry>& entries) {
+size_t CJournal::WriteBlock(const CJournalBlock& block) {
+    if (block.Empty()) return 0;
     // Each entry is formatted into one reused buffer and converted straight
     // onto the batch's end: no copies per entry beyond those two. Both
     // buffers live as long as the writer, so a wake allocates nothing.
@@ -247,15 +247,12 @@ bool CJournal::WriteEntries(std::vector<JournalEntry>& entries) {
     std::string& batch = m_batch;
     batch.clear();
     batch.reserve(kBatchBytes + 64 * 1024);
+    const int64_t offset = LocalOffset(block[0].stamp);
     size_t batchStart = 0;  // the first entry of the batch
-    auto giveUp = [&] {
-        entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(batchStart));
-        return false;
-    };
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const JournalEntry& entry = entries[i];
+    for (size_t i = 0; i < block.Size(); ++i) {
+        const CJournalBlock::Entry& entry = block[i];
         wide.clear();
-        AppendJournalEntry(wide, entry.time, entry.source, entry.text);
+        AppendJournalEntry(wide, LocalTime(entry.stamp, offset), entry.source, block.TextOf(entry));
         const size_t before = batch.size();
         // UTF-8 takes at most three bytes per UTF-16 unit.
         batch.resize(before + wide.size() * 3);
@@ -268,19 +265,18 @@ bool CJournal::WriteEntries(std::vector<JournalEntry>& entries) {
             // What came before this entry goes to the old file, the entry to a fresh one.
             const std::string tail = batch.substr(before);
             batch.resize(before);
-            if (!WriteBytes(batch)) return giveUp();
+            if (!WriteBytes(batch)) return batchStart;
             batch.assign(tail);
             batchStart = i;
             Rotate();
-            if (!EnsureOpen()) return giveUp();
+            if (!EnsureOpen()) return batchStart;
         }
         if (batch.size() >= kBatchBytes) {
-            if (!WriteBytes(batch)) return giveUp();
+            if (!WriteBytes(batch)) return batchStart;
             batch.clear();
             batchStart = i + 1;
         }
     }
-    if (!WriteBytes(batch)) return giveUp();
-    entries.clear();
-    return true;
+    if (!WriteBytes(batch)) return batchStart;
+    return block.Size();
 }

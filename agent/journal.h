@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "agent/journal_rules.h"
 #include "framework/critical_section.h"
@@ -33,7 +34,7 @@ public:
     // entries then stay queued, up to the queue's bound, and are lost).
     bool Start();
     // Any thread. The entry is stamped now and queued; never waits for the disk.
-    void Add(const wchar_t* source, std::wstring text);
+    void Add(const wchar_t* source, std::wstring_view text);
     // Writes out what is queued, waiting at most timeoutMs, and ends the
     // writer. Later entries are dropped. UI thread, at Exit.
     void Close(DWORD timeoutMs);
@@ -47,9 +48,9 @@ private:
     bool EnsureOpen();
     void CloseFile();
     void Rotate();
-    // Writes the entries in order; false (and the unwritten rest put back)
-    // when the file would not take them.
-    bool WriteEntries(std::vector<JournalEntry>& entries);
+    // Writes the block's entries in order; returns how many the file took,
+    // fewer than all when it would not take the rest.
+    size_t WriteBlock(const CJournalBlock& block);
     bool WriteBytes(const std::string& bytes);
     void ReleaseLargeBuffers();
 
@@ -66,6 +67,7 @@ private:
     CFileHandle m_hFile;
     uint64_t m_nFileBytes = 0;
     bool m_bFailing = false;  // the last open or write failed; one debug line said so
+    CJournalBlock m_block;    // the entries taken, swapped with the queue's at each take
     std::wstring m_wide;      // an entry being formatted, kept for its capacity
     std::string m_batch;      // the bytes of one write, kept for its capacity
 };

@@ -1,6 +1,8 @@
 #include "agent/journal_rules.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <new>
 
 uint32_t Fnv1a32(std::wstring_view text) {
     uint32_t hash = 2166136261u;
@@ -100,31 +102,75 @@ std::wstring LostEntriesText(uint64_t count, const JournalTime& first, const Jou
            L" and " + FormatJournalTime(last) + L" (the disk did not keep up)";
 }
 
-bool CJournalQueue::Push(JournalEntry entry) {
-    if (m_entries.size() >= kMaxEntries || m_nChars + entry.text.size() > kMaxChars) {
-        if (m_nLost == 0) m_firstLost = entry.stamp;
-        m_lastLost = entry.stamp;
-        ++m_nLost;
-        return false;
+void CJournalBlock::Append(uint64_t stamp, const wchar_t* source, std::wstring_view text) {
+    m_entries.push_back(Entry{stamp, source, m_text.size(), text.size()});
+    try {
+        m_text.append(text);
+    } catch (...) {
+        m_entries.pop_back();  // the block stays as it was
+        throw;
     }
-    m_nChars += entry.text.size();
-    m_entries.push_back(std::move(entry));
-    return true;
 }
 
-void CJournalQueue::TakeAll(std::vector<JournalEntry>& out) {
-    out.reserve(out.size() + m_entries.size());
-    for (JournalEntry& entry : m_entries) out.push_back(std::move(entry));
+void CJournalBlock::AppendFrom(const CJournalBlock& other, size_t from) {
+    for (size_t i = from; i < other.Size(); ++i)
+        Append(other[i].stamp, other[i].source, other.TextOf(other[i]));
+}
+
+void CJournalBlock::ReserveUpTo(size_t chars, size_t limit) {
+    // Doubling, as the buffer would grow by itself, but never past the
+    // limit: the queue's bound in characters is then its bound in memory.
+    // A fresh buffer: reserve on the old one may round up to twice its size.
+    if (chars <= m_text.capacity()) return;
+    std::wstring grown;
+    grown.reserve(std::min(std::max(chars, 2 * m_text.capacity()), std::max(chars, limit)));
+    grown.append(m_text);
+    m_text.swap(grown);
+}
+
+void CJournalBlock::Clear() {
     m_entries.clear();
-    m_nChars = 0;
+    m_text.clear();
 }
 
-void CJournalQueue::PutBack(std::vector<JournalEntry>& entries) {
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        m_nChars += it->text.size();
-        m_entries.push_front(std::move(*it));
+void CJournalBlock::Release() {
+    std::vector<Entry>().swap(m_entries);
+    std::wstring().swap(m_text);
+}
+
+void CJournalBlock::Swap(CJournalBlock& other) noexcept {
+    m_entries.swap(other.m_entries);
+    m_text.swap(other.m_text);
+}
+
+bool CJournalQueue::Push(uint64_t stamp, const wchar_t* source, std::wstring_view text) {
+    if (m_block.Size() < kMaxEntries && m_block.Chars() + text.size() <= kMaxChars) {
+        try {
+            m_block.ReserveUpTo(m_block.Chars() + text.size(), kMaxChars);
+            m_block.Append(stamp, source, text);
+            return true;
+        } catch (const std::bad_alloc&) {
+            // No memory for it: lost like an entry that finds the queue full,
+            // rather than an error thrown into the output path.
+        }
     }
-    entries.clear();
+    if (m_nLost == 0) m_firstLost = stamp;
+    m_lastLost = stamp;
+    ++m_nLost;
+    return false;
+}
+
+void CJournalQueue::TakeAll(CJournalBlock& block) {
+    block.Clear();
+    m_block.Swap(block);
+}
+
+void CJournalQueue::PutBack(const CJournalBlock& block, size_t from) {
+    CJournalBlock merged;
+    merged.ReserveUpTo(block.Chars() + m_block.Chars(), block.Chars() + m_block.Chars());
+    merged.AppendFrom(block, from);
+    merged.AppendFrom(m_block, 0);
+    m_block.Swap(merged);
 }
 
 uint64_t CJournalQueue::TakeLost(uint64_t& first, uint64_t& last) {

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,13 +45,44 @@ void AppendJournalEntry(std::wstring& out, const JournalTime& t, std::wstring_vi
 // The line that follows entries lost to a full queue.
 std::wstring LostEntriesText(uint64_t count, const JournalTime& first, const JournalTime& last);
 
-struct JournalEntry {
-    // When it was added: a UTC stamp that costs nothing to take; the writer
-    // turns it into the local time it prints.
-    uint64_t stamp = 0;
-    JournalTime time;
-    const wchar_t* source = L"";  // a literal: "agent" or "supervisor"
-    std::wstring text;
+// Entries in one piece of memory: their texts one after another in a single
+// buffer. The readers append to the queue's block and the writer takes it
+// whole by a swap, so an entry allocates and frees nothing of its own on
+// either side of the hand-over, and the take costs the same for one entry as
+// for thousands.
+class CJournalBlock {
+public:
+    struct Entry {
+        // When it was added: a UTC stamp that costs nothing to take; the
+        // writer turns it into the local time it prints.
+        uint64_t stamp = 0;
+        const wchar_t* source = L"";    // a literal: "agent" or "supervisor"
+        size_t offset = 0, length = 0;  // of its text in the block's buffer
+    };
+
+    void Append(uint64_t stamp, const wchar_t* source, std::wstring_view text);
+    // Appends the entries of other from its index from on.
+    void AppendFrom(const CJournalBlock& other, size_t from);
+    size_t Size() const { return m_entries.size(); }
+    bool Empty() const { return m_entries.empty(); }
+    size_t Chars() const { return m_text.size(); }
+    const Entry& operator[](size_t i) const { return m_entries[i]; }
+    std::wstring_view TextOf(const Entry& entry) const {
+        return std::wstring_view(m_text).substr(entry.offset, entry.length);
+    }
+    size_t CapacityChars() const { return m_text.capacity(); }
+    // Makes room for chars characters in all, growing by doubling but not
+    // past limit (or chars, if more).
+    void ReserveUpTo(size_t chars, size_t limit);
+    // Drops the entries and keeps the memory for the next ones.
+    void Clear();
+    // Drops the entries and gives the memory back.
+    void Release();
+    void Swap(CJournalBlock& other) noexcept;
+
+private:
+    std::vector<Entry> m_entries;
+    std::wstring m_text;
 };
 
 // Bounded by entries and by characters: when either is reached, new entries
@@ -64,19 +94,20 @@ public:
     static constexpr size_t kMaxChars = 16u * 1024 * 1024;
 
     // False when the entry was counted as lost.
-    bool Push(JournalEntry entry);
-    // Moves every queued entry out, oldest first.
-    void TakeAll(std::vector<JournalEntry>& out);
-    // Puts entries taken earlier back at the front (the file could not take them).
-    void PutBack(std::vector<JournalEntry>& entries);
-    bool Empty() const { return m_entries.empty(); }
+    bool Push(uint64_t stamp, const wchar_t* source, std::wstring_view text);
+    // Takes every queued entry, oldest first, by swapping them into block,
+    // whose own entries are dropped and whose memory the queue goes on with.
+    void TakeAll(CJournalBlock& block);
+    // Puts the entries of block from its index from on, taken earlier, back
+    // at the front (the file could not take them).
+    void PutBack(const CJournalBlock& block, size_t from);
+    bool Empty() const { return m_block.Empty(); }
     // Entries lost since the last call, with the stamps of the first and the
     // last of them; 0 when none was lost. Resets the count.
     uint64_t TakeLost(uint64_t& first, uint64_t& last);
 
 private:
-    std::deque<JournalEntry> m_entries;
-    size_t m_nChars = 0;
+    CJournalBlock m_block;
     uint64_t m_nLost = 0;
     uint64_t m_firstLost = 0;
     uint64_t m_lastLost = 0;

@@ -52,15 +52,6 @@ double NowMs() {
     return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
 }
 
-// The chunk's own text, moved, for the journal. Its queue is bounded by
-// characters, so a buffer far larger than its text (a message mostly
-// cleaned away, or decoded from several bytes a character) goes as a copy
-// that fits instead.
-std::wstring TextForJournal(std::wstring& text) {
-    if (text.capacity() / 2 > text.size() + 64) return std::wstring(text);
-    return std::move(text);
-}
-
 }  // namespace
 
 void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
@@ -106,10 +97,9 @@ void COutputSink::AppendOutput(const char* bytes, size_t length) {
     CLockGuard lock(m_cs);
     ++m_nChunks;
     AppendChunk(m_log, chunk, m_nLimit);
-    // The log has its copy; the journal takes the chunk's own text. Queued
-    // under the sink's lock, so the journal has the messages in the view's
-    // order; the journal's own lock is short and never waits for the disk.
-    if (spJournal) spJournal->Add(L"agent", TextForJournal(chunk.strText));
+    // Queued under the sink's lock, so the journal has the messages in the
+    // view's order; the journal's own lock is short and never waits for the disk.
+    if (spJournal) spJournal->Add(L"agent", chunk.strText);
     if (HasViewUpdate(m_log)) PostLocked();
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 JournalTime At(int hour, int minute, int second, int millis) {
@@ -16,12 +19,10 @@ JournalTime At(int hour, int minute, int second, int millis) {
     return t;
 }
 
-JournalEntry Entry(std::wstring text) {
-    JournalEntry e;
-    e.stamp = 1;
-    e.source = L"agent";
-    e.text = std::move(text);
-    return e;
+std::vector<std::wstring> Texts(const CJournalBlock& block) {
+    std::vector<std::wstring> texts;
+    for (size_t i = 0; i < block.Size(); ++i) texts.emplace_back(block.TextOf(block[i]));
+    return texts;
 }
 
 TEST(JournalRules, OneInstallationOneFileNamedByTheHashOfItsFolder) {
@@ -64,15 +65,16 @@ TEST(JournalRules, RotationComesBetweenEntriesAndNeverLeavesAFileEmpty) {
 TEST(JournalRules, AFullQueueCountsWhatItLosesAndKeepsTheOrder) {
     CJournalQueue queue;
     for (size_t i = 0; i < CJournalQueue::kMaxEntries; ++i)
-        ASSERT_TRUE(queue.Push(Entry(std::to_wstring(i))));
-    JournalEntry late = Entry(L"late");
-    late.stamp = 5;
-    EXPECT_FALSE(queue.Push(Entry(L"lost")));
-    EXPECT_FALSE(queue.Push(std::move(late)));
-    std::vector<JournalEntry> taken;
+        ASSERT_TRUE(queue.Push(1, L"agent", std::to_wstring(i)));
+    EXPECT_FALSE(queue.Push(1, L"agent", L"lost"));
+    EXPECT_FALSE(queue.Push(5, L"agent", L"late"));
+    CJournalBlock taken;
+    taken.Append(9, L"agent", L"spent");  // a block the writer is done with
     queue.TakeAll(taken);
-    ASSERT_EQ(taken.size(), CJournalQueue::kMaxEntries);
-    EXPECT_EQ(taken.front().text, L"0");
+    ASSERT_EQ(taken.Size(), CJournalQueue::kMaxEntries);
+    EXPECT_EQ(taken.TextOf(taken[0]), L"0");
+    EXPECT_EQ(taken.TextOf(taken[19999]), L"19999");
+    EXPECT_TRUE(queue.Empty());
     uint64_t first = 0, last = 0;
     EXPECT_EQ(queue.TakeLost(first, last), 2u);
     EXPECT_EQ(first, 1u);
@@ -83,15 +85,23 @@ TEST(JournalRules, AFullQueueCountsWhatItLosesAndKeepsTheOrder) {
             .find(L"journal: 2 entries lost between 2026-12-08 01:02:03.004 and 2026-12-08 05:00:00.000"),
         0u);
 
-    // Characters bound the queue too; what could not be written goes back in front.
-    EXPECT_TRUE(queue.Push(Entry(std::wstring(CJournalQueue::kMaxChars, L'x'))));
-    EXPECT_FALSE(queue.Push(Entry(L"y")));
-    std::vector<JournalEntry> back = {Entry(L"older")};
-    queue.PutBack(back);
-    taken.clear();
+    // Characters bound the queue too, and its memory with them.
+    EXPECT_TRUE(queue.Push(2, L"agent", std::wstring(CJournalQueue::kMaxChars - 1, L'x')));
+    EXPECT_FALSE(queue.Push(3, L"agent", L"yz"));
+    EXPECT_TRUE(queue.Push(4, L"supervisor", L"y"));
+    CJournalBlock big;
+    queue.TakeAll(big);
+    EXPECT_LE(big.CapacityChars(), CJournalQueue::kMaxChars * 5 / 4);
+
+    // What the file did not take goes back in front of what came meanwhile.
+    EXPECT_TRUE(queue.Push(6, L"agent", L"newer"));
+    CJournalBlock unwritten;
+    for (const wchar_t* text : {L"written", L"older", L"\r\nmiddle"}) unwritten.Append(1, L"agent", text);
+    queue.PutBack(unwritten, 1);
     queue.TakeAll(taken);
-    ASSERT_EQ(taken.size(), 2u);
-    EXPECT_EQ(taken[0].text, L"older");
+    EXPECT_EQ(Texts(taken), (std::vector<std::wstring>{L"older", L"\r\nmiddle", L"newer"}));
+    EXPECT_EQ(taken[2].stamp, 6u);
+    EXPECT_STREQ(big[1].source, L"supervisor");
 }
 
 }  // namespace
