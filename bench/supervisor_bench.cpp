@@ -136,7 +136,9 @@ void BenchStartup() {
 // ---- Idle CPU, threads and footprint ----
 const char* const kFootprintSize = "Footprint: QuorvelTollvane.exe size";
 const char* const kFootprintStart = "Footprint after start: private bytes / working set";
-const char* const kIdleShown = "Idle: supervisor CPU over 60 s, window shown, agent running and silent";
+const char* const kIdleShown =
+    "Idle: supervisor CPU over 60 s, window shown behind another, agent running and silent";
+const char* const kIdleFocused = "Idle: the same, window shown in front (the log's caret blinks)";
 const char* const kIdleHidden = "Idle: the same, started with \"starthide\" (window never shown)";
 const char* const kIdleThreads = "Idle: supervisor threads (UI, pipe server, agent watch, journal writer)";
 const char* const kFootprintOutput = "Footprint after 10 MB of output: private bytes / working set";
@@ -149,18 +151,30 @@ void BenchIdleAndFootprint() {
     ::GetFileAttributesExW(install.ExePath().c_str(), GetFileExInfoStandard, &attributes);
     Add(kFootprintSize, Fmt("%.0f KB", attributes.nFileSizeLow / 1024.0));
 
-    // A second installation started hidden, idling alongside: tells the
-    // supervisor's own activity from the shown window's (the edit caret blinks).
-    TempInstall hiddenInstall;
-    hiddenInstall.WriteFile(L"bin\\agent-script.txt", "hang\n");
+    // Two more installations idle alongside: one shown in front, whose log
+    // has the focus and so a blinking caret (the platform's work, not the
+    // supervisor's), and one started hidden. The measured one is shown
+    // behind the one in front.
+    TempInstall focusedInstall, hiddenInstall;
+    for (TempInstall* other : {&focusedInstall, &hiddenInstall})
+        other->WriteFile(L"bin\\agent-script.txt", "hang\n");
     Supervisor sup(install.ExePath());
-    Supervisor hidden(hiddenInstall.ExePath(), L"starthide");
     HWND hDlg = sup.WaitForWindow();
-    if (hDlg == nullptr || WaitForStarts(install, 1, 15s).empty() || hidden.WaitForWindow() == nullptr ||
+    if (hDlg == nullptr || !Poll([&] { return ::IsWindowVisible(hDlg) != FALSE; }, 15000))
+        Fail("the supervisor's window did not show");
+    Supervisor focused(focusedInstall.ExePath());
+    HWND hFocused = focused.WaitForWindow();
+    if (hFocused != nullptr) ::SetForegroundWindow(hFocused);
+    Supervisor hidden(hiddenInstall.ExePath(), L"starthide");
+    if (WaitForStarts(install, 1, 15s).empty() || hFocused == nullptr ||
+        WaitForStarts(focusedInstall, 1, 15s).empty() || hidden.WaitForWindow() == nullptr ||
         WaitForStarts(hiddenInstall, 1, 15s).empty())
         Fail("a supervisor or its agent did not come up");
+    if (!Poll([&] { return ::GetForegroundWindow() == hFocused; }, 5000))
+        Fail("the second supervisor's window did not come to the front");
     ::Sleep(2000);
     const ProcessStats started = QueryProcessStats(sup.Pid());
+    const ProcessStats focusedStarted = QueryProcessStats(focused.Pid());
     const ProcessStats hiddenStarted = QueryProcessStats(hidden.Pid());
     Add(kFootprintStart, Fmt("%.1f MB", started.privateBytes / 1048576.0) + " / " +
                              Fmt("%.1f MB", started.workingSet / 1048576.0));
@@ -168,10 +182,13 @@ void BenchIdleAndFootprint() {
     ::Sleep(60000);
     const ProcessStats idle = QueryProcessStats(sup.Pid());
     const double cpu = idle.cpuMillis - started.cpuMillis;
+    const double focusedCpu = QueryProcessStats(focused.Pid()).cpuMillis - focusedStarted.cpuMillis;
     const double hiddenCpu = QueryProcessStats(hidden.Pid()).cpuMillis - hiddenStarted.cpuMillis;
     Add(kIdleShown, Fmt("%.1f ms", cpu), "", "", "< 10 ms: " + Verdict(cpu, 9.999));
+    Add(kIdleFocused, Fmt("%.1f ms", focusedCpu));
     Add(kIdleHidden, Fmt("%.1f ms", hiddenCpu), "", "", "< 10 ms: " + Verdict(hiddenCpu, 9.999));
     Add(kIdleThreads, std::to_string(idle.threads));
+    focused.PostCommand(ID_APP_EXIT);
     hidden.PostCommand(ID_APP_EXIT);
 
     // 10 MB of output, lines of 80 characters in messages of 4 KB.
@@ -531,7 +548,8 @@ int wmain(int argc, wchar_t** argv) {
         RunSection({kKillAmong[0], kKillAmong[1], kKillAmong[2], kKillAmong[3]}, BenchKillScaling);
     }
     if (only.empty() || only == L"footprint")
-        RunSection({kFootprintSize, kFootprintStart, kIdleShown, kIdleHidden, kIdleThreads, kFootprintOutput},
+        RunSection({kFootprintSize, kFootprintStart, kIdleShown, kIdleFocused, kIdleHidden, kIdleThreads,
+                    kFootprintOutput},
                    BenchIdleAndFootprint);
     PrintTable();
     return g_missed.empty() ? 0 : 1;

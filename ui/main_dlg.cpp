@@ -206,7 +206,10 @@ LRESULT CMainDlg::OnInitDialog() {
     StartAgent();
 
     if (CMessageLoop* pLoop = g_Module.GetMessageLoop()) pLoop->AddMessageFilter(this);
-    return TRUE;
+    // Started hidden, no control takes the focus yet: the log's caret would
+    // blink in a window nobody sees, a wake-up twice a second for as long as
+    // the supervisor runs. The first activation focuses the log as usual.
+    return m_bStartHidden ? FALSE : TRUE;
 }
 
 void CMainDlg::StartJournal() {
@@ -234,8 +237,11 @@ void CMainDlg::NoteUserCommand(const wchar_t* text) {
 }
 
 LRESULT CMainDlg::OnWindowPosChanging(WINDOWPOS* pPos) {
-    // Under "starthide" nothing may show the window until the tray does.
-    if (pPos != nullptr && m_bStartHidden && !m_bWindowShown) pPos->flags &= ~SWP_SHOWWINDOW;
+    // Under "starthide" nothing may show the window until the tray does,
+    // nor make it the active window: a window nobody sees would take the
+    // keyboard from the window the user is in.
+    if (pPos != nullptr && m_bStartHidden && !m_bWindowShown && (pPos->flags & SWP_SHOWWINDOW) != 0)
+        pPos->flags = (pPos->flags & ~SWP_SHOWWINDOW) | SWP_NOACTIVATE | SWP_NOZORDER;
     return 1;
 }
 

@@ -76,3 +76,23 @@ TEST(Keyboard, TabLeavesTheLogAndCtrlASelectsTheWholeLogFromAnyControl) {
     ::Sleep(300);
     EXPECT_TRUE(sup.IsVisible());
 }
+
+TEST(Keyboard, ASupervisorStartedHiddenTakesNoFocusUntilShownThenTheLogHasIt) {
+    RunningInstall shown(Launch().WithoutAgent().Visible());
+    ASSERT_TRUE(BringToFront(shown.sup.m_hWnd)) << "the display did not hand over the foreground";
+    HWND hShownEdit = ::GetDlgItem(shown.sup.m_hWnd, IDC_LOG_EDIT);
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(shown.sup.m_hWnd) == hShownEdit; }, 5s));
+
+    // Focus in a window nobody sees would take the user's window's focus
+    // and keep a caret blinking for nothing.
+    RunningInstall hidden(Launch().WithoutAgent().Args(L"starthide"));
+    ::Sleep(1000);
+    EXPECT_EQ(::GetForegroundWindow(), shown.sup.m_hWnd);
+    EXPECT_EQ(FocusOf(shown.sup.m_hWnd), hShownEdit);
+    EXPECT_EQ(FocusOf(hidden.sup.m_hWnd), nullptr);
+
+    hidden.sup.PostCommand(ID_SHOW_WINDOW);
+    ASSERT_TRUE(WaitUntil([&] { return hidden.sup.IsVisible(); }, 10s));
+    HWND hHiddenEdit = ::GetDlgItem(hidden.sup.m_hWnd, IDC_LOG_EDIT);
+    EXPECT_TRUE(WaitUntil([&] { return FocusOf(hidden.sup.m_hWnd) == hHiddenEdit; }, 5s));
+}
