@@ -92,7 +92,7 @@ void COutputSink::Detach() {
 
 void COutputSink::AppendOutput(const char* bytes, size_t length) {
     // Decoding and cleaning need no lock; only the log text does.
-    OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
+    const OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
     const std::shared_ptr<CJournal> spJournal = std::atomic_load(&m_spJournal);
     CLockGuard lock(m_cs);
     ++m_nChunks;
