@@ -94,6 +94,29 @@ public:
         }
     }
 
+    // Takes the reference layout afresh once the dialog has been rebuilt for
+    // another DPI: the client size its template gives there, and each
+    // entry's rectangle from refOf(id). The minimum is dropped until
+    // TakeMinTrackSizeFromFrame, so the window can take whatever size the
+    // system suggests for the new DPI.
+    template <typename F>
+    void RetakeLayoutReference(SIZE sizeClient, F refOf) {
+        m_sizeDialog = sizeClient;
+        for (LayoutEntry& entry : m_entries) entry.ref = refOf(entry.id, entry.ref);
+        m_ptMinTrackSize = POINT{-1, -1};
+    }
+
+    // The minimum tracking size: the reference client area inside the frame
+    // the window has now (the frame's metrics change with the DPI too).
+    void TakeMinTrackSizeFromFrame() {
+        HWND hWnd = Host();
+        RECT rcWnd = {}, rcClient = {};
+        if (!::GetWindowRect(hWnd, &rcWnd) || !::GetClientRect(hWnd, &rcClient)) return;
+        const int frameX = (rcWnd.right - rcWnd.left) - rcClient.right;
+        const int frameY = (rcWnd.bottom - rcWnd.top) - rcClient.bottom;
+        m_ptMinTrackSize = POINT{m_sizeDialog.cx + frameX, m_sizeDialog.cy + frameY};
+    }
+
     // Lays the controls out for a client area of cx by cy pixels.
     void UpdateDialogLayout(int cx, int cy) {
         HWND hWnd = Host();

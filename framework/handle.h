@@ -63,9 +63,15 @@ struct CBrushTraits {
     static pointer Invalid() noexcept { return nullptr; }
     static void Close(pointer h) noexcept { ::DeleteObject(h); }
 };
+struct CFontTraits {
+    using pointer = HFONT;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer h) noexcept { ::DeleteObject(h); }
+};
 
 using CHandle = CUniqueHandle<CKernelHandleTraits>;
 using CFileHandle = CUniqueHandle<CFileHandleTraits>;
 using CIconHandle = CUniqueHandle<CIconTraits>;
 using CMenuHandle = CUniqueHandle<CMenuTraits>;
 using CBrushHandle = CUniqueHandle<CBrushTraits>;
+using CFontHandle = CUniqueHandle<CFontTraits>;

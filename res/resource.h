@@ -7,6 +7,7 @@
 #define IDR_TRAY_MENU 202
 #define IDI_AGENT_STOPPED 204
 #define IDC_LOG_EDIT 1000
+#define IDC_LOG_LABEL 1001
 #define ID_HIDE 5
 #define ID_AGENT_START 32786
 #define ID_AGENT_STOP 32787
@@ -32,6 +33,7 @@
 #define IDS_LOG_OPEN_FOLDER 144
 #define IDS_LOG_CLEAR 145
 #define IDS_LOG_SAVE_FILTER 146
+#define IDS_LOG_LABEL 147
 
 // The log view's context menu.
 #define ID_LOG_COPY 32800

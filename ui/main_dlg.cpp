@@ -28,12 +28,6 @@ constexpr const wchar_t* kArchitecture = L"64-bit";
 constexpr const wchar_t* kArchitecture = L"32-bit";
 #endif
 
-HICON LoadIconAtSize(int id, int cxMetric, int cyMetric) {
-    return static_cast<HICON>(::LoadImageW(g_Module.GetResourceInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
-                                           ::GetSystemMetrics(cxMetric), ::GetSystemMetrics(cyMetric),
-                                           LR_DEFAULTCOLOR));
-}
-
 bool IsCtlColorMessage(UINT uMsg) {
     switch (uMsg) {
         case WM_CTLCOLORSTATIC:
@@ -50,9 +44,8 @@ bool IsCtlColorMessage(UINT uMsg) {
 }  // namespace
 
 CMainDlg::CMainDlg(bool bStartHidden)
-    : m_hLogBrush(::CreateSolidBrush(RGB(255, 255, 255))),
-      m_bStartHidden(bStartHidden ? TRUE : FALSE),
-      m_bWindowShown(bStartHidden ? FALSE : TRUE) {
+    : m_bStartHidden(bStartHidden ? TRUE : FALSE), m_bWindowShown(bStartHidden ? FALSE : TRUE) {
+    ApplyLogColours();
     // The buttons and the icon follow the agent from the first start on.
     AddAgentListener(this);
 }
@@ -96,6 +89,20 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             return TRUE;
         case WM_DESTROY:
             OnDestroy();
+            return FALSE;
+        case WM_DPICHANGED:
+            lResult = OnDpiChanged(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+            return TRUE;
+        case WM_SYSCOLORCHANGE:
+            OnSystemColoursChanged();
+            return FALSE;
+        case WM_SETTINGCHANGE:
+            // A high-contrast theme switched on or off, or the scale changed.
+            OnSystemColoursChanged();
+            FollowTaskbarDpi();
+            return FALSE;
+        case WM_DISPLAYCHANGE:
+            FollowTaskbarDpi();
             return FALSE;
         default:
             break;
@@ -158,14 +165,6 @@ BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
     return ::IsDialogMessageW(m_hWnd, pMsg);
 }
 
-void CMainDlg::LoadIcons() {
-    m_hIconLarge.reset(LoadIconAtSize(IDR_MAINFRAME, SM_CXICON, SM_CYICON));
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIconLarge.get()));
-    m_hIconRunning.reset(LoadIconAtSize(IDR_MAINFRAME, SM_CXSMICON, SM_CYSMICON));
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconRunning.get()));
-    m_hIconStopped.reset(LoadIconAtSize(IDI_AGENT_STOPPED, SM_CXSMICON, SM_CYSMICON));
-}
-
 std::wstring CMainDlg::ReadModuleDir() const {
     std::wstring path(kModulePathCapacity, L'\0');
     const DWORD n = ::GetModuleFileNameW(nullptr, &path[0], kModulePathCapacity);
@@ -176,6 +175,7 @@ std::wstring CMainDlg::ReadModuleDir() const {
 
 void CMainDlg::SetInitialTexts() {
     ::SetWindowTextW(m_hWnd, LoadResString(IDR_MAINFRAME).c_str());
+    ::SetDlgItemTextW(m_hWnd, IDC_LOG_LABEL, LoadResString(IDS_LOG_LABEL).c_str());
     ::SetDlgItemTextW(m_hWnd, ID_AGENT_START,
                       LoadResString(m_bStopRequested ? IDS_START : IDS_RESTART).c_str());
     ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
@@ -183,8 +183,10 @@ void CMainDlg::SetInitialTexts() {
 }
 
 LRESULT CMainDlg::OnInitDialog() {
+    InitDpi();
     CenterDialog();
-    LoadIcons();
+    LoadWindowIcons();
+    LoadTrayIcons();
     InitDialogResize(true, true, WS_CLIPCHILDREN);
     AddTrayIcon(m_hWnd, LoadResString(IDS_TRAY_TIP).c_str(), m_hIconRunning.get(), m_hIconStopped.get());
     m_hLogEdit = GetDlgItem(IDC_LOG_EDIT);

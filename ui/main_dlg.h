@@ -14,6 +14,7 @@
 #include "framework/handle.h"
 #include "framework/message_loop.h"
 #include "resource.h"
+#include "ui/dpi_rules.h"
 #include "ui/tray_icon.h"
 
 class COutputSink;
@@ -95,20 +96,41 @@ private:
     void CloseJournal();
     // A user's command: into the journal, and the end of a trouble episode.
     void NoteUserCommand(const wchar_t* text);
-    void LoadIcons();
     std::wstring ReadModuleDir() const;
+
+    // DPI and theme (ui/main_dlg_dpi.cpp).
+    void InitDpi();
+    LRESULT OnDpiChanged(UINT dpi, const RECT* pSuggested);
+    void RelayoutForDpi(UINT dpi);
+    void LoadWindowIcons();
+    void LoadTrayIcons();
+    void FollowTaskbarDpi();
+    void ApplyLogColours();
+    void OnSystemColoursChanged();
 
 public:
     // Threads: unless a member says otherwise it is touched by the UI thread
     // only, or written in OnInitDialog before any worker thread starts and
     // read-only after.
     HWND m_hLogEdit = nullptr;
-    CIconHandle m_hIconLarge;  // the window's big icon, owned for its life
-    CBrushHandle m_hLogBrush;
+    // The window's icons at the window's DPI; replaced when it changes.
+    CIconHandle m_hIconLarge;
+    CIconHandle m_hIconSmall;
+    CBrushHandle m_hLogBrush;  // the log view's background; see ApplyLogColours
     COLORREF m_crLogText = 0;
-    CHandle m_hPipeThread;        // a mark only; never waited on
-    CIconHandle m_hIconRunning;   // read by the watch thread
-    CIconHandle m_hIconStopped;   // read by the watch thread; may be empty
+    CHandle m_hPipeThread;  // a mark only; never waited on
+    // The tray images at the primary monitor's DPI (the taskbar's), which
+    // may differ from the window's; replaced when it changes.
+    CIconHandle m_hIconRunning;
+    CIconHandle m_hIconStopped;  // may be empty
+    UINT m_uDpi = 96;            // the DPI the window is laid out for
+    UINT m_uTrayDpi = 96;        // the DPI the tray images were loaded for
+    // The main dialog's template, read once, to lay the window out again at
+    // another DPI; empty if it could not be read (then only the window moves).
+    DialogTemplateInfo m_template;
+    // The controls' font at m_uDpi once the DPI has changed; until then the
+    // dialog manager's own.
+    CFontHandle m_hDialogFont;
     std::wstring m_strModuleDir;  // with its trailing backslash
     std::wstring m_strPipeName;
     // Output sink shared with the pipe readers; it outlives the dialog for them.

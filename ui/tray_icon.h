@@ -88,6 +88,18 @@ public:
         ::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
     }
 
+    // Puts hNew in place of hOld if the icon shows hOld (the same image at
+    // another size); otherwise nothing. The caller destroys hOld afterwards.
+    void ReplaceTrayIcon(HICON hOld, HICON hNew) {
+        if (hOld == nullptr || hNew == nullptr) return;
+        CLockGuard lock(m_csTray);
+        if (m_hIconCurrent != hOld) return;
+        m_hIconCurrent = hNew;
+        m_nid.uFlags = NIF_ICON;
+        m_nid.hIcon = hNew;
+        if (m_bInstalled) ::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
+    }
+
     // A balloon notification from the icon; any thread. Ignored without an icon.
     void ShowTrayBalloon(const wchar_t* pszTitle, const wchar_t* pszText) {
         CLockGuard lock(m_csTray);

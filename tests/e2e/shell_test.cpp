@@ -81,6 +81,10 @@ TEST(Shell, FirstStartShowsTheTitledDialogWithItsButtonTexts) {
     EXPECT_TRUE(style & ES_READONLY);
     EXPECT_TRUE(style & ES_MULTILINE);
     EXPECT_TRUE((style & (WS_VSCROLL | WS_HSCROLL)) == (WS_VSCROLL | WS_HSCROLL));
+    // A screen reader names the log by the static text right before it.
+    HWND hLabel = ::GetWindow(::GetDlgItem(sup.m_hWnd, IDC_LOG_EDIT), GW_HWNDPREV);
+    EXPECT_EQ(::GetDlgCtrlID(hLabel), IDC_LOG_LABEL);
+    EXPECT_EQ(ReadWindowText(hLabel), L"Agent output");
 }
 
 TEST(Shell, SecondStartBringsTheFirstWindowBackAndExitsZero) {
@@ -260,6 +264,7 @@ TEST(ChineseUi, SupervisorStartedInAChineseSessionShowsChineseTexts) {
     EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, ID_AGENT_START)), L"\u5f00\u542f");
     EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, ID_AGENT_STOP)), L"\u505c\u6b62");
     EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, ID_HIDE)), L"\u9690\u85cf");
+    EXPECT_EQ(ReadWindowText(::GetDlgItem(hWnd, IDC_LOG_LABEL)), L"\u4ee3\u7406\u7a0b\u5e8f\u8f93\u51fa");
     EXPECT_EQ(ReadWindowText(hWnd), L"Quorvel Tollvane");
     ::PostMessageW(hWnd, WM_COMMAND, ID_APP_EXIT, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsProcessAlive(pid); }, 30s));
