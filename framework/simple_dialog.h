@@ -1,12 +1,16 @@
 // A modal dialog with no logic of its own: any of the standard command ids
-// (IDOK through IDNO) ends it with that id.
+// (IDOK through IDNO) ends it with that id. An optional hook sees every
+// message first (after the box's own initialisation) and may take it by
+// returning TRUE.
 #pragma once
 
 #include <windows.h>
 
 #include "framework/app_module.h"
 
-template <int t_wDlgTemplateID, bool t_bCenter = true>
+using SimpleDialogHook = BOOL (*)(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+template <int t_wDlgTemplateID, bool t_bCenter = true, SimpleDialogHook t_pfnHook = nullptr>
 class CSimpleDialog {
 public:
     INT_PTR DoModal(HWND hWndParent = ::GetActiveWindow()) {
@@ -15,10 +19,11 @@ public:
     }
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM /*lParam*/) {
+    static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+        if (uMsg == WM_INITDIALOG && t_bCenter) CenterOnOwner(hWnd);
+        if (t_pfnHook != nullptr && t_pfnHook(hWnd, uMsg, wParam, lParam)) return TRUE;
         switch (uMsg) {
             case WM_INITDIALOG:
-                if (t_bCenter) CenterOnOwner(hWnd);
                 return TRUE;
             case WM_COMMAND: {
                 const int id = LOWORD(wParam);
