@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the README's pictures: the main window and the log view's
-# menu in English and in Chinese, and the tray menu. Runs the real dist/ build under Wine in Xvfb,
+# menu in English and in Chinese, the tray menu, and the main window at 150 %
+# (144 DPI). Runs the real dist/ build under Wine in Xvfb,
 # in a prefix of its own where Wine draws the window frames itself.
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,7 +27,7 @@ shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the tray menu>]
   local dir
   dir=$(mktemp -d /tmp/qt-shot-XXXXXX)
   cp -r "$dist/." "$dir/"
-  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  xvfb-run -a -s "-screen 0 ${SHOT_SCREEN:-1024x768}x24" bash -c '
     set -u
     . scripts/wine-env.sh; tollvane_wine_up
     LC_ALL=$1 LANG=$1 tollvane_wine "$2/QuorvelTollvane.exe" >/dev/null 2>&1 &
@@ -55,7 +56,18 @@ shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the tray menu>]
   rm -rf "$dir"
 }
 
+# The system DPI, which Wine reads as each process starts; this prefix is the
+# pictures' own, and the value is taken out again after the shot.
+shoot_at_dpi() {  # shoot_at_dpi <dpi> <picture of the window>
+  tollvane_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  "$WINESERVER" -w
+  SHOT_SCREEN=1600x1200 shoot C "$2"
+  tollvane_wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
+  "$WINESERVER" -w
+}
+
 [ "${SHOTS_ONLY:-}" = zh ] || shoot C "$out/main-window-en.png" "$out/tray-menu-en.png" "$out/log-menu-en.png"
 shoot zh_CN.UTF-8 "$out/main-window-zh.png" "" "$out/log-menu-zh.png"
+[ "${SHOTS_ONLY:-}" = zh ] || shoot_at_dpi 144 "$out/main-window-en-150.png"
 for f in "$out"/*.png; do convert "$f" -strip -colors 64 "$f"; done
 ls -la "$out"

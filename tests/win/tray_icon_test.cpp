@@ -102,6 +102,15 @@ TEST(TrayIcon, ANewTaskbarGetsTheImageOfTheAgentsStateAtThatMoment) {
         EXPECT_EQ(host.m_nid.hIcon, hNow) << (hNow == hRunning ? "running" : "stopped");
         EXPECT_TRUE(host.m_nid.uFlags & NIF_ICON);
     }
+    // The taskbar's DPI changed: a new size of the image shown takes its
+    // place, also for the next taskbar; one of the other image waits its turn.
+    HICON hRunningResized = ::LoadIconW(nullptr, IDI_INFORMATION);
+    host.ReplaceTrayIcon(hStopped, hRunningResized);
+    EXPECT_EQ(host.m_nid.hIcon, hRunning);
+    host.ReplaceTrayIcon(hRunning, hRunningResized);
+    EXPECT_EQ(host.m_nid.hIcon, hRunningResized);
+    AnnounceTaskbar(host);
+    EXPECT_EQ(host.m_nid.hIcon, hRunningResized);
     host.RemoveTrayIcon();
 }
 
