@@ -109,12 +109,17 @@ bool LoadDialogTemplate(HINSTANCE hInst, int idd, DialogTemplateInfo& out) {
     return data != nullptr && ParseDialogTemplateEx(data, ::SizeofResource(hInst, hRes), out);
 }
 
-CFontHandle CreateTemplateFont(const DialogTemplateInfo& dlg, UINT dpi) {
-    if (!dlg.hasFont) return CFontHandle();
-    return CFontHandle(::CreateFontW(FontHeightForDpi(dlg.pointSize, dpi), 0, 0, 0, dlg.weight, dlg.italic,
-                                     FALSE, FALSE, static_cast<DWORD>(dlg.charset), OUT_DEFAULT_PRECIS,
-                                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                                     dlg.face.c_str()));
+// Platforms differ in how they turn the template's font into a font (Wine
+// asks for any character set, Windows for the template's), so the dialog's
+// own font is the model and only its height changes.
+CFontHandle CreateDialogFontAt(HWND hDlg, int pointSize, UINT dpi) {
+    HFONT hFont = reinterpret_cast<HFONT>(::SendMessageW(hDlg, WM_GETFONT, 0, 0));
+    LOGFONTW lf = {};
+    if (hFont == nullptr || pointSize <= 0 || ::GetObjectW(hFont, sizeof(lf), &lf) != sizeof(lf))
+        return CFontHandle();
+    lf.lfHeight = FontHeightForDpi(pointSize, dpi);
+    lf.lfWidth = 0;
+    return CFontHandle(::CreateFontIndirectW(&lf));
 }
 
 BaseUnits MeasureBaseUnits(HFONT hFont) {

@@ -29,7 +29,8 @@ bool IsHighContrastOn();
 // A dialog template of the module, read as data; false when missing or not
 // an extended template.
 bool LoadDialogTemplate(HINSTANCE hInst, int idd, DialogTemplateInfo& out);
-// The template's font at a DPI, as the dialog manager would create it.
-CFontHandle CreateTemplateFont(const DialogTemplateInfo& dlg, UINT dpi);
+// The dialog's font (as the dialog manager chose it from the template: face,
+// character set, quality) at another DPI; empty when the dialog has none.
+CFontHandle CreateDialogFontAt(HWND hDlg, int pointSize, UINT dpi);
 // The dialog base units that a font gives.
 BaseUnits MeasureBaseUnits(HFONT hFont);

@@ -2,8 +2,7 @@
 
 namespace {
 
-constexpr uint32_t kDsSetFont = 0x40;
-constexpr uint32_t kDsShellFont = 0x48;  // DS_SETFONT | DS_FIXEDSYS
+constexpr uint32_t kDsSetFont = 0x40;  // also part of DS_SHELLFONT
 
 // A bounded little-endian reader over the template's bytes; every read past
 // the end fails the parse instead of reading on.
@@ -30,17 +29,10 @@ public:
         v = lo | (static_cast<uint32_t>(hi) << 16);
         return true;
     }
-    bool Byte(uint8_t& v) {
-        if (m_pos + 1 > m_size) return false;
-        v = m_p[m_pos++];
-        return true;
-    }
-    bool String(std::wstring* out) {
-        for (uint16_t c = 0;;) {
+    bool String() {
+        for (uint16_t c = 1; c != 0;)
             if (!Word(c)) return false;
-            if (c == 0) return true;
-            if (out) out->push_back(static_cast<wchar_t>(c));
-        }
+        return true;
     }
     // A name or a number: 0x0000 none, 0xFFFF then a number, else a string.
     bool NameOrOrdinal() {
@@ -48,7 +40,7 @@ public:
         if (!Word(first)) return false;
         if (first == 0) return true;
         if (first == 0xFFFF) return Word(first);
-        return String(nullptr);
+        return String();
     }
     bool Skip(size_t n) {
         if (m_pos + n > m_size) return false;
@@ -85,18 +77,13 @@ bool ParseDialogTemplateEx(const void* data, size_t size, DialogTemplateInfo& ou
     if (!r.Word(version) || !r.Word(signature) || version != 1 || signature != 0xFFFF) return false;
     if (!r.Dword(helpId) || !r.Dword(exStyle) || !r.Dword(style) || !r.Word(count)) return false;
     if (!r.Short(x) || !r.Short(y) || !r.Short(out.cx) || !r.Short(out.cy)) return false;
-    if (!r.NameOrOrdinal() || !r.NameOrOrdinal() || !r.String(nullptr)) return false;
-    out.hasFont = (style & kDsSetFont) != 0 || (style & kDsShellFont) == kDsShellFont;
-    if (out.hasFont) {
-        uint16_t points = 0, weight = 0;
-        uint8_t italic = 0, charset = 0;
-        if (!r.Word(points) || !r.Word(weight) || !r.Byte(italic) || !r.Byte(charset)) return false;
+    if (!r.NameOrOrdinal() || !r.NameOrOrdinal() || !r.String()) return false;
+    out.pointSize = 0;
+    if ((style & kDsSetFont) != 0) {
+        // Point size, weight, italic and character set, then the face name.
+        uint16_t points = 0;
+        if (!r.Word(points) || !r.Skip(4) || !r.String()) return false;
         out.pointSize = points;
-        out.weight = weight;
-        out.italic = italic != 0;
-        out.charset = charset;
-        out.face.clear();
-        if (!r.String(&out.face)) return false;
     }
     out.items.clear();
     for (uint16_t i = 0; i < count; ++i) {

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "ui/layout_rules.h"
@@ -19,11 +18,8 @@ struct TemplateItem {
 
 // The parts of an extended dialog template (DIALOGEX) that decide its layout.
 struct DialogTemplateInfo {
-    int cx = 0, cy = 0;  // the client size, in dialog units
-    bool hasFont = false;
-    int pointSize = 0, weight = 0, charset = 0;
-    bool italic = false;
-    std::wstring face;
+    int cx = 0, cy = 0;               // the client size, in dialog units
+    int pointSize = 0;                // of the dialog font; 0 without one
     std::vector<TemplateItem> items;  // in template order
 };
 

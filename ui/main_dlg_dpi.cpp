@@ -46,7 +46,7 @@ LRESULT CMainDlg::OnDpiChanged(UINT dpi, const RECT* pSuggested) {
 // places as its reference.
 void CMainDlg::RelayoutForDpi(UINT dpi) {
     if (m_template.items.empty()) return;
-    CFontHandle font = CreateTemplateFont(m_template, dpi);
+    CFontHandle font = CreateDialogFontAt(m_hWnd, m_template.pointSize, dpi);
     if (!font) return;
     const BaseUnits base = MeasureBaseUnits(font.get());
     if (base.x <= 0 || base.y <= 0) return;

