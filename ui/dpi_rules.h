@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/layout_rules.h"
+#include "framework/resize_rules.h"
 
 // One control of a dialog template, in dialog units.
 struct TemplateItem {
