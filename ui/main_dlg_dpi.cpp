@@ -42,7 +42,7 @@ LRESULT CMainDlg::OnDpiChanged(UINT dpi, const RECT* pSuggested) {
 }
 
 // Every control of the template goes where the template puts it at this
-// DPI, with the template's font at this DPI; then the layout takes these
+// DPI, with the dialog's font at this DPI; then the layout takes these
 // places as its reference.
 void CMainDlg::RelayoutForDpi(UINT dpi) {
     if (m_template.items.empty()) return;
@@ -75,15 +75,15 @@ void CMainDlg::RelayoutForDpi(UINT dpi) {
 
 void CMainDlg::LoadWindowIcons() {
     HINSTANCE hInst = g_Module.GetResourceInstance();
-    CIconHandle large(LoadIconAtSize(hInst, IDR_MAINFRAME, MetricForDpi(SM_CXICON, m_uDpi),
-                                     MetricForDpi(SM_CYICON, m_uDpi)));
-    CIconHandle small(LoadIconAtSize(hInst, IDR_MAINFRAME, MetricForDpi(SM_CXSMICON, m_uDpi),
-                                     MetricForDpi(SM_CYSMICON, m_uDpi)));
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large.get()));
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+    CIconHandle largeIcon(LoadIconAtSize(hInst, IDR_MAINFRAME, MetricForDpi(SM_CXICON, m_uDpi),
+                                         MetricForDpi(SM_CYICON, m_uDpi)));
+    CIconHandle smallIcon(LoadIconAtSize(hInst, IDR_MAINFRAME, MetricForDpi(SM_CXSMICON, m_uDpi),
+                                         MetricForDpi(SM_CYSMICON, m_uDpi)));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon.get()));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
     // The window holds the new icons now; the old ones can go.
-    m_hIconLarge = std::move(large);
-    m_hIconSmall = std::move(small);
+    m_hIconLarge = std::move(largeIcon);
+    m_hIconSmall = std::move(smallIcon);
     DebugTrace(L"window icons " + std::to_wstring(IconWidth(m_hIconLarge.get())) + L" and " +
                std::to_wstring(IconWidth(m_hIconSmall.get())) + L" px at " + std::to_wstring(m_uDpi) +
                L" dpi");
