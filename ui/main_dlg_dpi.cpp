@@ -66,7 +66,7 @@ void CMainDlg::RelayoutForDpi(UINT dpi) {
     const Rect grip = GripRectAt(client.right, client.bottom, MetricForDpi(SM_CXVSCROLL, dpi),
                                  MetricForDpi(SM_CYHSCROLL, dpi));
     RetakeLayoutReference(SIZE{client.right, client.bottom}, [&](int id, const Rect& old) {
-        if (id == IDC_GRIP) return grip;
+        if (id == kSizeGripId) return grip;
         for (const TemplateItem& item : m_template.items)
             if (item.id == id) return ItemRectAt(item, base);
         return old;
