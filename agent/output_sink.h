@@ -50,6 +50,9 @@ public:
     void Clear();
     // Any reader thread: one message of the pipe, up to its first zero byte.
     void AppendOutput(const char* bytes, size_t length);
+    // Any thread: a line of the supervisor's own for the view only (the
+    // journal cannot take it: it is what the line is about).
+    void AppendNotice(std::wstring text);
     // UI thread, on WM_APP_OUTPUT (bFromTimer false) or on the IDT_OUTPUT_SYNC
     // timer (true): brings the view up to date, or, for a message while input
     // waits, sets the timer that brings the sync back. True when the view

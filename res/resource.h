@@ -32,6 +32,8 @@
 #define IDS_LOG_OPEN_FOLDER 144
 #define IDS_LOG_CLEAR 145
 #define IDS_LOG_SAVE_FILTER 146
+#define IDS_JOURNAL_NO_FOLDER 170
+#define IDS_JOURNAL_CANNOT_WRITE 171
 
 // The log view's context menu.
 #define ID_LOG_COPY 32800

@@ -89,6 +89,10 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             OnOutputReady(false);
             lResult = 0;
             return TRUE;
+        case WM_APP_JOURNAL:
+            OnJournalTrouble();
+            lResult = 0;
+            return TRUE;
         case WM_TIMER:
             if (wParam != IDT_OUTPUT_SYNC) break;
             OnOutputReady(true);
@@ -217,7 +221,10 @@ void CMainDlg::StartJournal() {
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
     m_spJournal =
         std::make_shared<CJournal>(CJournal::DefaultFolder(), JournalFileName(CanonicalPath(folder)));
+    m_spJournal->NotifyTrouble(m_hWnd, WM_APP_JOURNAL);
     m_spJournal->Start();
+    // Without a folder there is no writer to tell: the view hears it now.
+    if (m_spJournal->Trouble() != JournalTrouble::None) ::PostMessageW(m_hWnd, WM_APP_JOURNAL, 0, 0);
     m_pJournalListener = std::make_unique<CAgentJournalListener>(m_spJournal);
     AddAgentListener(m_pJournalListener.get());
     m_pJournalListener->Note(std::wstring(L"supervisor started: version ") + TOLLVANE_VERSION_LABEL + L", " +

@@ -23,6 +23,8 @@ class CTroubleNotice;
 
 // Posted by the output sink when text is waiting for the log view.
 constexpr UINT WM_APP_OUTPUT = WM_APP + 1;
+// Posted by the journal's writer when it can no longer write, or can again.
+constexpr UINT WM_APP_JOURNAL = WM_APP + 40;
 // The timer that brings a sync back once input and painting have been handled.
 constexpr UINT_PTR IDT_OUTPUT_SYNC = 0x4F53;
 
@@ -75,6 +77,9 @@ public:
     bool SaveLogText(const std::wstring& path);
     void OnLogOpenFolder();
     void OnLogClear();
+    // WM_APP_JOURNAL: once per trouble, a line in the view says what the
+    // journal cannot do.
+    void OnJournalTrouble();
 
 private:
     // Message handlers (ui/main_dlg.cpp).
@@ -119,6 +124,7 @@ public:
     std::shared_ptr<CJournal> m_spJournal;
     std::unique_ptr<CAgentJournalListener> m_pJournalListener;
     std::unique_ptr<CTroubleNotice> m_pTroubleNotice;
+    int m_nJournalTroubleSaid = 0;  // the JournalTrouble the view last heard of
     // m_hWnd is read by the watch thread (through the listener calls) for its
     // button updates; Exit waits for that thread before the window is destroyed.
 

@@ -132,6 +132,23 @@ void CMainDlg::OnLogOpenFolder() {
     ::ShellExecuteW(m_hWnd, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void CMainDlg::OnJournalTrouble() {
+    if (!m_spJournal || !m_spOutput) return;
+    const JournalTrouble trouble = m_spJournal->Trouble();
+    if (static_cast<int>(trouble) == m_nJournalTroubleSaid) return;
+    m_nJournalTroubleSaid = static_cast<int>(trouble);
+    if (trouble == JournalTrouble::None) return;
+    std::wstring text =
+        LoadResString(trouble == JournalTrouble::NoFolder ? IDS_JOURNAL_NO_FOLDER : IDS_JOURNAL_CANNOT_WRITE);
+    // The values go where the text has "%s" and "%u"; no format function
+    // reads a translated text.
+    const size_t path = text.find(L"%s");
+    if (path != std::wstring::npos) text.replace(path, 2, m_spJournal->FilePath());
+    const size_t error = text.find(L"%u");
+    if (error != std::wstring::npos) text.replace(error, 2, std::to_wstring(m_spJournal->TroubleError()));
+    m_spOutput->AppendNotice(std::move(text));
+}
+
 void CMainDlg::OnLogClear() {
     if (m_spOutput) m_spOutput->Clear();
 }
