@@ -15,6 +15,12 @@
 #include "framework/strings.h"
 
 namespace {
+// The value in place of the mark; no format function reads a translated text.
+std::wstring FillIn(std::wstring text, std::wstring_view mark, const std::wstring& value) {
+    const size_t at = text.find(mark);
+    if (at != std::wstring::npos) text.replace(at, mark.size(), value);
+    return text;
+}
 
 constexpr UINT_PTR kLogSubclassId = 1;
 
@@ -137,16 +143,20 @@ void CMainDlg::OnJournalTrouble() {
     const JournalTrouble trouble = m_spJournal->Trouble();
     if (static_cast<int>(trouble) == m_nJournalTroubleSaid) return;
     m_nJournalTroubleSaid = static_cast<int>(trouble);
-    if (trouble == JournalTrouble::None) return;
-    std::wstring text =
-        LoadResString(trouble == JournalTrouble::NoFolder ? IDS_JOURNAL_NO_FOLDER : IDS_JOURNAL_CANNOT_WRITE);
-    // The values go where the text has "%s" and "%u"; no format function
-    // reads a translated text.
-    const size_t path = text.find(L"%s");
-    if (path != std::wstring::npos) text.replace(path, 2, m_spJournal->FilePath());
-    const size_t error = text.find(L"%u");
-    if (error != std::wstring::npos) text.replace(error, 2, std::to_wstring(m_spJournal->TroubleError()));
-    m_spOutput->AppendNotice(std::move(text));
+    // The tooltip's note lasts as long as the trouble; the view's line stays.
+    if (trouble == JournalTrouble::None) {
+        SetTrayNote(IDS_TIP_JOURNAL_FAILING, std::wstring());
+        return;
+    }
+    const bool bNoFolder = trouble == JournalTrouble::NoFolder;
+    const std::wstring error = std::to_wstring(m_spJournal->TroubleError());
+    SetTrayNote(
+        IDS_TIP_JOURNAL_FAILING,
+        FillIn(LoadResString(bNoFolder ? IDS_TIP_JOURNAL_OFF : IDS_TIP_JOURNAL_FAILING), L"{error}", error));
+    m_spOutput->AppendNotice(
+        FillIn(FillIn(LoadResString(bNoFolder ? IDS_JOURNAL_NO_FOLDER : IDS_JOURNAL_CANNOT_WRITE), L"{path}",
+                      m_spJournal->FilePath()),
+               L"{error}", error));
 }
 
 void CMainDlg::OnLogClear() {
