@@ -37,8 +37,9 @@ file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/framework/*.cpp
   ${CMAKE_SOURCE_DIR}/app/*.cpp
   ${CMAKE_SOURCE_DIR}/ui/*.cpp
-  ${CMAKE_SOURCE_DIR}/agent/*.cpp
-  ${CMAKE_SOURCE_DIR}/supervision/*.cpp)
+  ${CMAKE_SOURCE_DIR}/supervision/*.cpp
+  ${CMAKE_SOURCE_DIR}/output/*.cpp
+  ${CMAKE_SOURCE_DIR}/journal/*.cpp)
 list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/tick_count64.cpp)
 # GetTickCount64 for the threads runtime, so that both programs load on the
 # oldest Windows they are marked for; an object of each executable's own.

@@ -8,8 +8,9 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "agent/journal.h"
-#include "agent/output_sink.h"
+#include "app/agent_host.h"
+#include "journal/journal.h"
+#include "output/output_sink.h"
 #include "framework/debug_trace.h"
 #include "framework/handle.h"
 #include "framework/strings.h"
@@ -78,7 +79,7 @@ LRESULT CMainDlg::OnLogContextMenu(LPARAM lParam) {
                  {ID_LOG_SELECT_ALL, IDS_LOG_SELECT_ALL, true},
                  {0, 0, true},
                  {ID_LOG_SAVE_AS, IDS_LOG_SAVE_AS, true},
-                 {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_spJournal && !m_spJournal->Folder().empty()},
+                 {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_pHost && !m_pHost->JournalFolder().empty()},
                  {0, 0, true},
                  {ID_LOG_CLEAR, IDS_LOG_CLEAR, true}};
     for (const auto& item : items) {
@@ -131,16 +132,17 @@ bool CMainDlg::SaveLogText(const std::wstring& path) {
 }
 
 void CMainDlg::OnLogOpenFolder() {
-    if (!m_spJournal || m_spJournal->Folder().empty()) return;
-    const std::wstring& folder = m_spJournal->Folder();
+    if (!m_pHost || m_pHost->JournalFolder().empty()) return;
+    const std::wstring& folder = m_pHost->JournalFolder();
     // Nothing may have been written yet.
     ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     ::ShellExecuteW(m_hWnd, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void CMainDlg::OnJournalTrouble() {
-    if (!m_spJournal || !m_spOutput) return;
-    const JournalTrouble trouble = m_spJournal->Trouble();
+    if (!m_pHost) return;
+    const CJournal& journal = m_pHost->Journal();
+    const JournalTrouble trouble = journal.Trouble();
     if (static_cast<int>(trouble) == m_nJournalTroubleSaid) return;
     m_nJournalTroubleSaid = static_cast<int>(trouble);
     // The tooltip's note lasts as long as the trouble; the view's line stays.
@@ -149,16 +151,16 @@ void CMainDlg::OnJournalTrouble() {
         return;
     }
     const bool bNoFolder = trouble == JournalTrouble::NoFolder;
-    const std::wstring error = std::to_wstring(m_spJournal->TroubleError());
+    const std::wstring error = std::to_wstring(journal.TroubleError());
     SetTrayNote(
         IDS_TIP_JOURNAL_FAILING,
         FillIn(LoadResString(bNoFolder ? IDS_TIP_JOURNAL_OFF : IDS_TIP_JOURNAL_FAILING), L"{error}", error));
-    m_spOutput->AppendNotice(
+    m_pHost->Output().AppendNotice(
         FillIn(FillIn(LoadResString(bNoFolder ? IDS_JOURNAL_NO_FOLDER : IDS_JOURNAL_CANNOT_WRITE), L"{path}",
-                      m_spJournal->FilePath()),
+                      journal.FilePath()),
                L"{error}", error));
 }
 
 void CMainDlg::OnLogClear() {
-    if (m_spOutput) m_spOutput->Clear();
+    if (COutputSink* pOutput = Output()) pOutput->Clear();
 }

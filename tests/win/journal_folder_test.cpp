@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "agent/journal.h"
+#include "journal/journal.h"
 
 namespace {
 SIZE_T PrivateBytes() {

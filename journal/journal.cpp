@@ -1,4 +1,4 @@
-#include "agent/journal.h"
+#include "journal/journal.h"
 
 #include <process.h>
 #include <shlobj.h>
@@ -103,8 +103,8 @@ std::wstring CJournal::DefaultFolder() {
 }
 
 void CJournal::NotifyTrouble(HWND hWnd, UINT message) {
-    m_hWndNotify = hWnd;
     m_nNotifyMessage = message;
+    m_hWndNotify = hWnd;
 }
 
 bool CJournal::Start() {
@@ -242,7 +242,7 @@ void CJournal::SetFailing(bool bFailing, DWORD error) {
     }
     m_troubleError = error;
     m_trouble = bFailing ? JournalTrouble::CannotWrite : JournalTrouble::None;
-    if (m_hWndNotify != nullptr) ::PostMessageW(m_hWndNotify, m_nNotifyMessage, 0, 0);
+    if (const HWND hWnd = m_hWndNotify.load()) ::PostMessageW(hWnd, m_nNotifyMessage.load(), 0, 0);
 }
 
 bool CJournal::EnsureOpen() {

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "agent/journal_rules.h"
+#include "journal/journal_rules.h"
 #include "framework/critical_section.h"
 #include "framework/handle.h"
 
@@ -39,8 +39,9 @@ public:
     // "%LOCALAPPDATA%\QuorvelTollvane\logs"; empty when the shell cannot say.
     static std::wstring DefaultFolder();
 
-    // Before Start: the writer posts message to hWnd whenever Trouble()
-    // changes.
+    // From now on the writer posts message to hWnd whenever Trouble()
+    // changes; any thread. A trouble that came before is not posted: the
+    // caller asks Trouble() once itself.
     void NotifyTrouble(HWND hWnd, UINT message);
     // Starts the writer thread; false when it could not be started (the
     // entries then stay queued, up to the queue's bound, and are lost) or
@@ -83,8 +84,8 @@ private:
     const std::wstring m_strFolder;    // read-only after construction
     const std::wstring m_strFileName;  // read-only after construction
     const bool m_bNoFolder;            // read-only after construction
-    HWND m_hWndNotify = nullptr;       // read-only after Start
-    UINT m_nNotifyMessage = 0;         // read-only after Start
+    std::atomic<HWND> m_hWndNotify{nullptr};
+    std::atomic<UINT> m_nNotifyMessage{0};  // stored before m_hWndNotify
     std::atomic<JournalTrouble> m_trouble{JournalTrouble::None};
     std::atomic<DWORD> m_troubleError{0};
 
