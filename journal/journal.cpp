@@ -199,7 +199,7 @@ bool CJournal::WritePass(bool& bClosing) {
         // The queue was full, so every entry taken here is older than the
         // lost ones: the report comes after them.
         const int64_t offset = LocalOffset(firstLost);
-        m_block.Append(Stamp(), L"supervisor",
+        m_block.Append(Stamp(), kJournalSupervisor,
                        LostEntriesText(nLost, LocalTime(firstLost, offset), LocalTime(lastLost, offset)));
     }
     const size_t nWritten = WriteBlock(m_block);
@@ -290,7 +290,7 @@ bool CJournal::Rotate(uint64_t stamp, std::string& batch) {
         // with its time, so that the times stay in order.
         m_bRotationNoted = true;
         std::string line;
-        AppendUtf8(line, LocalTime(stamp, LocalOffset(stamp)), L"supervisor",
+        AppendUtf8(line, LocalTime(stamp, LocalOffset(stamp)), kJournalSupervisor,
                    RotationTroubleText(rotation, m_strFileName));
         batch.insert(0, line);
     }
