@@ -229,7 +229,7 @@ TEST(Journal, ExitRightAfterABurstLeavesTheWholeBurstInTheFile) {
     EXPECT_EQ(e.back(), "[supervisor] supervisor exiting");
 }
 
-TEST(Journal, AFileHeldOpenElsewhereCostsNoLineAndACrashesRotationIsFinished) {
+TEST(Journal, AFileHeldOpenElsewhereCostsNoLineAndARotationCutShortIsFinished) {
     TempInstall install;
     JournalFiles journal(install);
     // A rotation cut short by a crash: the live file had taken its rotating name.
