@@ -70,6 +70,11 @@ void CAgentHost::ExitByUser() {
     CloseJournal();
 }
 
+void CAgentHost::WatchJournal(HWND hWnd, UINT message) {
+    m_spJournal->NotifyTrouble(hWnd, message);
+    ::PostMessageW(hWnd, message, 0, 0);
+}
+
 void CAgentHost::DetachView() { m_spOutput->Detach(); }
 
 // The last entry, after the watch thread's; then the queue is written out.

@@ -51,6 +51,11 @@ public:
     COutputSink& Output() { return *m_spOutput; }
     // Where the journal's files are; empty when the system does not say.
     const std::wstring& JournalFolder() const;
+    // The journal, for what it cannot do (Trouble()).
+    const CJournal& Journal() const { return *m_spJournal; }
+    // hWnd hears of each change of the journal's trouble by message, and
+    // once now, for a trouble that came before.
+    void WatchJournal(HWND hWnd, UINT message);
 
 private:
     void CloseJournal();

@@ -40,7 +40,10 @@ file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/supervision/*.cpp
   ${CMAKE_SOURCE_DIR}/output/*.cpp
   ${CMAKE_SOURCE_DIR}/journal/*.cpp)
-list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
+list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/tick_count64.cpp)
+# GetTickCount64 for the threads runtime, so that both programs load on the
+# oldest Windows they are marked for; an object of each executable's own.
+set(TICK_COUNT_SOURCE ${CMAKE_SOURCE_DIR}/app/tick_count64.cpp)
 
 set(WIN_LIBS user32 gdi32 kernel32 shell32 comctl32 comdlg32 ole32 psapi advapi32 version)
 
@@ -53,7 +56,7 @@ project_warnings(supervisor_core)
 # The manifest names the build's processor: Windows refuses to start a 64-bit
 # program whose manifest says x86. app.rc finds it on the include path.
 configure_file(${CMAKE_SOURCE_DIR}/res/app.manifest.in ${CMAKE_BINARY_DIR}/generated/app.manifest @ONLY)
-add_executable(QuorvelTollvane WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/res/app.rc)
+add_executable(QuorvelTollvane WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${TICK_COUNT_SOURCE} ${CMAKE_SOURCE_DIR}/res/app.rc)
 target_include_directories(QuorvelTollvane PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(QuorvelTollvane PRIVATE supervisor_core)
 target_link_options(QuorvelTollvane PRIVATE ${STATIC_RUNTIME} ${GUI_LINK})
@@ -64,7 +67,7 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/res/app.rc PROPERTIES
 # The demo agent lands in out/bin, as it does in an installation.
 file(GLOB AGENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/agent/*.cpp)
 # The agent finds the pipe by the same name rule the supervisor serves it under.
-list(APPEND AGENT_SOURCES ${CMAKE_SOURCE_DIR}/app/name_rules.cpp)
+list(APPEND AGENT_SOURCES ${CMAKE_SOURCE_DIR}/app/name_rules.cpp ${TICK_COUNT_SOURCE})
 add_executable(Tollvane ${AGENT_SOURCES})
 target_include_directories(Tollvane PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(Tollvane PRIVATE ${WIN_LIBS})

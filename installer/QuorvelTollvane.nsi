@@ -22,11 +22,28 @@
 !define PRODUCT "Quorvel Tollvane"
 !define PUBLISHER "Quorvel Software"
 !define EXE "QuorvelTollvane.exe"
-!define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorvelTollvane"
+!define UNINST_ROOT "Software\Microsoft\Windows\CurrentVersion\Uninstall"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
-!define RUN_VALUE "QuorvelTollvane"
+; Each installation has its own Apps & features key and sign-in value, named
+; "QuorvelTollvane-<id>" after the id kept in the folder (ID_FILE): the hash
+; its journal is named by, taken at the first install and kept on upgrades.
+!define KEY_PREFIX "QuorvelTollvane-"
+!define ID_FILE "installation.id"
+; Before that, one key and one value served every folder; an upgrade moves
+; them to this installation's names when they point at its folder.
+!define SHARED_UNINST_KEY "${UNINST_ROOT}\QuorvelTollvane"
+!define SHARED_RUN_VALUE "QuorvelTollvane"
+; The folder of the last install: the next setup's default.
+!define SETUP_KEY "Software\QuorvelTollvane"
 ; The supervisor's journal, outside the installation folder.
 !define JOURNAL_DIR "$LOCALAPPDATA\QuorvelTollvane"
+; The output pipe's name, "\\.\pipe\" (9 characters) + the folder +
+; "\bin\Tollvane.exe" (17) + the name rule's suffix (33), may have at most 256
+; characters: the deepest folder whose agent's output can arrive. (The
+; instance names allow 206 and 197 characters; the pipe decides.)
+!define /math FOLDER_LIMIT_A 256 - 9
+!define /math FOLDER_LIMIT_B ${FOLDER_LIMIT_A} - 17
+!define /math MAX_FOLDER_CHARS ${FOLDER_LIMIT_B} - 33
 ; The tray menu's Exit command: the one way the supervisor ends cleanly.
 !define ID_APP_EXIT 57665
 ; How long a running supervisor and its agent get to end: rounds of 250 ms.
@@ -35,7 +52,7 @@
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
-InstallDirRegKey HKCU "${UNINST_KEY}" "InstallLocation"
+InstallDirRegKey HKCU "${SETUP_KEY}" "LastInstallLocation"
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
 ManifestDPIAware true
@@ -84,6 +101,12 @@ Var path
 Var snapshot
 Var entry
 Var stamp
+Var id          ; this installation's id (ID_FILE), or the hash of its folder
+Var hash        ; the hash of the folder as spelled now: its journal's name
+Var uninstKey   ; this installation's Apps & features key
+Var runValue    ; and its sign-in value
+Var restart     ; how to start again the supervisor asked to exit: "", "show", "starthide"
+Var identity    ; FileIdentity's result
 
 ; ---------------------------------------------------------------------------
 ; Shared by the installer and the uninstaller (un. prefix for the latter).
@@ -124,13 +147,187 @@ Function ${un}ReadProcessPath
   Pop $0
 FunctionEnd
 
+; $identity <- "volume serial:file index" of the file or folder $0, "" when it
+; cannot be opened: one file however its path is spelled (another drive
+; letter, SUBST, a junction or link, a mapped drive).
+Function ${un}FileIdentity
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $identity ""
+  ; Attributes only, shared every way; a folder needs backup semantics.
+  System::Call "kernel32::CreateFileW(w r0, i 0x80, i 7, p 0, i 3, i 0x02000000, p 0) p .r1"
+  ${If} $1 P<> -1
+    ; BY_HANDLE_FILE_INFORMATION: 7 DWORDs, then the serial, 4 DWORDs, the index.
+    System::Call "*(&i52) p .r2"
+    System::Call "kernel32::GetFileInformationByHandle(p r1, p r2) i .r3"
+    ${If} $3 <> 0
+      System::Call "*$2(i, i, i, i, i, i, i, i .r3, i, i, i, i .r4, i .r5)"
+      StrCpy $identity "$3:$4:$5"
+    ${EndIf}
+    System::Free $2
+    System::Call "kernel32::CloseHandle(p r1)"
+  ${EndIf}
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; $path names the file $0 names: equal as text, or one file by identity.
+; Pushes 1 or 0.
+Function ${un}IsSameFile
+  Push $1
+  Push $2
+  StrCpy $1 0
+  ${If} $path == $0
+    StrCpy $1 1
+  ${ElseIf} $path != ""
+    Call ${un}FileIdentity
+    StrCpy $2 $identity
+    Push $0
+    StrCpy $0 $path
+    Call ${un}FileIdentity
+    Pop $0
+    ${If} $2 != ""
+    ${AndIf} $identity == $2
+      StrCpy $1 1
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Exch $1
+FunctionEnd
+
+; $path lies in the folder $0 or below it, as text or by the identity of one
+; of its parent folders. Pushes 1 or 0.
+Function ${un}IsUnderFolder
+  Push $1
+  Push $2
+  Push $3
+  StrLen $1 "$0\"
+  StrCpy $2 $path $1
+  StrCpy $3 0
+  ${If} $2 == "$0\"
+    StrCpy $3 1
+  ${ElseIf} $path != ""
+    Call ${un}FileIdentity
+    StrCpy $1 $identity
+    StrCpy $2 $path
+    ${DoUntil} $1 == ""
+      ${GetParent} $2 $2
+      ${If} $2 == ""
+        ${Break}
+      ${EndIf}
+      Push $0
+      StrCpy $0 $2
+      Call ${un}FileIdentity
+      Pop $0
+      ${If} $identity == $1
+        StrCpy $3 1
+        ${Break}
+      ${EndIf}
+    ${Loop}
+  ${EndIf}
+  StrCpy $1 $3
+  Pop $3
+  Pop $2
+  Exch $1
+FunctionEnd
+
+; $hash <- the eight hex digits the supervisor names this folder's journal by:
+; 32-bit FNV-1a over the UTF-16LE units of its full, long-form, upper-cased path.
+Function ${un}ReadFolderHash
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $0 $INSTDIR
+  System::Call "kernel32::GetFullPathNameW(w r0, i ${NSIS_MAX_STRLEN}, w .r2, p 0) i .r1"
+  ${If} $1 > 0
+    StrCpy $0 $2
+  ${EndIf}
+  System::Call "kernel32::GetLongPathNameW(w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r1"
+  ${If} $1 > 0
+    StrCpy $0 $2
+  ${EndIf}
+  ; Upper case as the file system compares names (LOCALE_INVARIANT, LCMAP_UPPERCASE).
+  System::Call "kernel32::LCMapStringW(i 0x7f, i 0x200, w r0, i -1, w .r2, i ${NSIS_MAX_STRLEN}) i .r1"
+  ${If} $1 > 0
+    StrCpy $0 $2
+  ${EndIf}
+  StrLen $4 $0
+  System::Call "*(&w${NSIS_MAX_STRLEN} r0) p .r1"
+  StrCpy $hash 0x811c9dc5
+  ${For} $2 0 $4
+    ${If} $2 = $4
+      ${Break}
+    ${EndIf}
+    IntOp $3 $2 * 2
+    IntPtrOp $3 $1 + $3
+    System::Call "*$3(&i2 .r3)"
+    IntOp $5 $3 & 0xFF
+    IntOp $hash $hash ^ $5
+    IntOp $hash $hash * 16777619
+    IntOp $hash $hash & 0xFFFFFFFF
+    IntOp $5 $3 >> 8
+    IntOp $5 $5 & 0xFF
+    IntOp $hash $hash ^ $5
+    IntOp $hash $hash * 16777619
+    IntOp $hash $hash & 0xFFFFFFFF
+  ${Next}
+  System::Free $1
+  IntFmt $hash "%08x" $hash
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; $id, $uninstKey and $runValue of the installation in $INSTDIR: the id its
+; folder keeps, or for a folder without one the hash of its path.
+Function ${un}ReadInstallationId
+  Push $0
+  Call ${un}ReadFolderHash
+  StrCpy $id $hash
+  ClearErrors
+  FileOpen $0 "$INSTDIR\${ID_FILE}" r
+  ${IfNot} ${Errors}
+    FileRead $0 $id
+    FileClose $0
+    StrLen $0 $id
+    ${If} $0 <> 8
+      StrCpy $id $hash
+    ${EndIf}
+  ${EndIf}
+  StrCpy $uninstKey "${UNINST_ROOT}\${KEY_PREFIX}$id"
+  StrCpy $runValue "${KEY_PREFIX}$id"
+  Pop $0
+FunctionEnd
+
+; Starts again the supervisor that StopSupervisor asked to exit, as it ran:
+; a setup that gives up leaves things as it found them.
+Function ${un}RestartStopped
+  ${If} $restart == "show"
+    Exec '"$INSTDIR\${EXE}"'
+  ${ElseIf} $restart == "starthide"
+    Exec '"$INSTDIR\${EXE}" starthide'
+  ${EndIf}
+FunctionEnd
+
 ; $count <- processes running $INSTDIR\QuorvelTollvane.exe or anything under
-; $INSTDIR\bin\ (the agent and what it started from there).
+; $INSTDIR\bin\ (the agent and what it started from there), whatever path
+; spelling they were started by.
 Function ${un}CountInstallationProcesses
   Push $0
   Push $1
   StrCpy $count 0
-  StrLen $1 "$INSTDIR\bin\"
   System::Call "kernel32::CreateToolhelp32Snapshot(i 2, i 0) p .s"
   Pop $snapshot
   ${If} $snapshot P<> -1
@@ -144,9 +341,15 @@ Function ${un}CountInstallationProcesses
       System::Call "*$entry(i, i, i .s)"
       Pop $pid
       Call ${un}ReadProcessPath
-      StrCpy $0 $path $1
-      ${If} $path == "$INSTDIR\${EXE}"
-      ${OrIf} $0 == "$INSTDIR\bin\"
+      StrCpy $0 "$INSTDIR\${EXE}"
+      Call ${un}IsSameFile
+      Pop $1
+      ${If} $1 = 0
+        StrCpy $0 "$INSTDIR\bin"
+        Call ${un}IsUnderFolder
+        Pop $1
+      ${EndIf}
+      ${If} $1 = 1
         IntOp $count $count + 1
       ${EndIf}
       System::Call "kernel32::Process32NextW(p $snapshot, p $entry) i .s"
@@ -162,14 +365,16 @@ FunctionEnd
 ; Asks the supervisor of $INSTDIR to exit as a user would, through its Exit
 ; command, and waits until it and its agent have ended. It is found the way a
 ; second start finds it: a top-level dialog window titled with the product
-; name whose process runs $INSTDIR\QuorvelTollvane.exe. Nothing is
-; ever terminated. Pushes 1 when nothing of the installation runs any more,
-; 0 when something still ran when the wait ran out.
+; name whose process runs $INSTDIR\QuorvelTollvane.exe (by any spelling).
+; Nothing is ever terminated. Pushes 1 when nothing of the installation runs
+; any more, 0 when something still ran when the wait ran out; $restart says
+; how to start again what was asked to exit.
 Function ${un}StopSupervisor
   Push $0
   Push $1
   Push $2
   StrCpy $asked ";"
+  StrCpy $restart ""
   StrCpy $2 0
   ${Do}
     StrCpy $0 0
@@ -185,9 +390,21 @@ Function ${un}StopSupervisor
       System::Call "user32::GetWindowThreadProcessId(p r0, *i .r1)"
       StrCpy $pid $1
       Call ${un}ReadProcessPath
-      ${If} $path == "$INSTDIR\${EXE}"
+      Push $0
+      StrCpy $0 "$INSTDIR\${EXE}"
+      Call ${un}IsSameFile
+      Exch
+      Pop $0
+      Pop $1
+      ${If} $1 = 1
         DetailPrint "$(AskingExit)"
         StrCpy $asked "$asked$0;"
+        System::Call "user32::IsWindowVisible(p r0) i .r1"
+        ${If} $1 <> 0
+          StrCpy $restart "show"
+        ${ElseIf} $restart == ""
+          StrCpy $restart "starthide"
+        ${EndIf}
         ; Sent once per window: its Exit waits for the agent while it
         ; dispatches messages, and the timeout keeps a hung one from
         ; holding setup.
@@ -243,15 +460,22 @@ FunctionEnd
 
 Section "${PRODUCT}" SecMain
   SectionIn RO
+  Call CheckFolderLength
   Call StopSupervisor
   Pop $0
   ${If} $0 <> 1
+    Call RestartStopped
     MessageBox MB_ICONSTOP|MB_OK "$(StillRunning)" /SD IDOK
     SetErrorLevel 2
     Abort "$(StillRunning)"
   ${EndIf}
 
   SetOutPath "$INSTDIR"
+  Call ReadInstallationId
+  FileOpen $0 "$INSTDIR\${ID_FILE}" w
+  FileWrite $0 $id
+  FileClose $0
+  Call AdoptSharedKeys
   File "${TREE}\${EXE}"
   File /oname=README.md "${ROOT}\README.md"
   File "${ROOT}\LICENSE"
@@ -264,32 +488,34 @@ Section "${PRODUCT}" SecMain
   ${Else}
     File "${TREE}\bin\Tollvane.exe"
     Call ReadAgentStamp
-    WriteRegStr HKCU "${UNINST_KEY}" "DemoAgentStamp" $stamp
+    WriteRegStr HKCU $uninstKey "DemoAgentStamp" $stamp
   ${EndIf}
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${EXE}"
 
-  WriteRegStr HKCU "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKCU "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKCU "${UNINST_KEY}" "Publisher" "${PUBLISHER}"
-  WriteRegStr HKCU "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\${EXE},0"
-  WriteRegStr HKCU "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKCU "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-  WriteRegStr HKCU "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
-  WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
-  WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
+  Call ReadDisplayName
+  WriteRegStr HKCU $uninstKey "DisplayName" $0
+  WriteRegStr HKCU $uninstKey "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU $uninstKey "Publisher" "${PUBLISHER}"
+  WriteRegStr HKCU $uninstKey "DisplayIcon" "$INSTDIR\${EXE},0"
+  WriteRegStr HKCU $uninstKey "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU $uninstKey "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKCU $uninstKey "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKCU $uninstKey "NoModify" 1
+  WriteRegDWORD HKCU $uninstKey "NoRepair" 1
   SectionGetSize ${SecMain} $0
-  WriteRegDWORD HKCU "${UNINST_KEY}" "EstimatedSize" $0
+  WriteRegDWORD HKCU $uninstKey "EstimatedSize" $0
+  WriteRegStr HKCU "${SETUP_KEY}" "LastInstallLocation" "$INSTDIR"
 SectionEnd
 
 Section "$(SecAutostart)" SecAutostart
-  WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${EXE}" starthide'
+  WriteRegStr HKCU "${RUN_KEY}" $runValue '"$INSTDIR\${EXE}" starthide'
 SectionEnd
 
 Section "-Start"
   ${IfNot} ${SectionIsSelected} ${SecAutostart}
-    DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+    DeleteRegValue HKCU "${RUN_KEY}" $runValue
   ${EndIf}
   ${GetParameters} $0
   ClearErrors
@@ -300,6 +526,77 @@ Section "-Start"
   ${EndIf}
 SectionEnd
 
+; A folder deeper than the pipe's name allows is refused, saying the limit.
+Function CheckFolderLength
+  Push $0
+  StrLen $0 $INSTDIR
+  ${If} $0 > ${MAX_FOLDER_CHARS}
+    MessageBox MB_ICONSTOP|MB_OK "$(FolderTooLong)" /SD IDOK
+    SetErrorLevel 2
+    Abort "$(FolderTooLong)"
+  ${EndIf}
+  Pop $0
+FunctionEnd
+
+Function .onVerifyInstDir
+  Push $0
+  StrLen $0 $INSTDIR
+  IntCmp $0 ${MAX_FOLDER_CHARS} fits fits
+  Pop $0
+  Abort
+  fits:
+  Pop $0
+FunctionEnd
+
+; Today's shared key and sign-in value become this installation's when they
+; point at its folder: its demo agent's stamp moves to its own key, and a
+; sign-in start stays one.
+Function AdoptSharedKeys
+  Push $0
+  ReadRegStr $0 HKCU "${SHARED_UNINST_KEY}" "InstallLocation"
+  ${If} $0 == "$INSTDIR"
+    ReadRegStr $0 HKCU "${SHARED_UNINST_KEY}" "DemoAgentStamp"
+    ${If} $0 != ""
+      WriteRegStr HKCU $uninstKey "DemoAgentStamp" $0
+    ${EndIf}
+    DeleteRegKey HKCU "${SHARED_UNINST_KEY}"
+  ${EndIf}
+  ReadRegStr $0 HKCU "${RUN_KEY}" "${SHARED_RUN_VALUE}"
+  ${If} $0 == '"$INSTDIR\${EXE}" starthide'
+    DeleteRegValue HKCU "${RUN_KEY}" "${SHARED_RUN_VALUE}"
+  ${EndIf}
+  Pop $0
+FunctionEnd
+
+; $0 <- the name in Apps & features: the product's, with the folder added
+; when another installation is listed there too.
+Function ReadDisplayName
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $0 "${PRODUCT}"
+  StrCpy $1 0
+  ${Do}
+    EnumRegKey $2 HKCU "${UNINST_ROOT}" $1
+    ${If} $2 == ""
+      ${Break}
+    ${EndIf}
+    IntOp $1 $1 + 1
+    ${If} "${UNINST_ROOT}\$2" != $uninstKey
+      StrLen $3 "${KEY_PREFIX}"
+      StrCpy $3 $2 $3
+      ${If} $3 == "${KEY_PREFIX}"
+      ${OrIf} $2 == "QuorvelTollvane"
+        StrCpy $0 "${PRODUCT} ($INSTDIR)"
+        ${Break}
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
 Function .onInit
 !if ${ARCH} == x64
   ${IfNot} ${RunningX64}
@@ -308,9 +605,25 @@ Function .onInit
     Abort
   ${EndIf}
 !endif
+  ; Before this setup kept the last folder, the shared key named it.
+  ReadRegStr $0 HKCU "${SETUP_KEY}" "LastInstallLocation"
+  ReadRegStr $1 HKCU "${SHARED_UNINST_KEY}" "InstallLocation"
+  ${If} $0 == ""
+  ${AndIf} $1 != ""
+  ${AndIf} $INSTDIR == "$LOCALAPPDATA\Programs\${PRODUCT}"
+    StrCpy $INSTDIR $1
+  ${EndIf}
   ; Start at sign-in is on for a new install; an upgrade keeps the user's choice.
-  ReadRegStr $0 HKCU "${UNINST_KEY}" "InstallLocation"
-  ReadRegStr $1 HKCU "${RUN_KEY}" "${RUN_VALUE}"
+  Call ReadInstallationId
+  ReadRegStr $0 HKCU $uninstKey "InstallLocation"
+  ReadRegStr $1 HKCU "${RUN_KEY}" $runValue
+  ${If} $0 == ""
+    ReadRegStr $2 HKCU "${SHARED_UNINST_KEY}" "InstallLocation"
+    ${If} $2 == $INSTDIR
+      StrCpy $0 $2
+      ReadRegStr $1 HKCU "${RUN_KEY}" "${SHARED_RUN_VALUE}"
+    ${EndIf}
+  ${EndIf}
   ${If} $0 != ""
   ${AndIf} $1 == ""
     !insertmacro UnselectSection ${SecAutostart}
@@ -331,6 +644,7 @@ Section "un.${PRODUCT}" UnSecMain
   Call un.StopSupervisor
   Pop $0
   ${If} $0 <> 1
+    Call un.RestartStopped
     MessageBox MB_ICONSTOP|MB_OK "$(UnStillRunning)" /SD IDOK
     SetErrorLevel 2
     Abort "$(UnStillRunning)"
@@ -338,21 +652,27 @@ Section "un.${PRODUCT}" UnSecMain
 
   ; The registry entries are this folder's only while they point at it:
   ; another installation elsewhere keeps its own.
-  ReadRegStr $1 HKCU "${UNINST_KEY}" "InstallLocation"
+  Call un.ReadInstallationId
+  ReadRegStr $1 HKCU $uninstKey "InstallLocation"
   ${If} $1 == "$INSTDIR"
     ; The demo agent goes only while it is the file setup put there.
-    ReadRegStr $2 HKCU "${UNINST_KEY}" "DemoAgentStamp"
+    ReadRegStr $2 HKCU $uninstKey "DemoAgentStamp"
     Call un.ReadAgentStamp
     ${If} $2 != ""
     ${AndIf} $2 == $stamp
       Delete "$INSTDIR\bin\Tollvane.exe"
     ${EndIf}
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
-    DeleteRegKey HKCU "${UNINST_KEY}"
+    DeleteRegKey HKCU $uninstKey
   ${EndIf}
-  ReadRegStr $1 HKCU "${RUN_KEY}" "${RUN_VALUE}"
+  ReadRegStr $1 HKCU "${RUN_KEY}" $runValue
   ${If} $1 == '"$INSTDIR\${EXE}" starthide'
-    DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+    DeleteRegValue HKCU "${RUN_KEY}" $runValue
+  ${EndIf}
+  ReadRegStr $1 HKCU "${SETUP_KEY}" "LastInstallLocation"
+  ${If} $1 == "$INSTDIR"
+    DeleteRegValue HKCU "${SETUP_KEY}" "LastInstallLocation"
+    DeleteRegKey /ifempty HKCU "${SETUP_KEY}"
   ${EndIf}
 
   Delete "$INSTDIR\${EXE}"
@@ -360,6 +680,7 @@ Section "un.${PRODUCT}" UnSecMain
   Delete "$INSTDIR\LICENSE"
   Delete "$INSTDIR\AGENT-CONTRACT.md"
   Delete "$INSTDIR\Uninstall.exe"
+  Delete "$INSTDIR\${ID_FILE}"
   RMDir "$INSTDIR\bin"
   ${If} ${FileExists} "$INSTDIR\bin\*.*"
     DetailPrint "$(BinKept)"
@@ -367,8 +688,18 @@ Section "un.${PRODUCT}" UnSecMain
   RMDir "$INSTDIR"
 SectionEnd
 
+; Only this installation's journal: its files are named by the hash of its
+; folder (as spelled now, and as at its first install); another installation's
+; open journal stays. The folders go when nothing else is left in them.
 Section /o "un.$(SecRemoveLogs)" UnSecLogs
-  RMDir /r "${JOURNAL_DIR}"
+  Call un.ReadFolderHash
+  Delete "${JOURNAL_DIR}\logs\agent-$hash*.log"
+  ${If} $id != ""
+  ${AndIf} $id != $hash
+    Delete "${JOURNAL_DIR}\logs\agent-$id*.log"
+  ${EndIf}
+  RMDir "${JOURNAL_DIR}\logs"
+  RMDir "${JOURNAL_DIR}"
 SectionEnd
 
 Function un.onInit

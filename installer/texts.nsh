@@ -24,3 +24,6 @@ LangString BinKept ${LANG_SIMPCHINESE} "保留了 $INSTDIR\bin：其中有不是
 
 LangString Need64Bit ${LANG_ENGLISH} "This setup is for 64-bit Windows. On this computer, use QuorvelTollvane-${VERSION}-setup-win32.exe."
 LangString Need64Bit ${LANG_SIMPCHINESE} "此安装程序适用于 64 位 Windows。在这台计算机上，请使用 QuorvelTollvane-${VERSION}-setup-win32.exe。"
+
+LangString FolderTooLong ${LANG_ENGLISH} "The folder $INSTDIR is too long: ${PRODUCT} works in a folder of at most ${MAX_FOLDER_CHARS} characters (its output pipe's name allows no more). Choose a shorter folder."
+LangString FolderTooLong ${LANG_SIMPCHINESE} "文件夹 $INSTDIR 的路径太长：${PRODUCT} 只能安装在不超过 ${MAX_FOLDER_CHARS} 个字符的文件夹中（其输出管道的名称不允许更长）。请选择较短的文件夹。"

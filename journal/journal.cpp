@@ -3,6 +3,7 @@
 #include <process.h>
 #include <shlobj.h>
 
+#include <new>
 #include <vector>
 
 #include "framework/debug_trace.h"
@@ -53,12 +54,43 @@ int64_t LocalOffset(uint64_t stamp) {
     return static_cast<int64_t>(l - stamp);
 }
 
+// The journal's files in its folder, for the rotation.
+class CJournalDiskFiles final : public CJournalFiles {
+public:
+    CJournalDiskFiles(const std::wstring& folder, const std::wstring& fileName)
+        : m_folder(folder), m_fileName(fileName) {}
+    bool Exists(int generation) override {
+        if (::GetFileAttributesW(Path(generation).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        // One that cannot be looked at is there as far as a rename is concerned.
+        const DWORD error = ::GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+    uint32_t Move(int from, int to, bool replace) override {
+        if (::MoveFileExW(Path(from).c_str(), Path(to).c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+            return 0;
+        const DWORD error = ::GetLastError();
+        return error != 0 ? error : ERROR_GEN_FAILURE;
+    }
+
+private:
+    std::wstring Path(int generation) const {
+        return m_folder + L"\\" +
+               (generation == kJournalRotating ? RotatingJournalName(m_fileName)
+                                               : RotatedJournalName(m_fileName, generation));
+    }
+    const std::wstring& m_folder;
+    const std::wstring& m_fileName;
+};
+
 }  // namespace
 
 CJournal::CJournal(std::wstring folder, std::wstring fileName)
     : m_strFolder(std::move(folder)),
       m_strFileName(std::move(fileName)),
-      m_hWake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+      m_bNoFolder(m_strFolder.empty()),
+      m_hWake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    if (m_bNoFolder) m_trouble = JournalTrouble::NoFolder;
+}
 
 // The writer uses this object to its last step: wait for it, however long.
 CJournal::~CJournal() { Close(INFINITE); }
@@ -70,8 +102,13 @@ std::wstring CJournal::DefaultFolder() {
     return std::wstring(path) + L"\\QuorvelTollvane\\logs";
 }
 
+void CJournal::NotifyTrouble(HWND hWnd, UINT message) {
+    m_nNotifyMessage = message;
+    m_hWndNotify = hWnd;
+}
+
 bool CJournal::Start() {
-    if (m_hWriterThread || !m_hWake) return false;
+    if (m_hWriterThread || !m_hWake || m_bNoFolder) return false;
     m_hWriterThread.reset(
         reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &WriterThreadProc, this, 0, nullptr)));
     if (!m_hWriterThread) DebugTrace(L"journal: CreateThread failed");
@@ -79,6 +116,7 @@ bool CJournal::Start() {
 }
 
 void CJournal::Add(const wchar_t* source, std::wstring_view text) {
+    if (m_bNoFolder) return;  // nothing would ever take the entries
     const uint64_t stamp = Stamp();
     bool bWake = false;
     {
@@ -117,59 +155,98 @@ unsigned __stdcall CJournal::WriterThreadProc(void* pv) {
 }
 
 void CJournal::RunWriter() {
+    // A rotation a crash cut short is finished before anything is written;
+    // one that cannot be finished now waits for the next rotation.
+    ::SHCreateDirectoryExW(nullptr, m_strFolder.c_str(), nullptr);
+    CJournalDiskFiles files(m_strFolder, m_strFileName);
+    FinishJournalRotation(files);
     bool bClosing = false;
     for (;;) {
-        // Once closing, the queue is written out without waiting.
-        if (!bClosing) {
-            const bool bWoken =
-                ::WaitForSingleObject(m_hWake.get(), m_bFailing ? kRetryMs : INFINITE) == WAIT_OBJECT_0;
-            if (bWoken && !m_bFailing)
-                ::WaitForSingleObject(m_hWake.get(), kGatherMs);  // Close cuts it short
-        }
-        {
+        try {
+            if (WritePass(bClosing)) return;
+        } catch (const std::bad_alloc&) {
+            // The entries of this pass are given up, not the writer.
             CLockGuard lock(m_cs);
-            bClosing = m_bClosing;
-        }
-        if (!EnsureOpen()) {
-            // Nothing can be written; at Exit, what is queued is given up.
-            if (bClosing) return;
-            continue;
-        }
-        uint64_t firstLost = 0, lastLost = 0;
-        uint64_t nLost = 0;
-        {
-            // A swap: the readers wait for no more than that.
-            CLockGuard lock(m_cs);
-            m_queue.TakeAll(m_block);
-            nLost = m_queue.TakeLost(firstLost, lastLost);
-        }
-        if (nLost != 0) {
-            // The queue was full, so every entry taken here is older than the
-            // lost ones: the report comes after them.
-            const int64_t offset = LocalOffset(firstLost);
-            m_block.Append(Stamp(), kJournalSupervisor,
-                           LostEntriesText(nLost, LocalTime(firstLost, offset), LocalTime(lastLost, offset)));
-        }
-        const size_t nWritten = WriteBlock(m_block);
-        const bool bWritten = nWritten == m_block.Size();
-        bool bDone = false;
-        {
-            CLockGuard lock(m_cs);
-            if (!bWritten) m_queue.PutBack(m_block, nWritten);
-            // At Exit a file that fails gives up what is left.
-            bDone = m_bClosing && (!bWritten || m_queue.Empty());
-        }
-        ReleaseLargeBuffers();
-        if (bDone) {
-            CloseFile();
-            return;
+            if (!m_block.Empty())
+                m_queue.CountLost(m_block.Size(), m_block[0].stamp, m_block[m_block.Size() - 1].stamp);
+            m_block.Release();
         }
     }
 }
 
+bool CJournal::WritePass(bool& bClosing) {
+    // Once closing, the queue is written out without waiting.
+    if (!bClosing) {
+        const bool bWoken =
+            ::WaitForSingleObject(m_hWake.get(), m_bFailing ? kRetryMs : INFINITE) == WAIT_OBJECT_0;
+        if (bWoken && !m_bFailing) ::WaitForSingleObject(m_hWake.get(), kGatherMs);  // Close cuts it short
+    }
+    {
+        CLockGuard lock(m_cs);
+        bClosing = m_bClosing;
+    }
+    // Nothing can be written; at Exit, what is queued is given up.
+    if (!EnsureOpen()) return bClosing;
+    uint64_t firstLost = 0, lastLost = 0;
+    uint64_t nLost = 0;
+    {
+        // A swap: the readers wait for no more than that.
+        CLockGuard lock(m_cs);
+        m_queue.TakeAll(m_block);
+        nLost = m_queue.TakeLost(firstLost, lastLost);
+    }
+    if (nLost != 0) {
+        // The queue was full, so every entry taken here is older than the
+        // lost ones: the report comes after them.
+        const int64_t offset = LocalOffset(firstLost);
+        m_block.Append(Stamp(), kJournalSupervisor,
+                       LostEntriesText(nLost, LocalTime(firstLost, offset), LocalTime(lastLost, offset)));
+    }
+    const size_t nWritten = WriteBlock(m_block);
+    const bool bWritten = nWritten == m_block.Size();
+    if (bWritten && m_hFile) SetFailing(false, 0);
+    if (!bWritten) GiveBack(nWritten);
+    bool bDone = false;
+    {
+        CLockGuard lock(m_cs);
+        // At Exit a file that fails gives up what is left.
+        bDone = m_bClosing && (!bWritten || m_queue.Empty());
+    }
+    ReleaseLargeBuffers();
+    if (bDone) CloseFile();
+    return bDone;
+}
+
+void CJournal::GiveBack(size_t from) {
+    // A full disk fails every try: the block goes back by a swap, and what
+    // came meanwhile is appended to it outside the lock, so the readers never
+    // wait for a copy of the whole queue.
+    m_block.EraseFront(from);
+    CJournalBlock newer;
+    for (;;) {
+        {
+            CLockGuard lock(m_cs);
+            if (m_queue.PutBack(m_block)) return;
+            m_queue.TakeAll(newer);
+        }
+        m_block.AppendFrom(newer, 0);
+    }
+}
+
+void CJournal::SetFailing(bool bFailing, DWORD error) {
+    if (bFailing == m_bFailing) return;
+    m_bFailing = bFailing;
+    {
+        CLockGuard lock(m_cs);
+        m_queue.SetMaxChars(bFailing ? CJournalQueue::kFailingMaxChars : CJournalQueue::kMaxChars);
+    }
+    m_troubleError = error;
+    m_trouble = bFailing ? JournalTrouble::CannotWrite : JournalTrouble::None;
+    if (const HWND hWnd = m_hWndNotify.load()) ::PostMessageW(hWnd, m_nNotifyMessage.load(), 0, 0);
+}
+
 bool CJournal::EnsureOpen() {
     if (m_hFile) return true;
-    if (m_strFolder.empty()) return false;
     ::SHCreateDirectoryExW(nullptr, m_strFolder.c_str(), nullptr);
     const std::wstring path = FilePath();
     // Others may read the journal, and rename it, while it is written.
@@ -179,14 +256,13 @@ bool CJournal::EnsureOpen() {
     if (m_hFile && ::GetFileSizeEx(m_hFile.get(), &size) &&
         ::SetFilePointerEx(m_hFile.get(), size, nullptr, FILE_BEGIN)) {
         m_nFileBytes = static_cast<uint64_t>(size.QuadPart);
-        m_bFailing = false;
         return true;
     }
     const DWORD error = ::GetLastError();
     m_hFile.reset();
     if (!m_bFailing)
         DebugTrace(L"journal: cannot open " + path + L" (error " + std::to_wstring(error) + L")");
-    m_bFailing = true;
+    SetFailing(true, error);
     return false;
 }
 
@@ -195,15 +271,30 @@ void CJournal::CloseFile() {
     m_nFileBytes = 0;
 }
 
-void CJournal::Rotate() {
+bool CJournal::Rotate(uint64_t stamp, std::string& batch) {
     CloseFile();
-    const std::wstring base = m_strFolder + L"\\";
-    for (int n = kJournalKeptFiles; n >= 1; --n) {
-        ::MoveFileExW((base + RotatedJournalName(m_strFileName, n - 1)).c_str(),
-                      (base + RotatedJournalName(m_strFileName, n)).c_str(), MOVEFILE_REPLACE_EXISTING);
+    CJournalDiskFiles files(m_strFolder, m_strFileName);
+    const JournalRotation rotation = RotateJournal(files);
+    if (!EnsureOpen()) return false;
+    if (rotation.result == JournalRotation::Done) {
+        m_nRotateAtBytes = kJournalRotateBytes;
+        m_bRotationNoted = false;
+        return true;
     }
-    // A file that could not be moved (held open elsewhere) is opened again and
-    // grows on; the next entry tries once more.
+    // Put off, the live file grows on and is tried again a little later;
+    // unfinished, it has moved on and the next rotation finishes this one.
+    m_nRotateAtBytes =
+        rotation.result == JournalRotation::PutOff ? m_nFileBytes + kJournalRetryBytes : kJournalRotateBytes;
+    if (!m_bRotationNoted) {
+        // One line says so, before the entry that brought the rotation and
+        // with its time, so that the times stay in order.
+        m_bRotationNoted = true;
+        std::string line;
+        AppendUtf8(line, LocalTime(stamp, LocalOffset(stamp)), kJournalSupervisor,
+                   RotationTroubleText(rotation, m_strFileName));
+        batch.insert(0, line);
+    }
+    return true;
 }
 
 bool CJournal::WriteBytes(const std::string& bytes) {
@@ -221,7 +312,7 @@ bool CJournal::WriteBytes(const std::string& bytes) {
     if (::SetFilePointerEx(m_hFile.get(), end, nullptr, FILE_BEGIN)) ::SetEndOfFile(m_hFile.get());
     if (!m_bFailing)
         DebugTrace(L"journal: cannot write " + FilePath() + L" (error " + std::to_wstring(error) + L")");
-    m_bFailing = true;
+    SetFailing(true, error);
     CloseFile();
     return false;
 }
@@ -238,12 +329,23 @@ void CJournal::ReleaseLargeBuffers() {
     if (m_batch.capacity() > 2 * kBatchBytes) std::string().swap(m_batch);
 }
 
+void CJournal::AppendUtf8(std::string& out, const JournalTime& t, const wchar_t* source,
+                          std::wstring_view text) {
+    // Formatted into one reused buffer and converted straight onto out's end.
+    m_wide.clear();
+    AppendJournalEntry(m_wide, t, source, text);
+    const size_t before = out.size();
+    // UTF-8 takes at most three bytes per UTF-16 unit.
+    out.resize(before + m_wide.size() * 3);
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, m_wide.data(), static_cast<int>(m_wide.size()),
+                                        &out[before], static_cast<int>(m_wide.size() * 3), nullptr, nullptr);
+    out.resize(before + static_cast<size_t>(n > 0 ? n : 0));
+}
+
 size_t CJournal::WriteBlock(const CJournalBlock& block) {
     if (block.Empty()) return 0;
-    // Each entry is formatted into one reused buffer and converted straight
-    // onto the batch's end: no copies per entry beyond those two. Both
+    // No copies per entry beyond the formatting and the conversion. The
     // buffers live as long as the writer, so a wake allocates nothing.
-    std::wstring& wide = m_wide;
     std::string& batch = m_batch;
     batch.clear();
     batch.reserve(kBatchBytes + 64 * 1024);
@@ -251,25 +353,17 @@ size_t CJournal::WriteBlock(const CJournalBlock& block) {
     size_t batchStart = 0;  // the first entry of the batch
     for (size_t i = 0; i < block.Size(); ++i) {
         const CJournalBlock::Entry& entry = block[i];
-        wide.clear();
-        AppendJournalEntry(wide, LocalTime(entry.stamp, offset), entry.source, block.TextOf(entry));
         const size_t before = batch.size();
-        // UTF-8 takes at most three bytes per UTF-16 unit.
-        batch.resize(before + wide.size() * 3);
-        const int n =
-            ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &batch[before],
-                                  static_cast<int>(wide.size() * 3), nullptr, nullptr);
-        batch.resize(before + static_cast<size_t>(n > 0 ? n : 0));
+        AppendUtf8(batch, LocalTime(entry.stamp, offset), entry.source, block.TextOf(entry));
         const size_t entryBytes = batch.size() - before;
-        if (JournalNeedsRotation(m_nFileBytes + before, entryBytes)) {
+        if (JournalNeedsRotation(m_nFileBytes + before, entryBytes, m_nRotateAtBytes)) {
             // What came before this entry goes to the old file, the entry to a fresh one.
             const std::string tail = batch.substr(before);
             batch.resize(before);
             if (!WriteBytes(batch)) return batchStart;
             batch.assign(tail);
             batchStart = i;
-            Rotate();
-            if (!EnsureOpen()) return batchStart;
+            if (!Rotate(entry.stamp, batch)) return batchStart;
         }
         if (batch.size() >= kBatchBytes) {
             if (!WriteBytes(batch)) return batchStart;

@@ -1,6 +1,7 @@
 #include "journal/journal_rules.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <new>
 
@@ -29,6 +30,59 @@ std::wstring RotatedJournalName(std::wstring_view fileName, int n) {
     const std::wstring generation = L"." + std::to_wstring(n);
     if (dot == std::wstring::npos) return name + generation;
     return name.insert(dot, generation);
+}
+
+std::wstring RotatingJournalName(std::wstring_view fileName) {
+    std::wstring name(fileName);
+    const size_t dot = name.rfind(L'.');
+    return dot == std::wstring::npos ? name + L".rotating" : name.insert(dot, L".rotating");
+}
+
+namespace {
+// Renames one file of a rotation; on failure notes which and why.
+bool MoveGeneration(CJournalFiles& files, int from, int to, JournalRotation* held) {
+    const uint32_t error = files.Move(from, to, to == kJournalKeptFiles);
+    if (error == 0) return true;
+    if (held != nullptr) *held = JournalRotation{JournalRotation::Pending, from, error};
+    return false;
+}
+}  // namespace
+
+bool FinishJournalRotation(CJournalFiles& files, JournalRotation* held) {
+    if (!files.Exists(kJournalRotating)) return true;
+    // The older files move up as far as the first gap; with none, the oldest
+    // is replaced.
+    int top = 1;
+    while (top < kJournalKeptFiles && files.Exists(top)) ++top;
+    for (int n = top - 1; n >= 1; --n) {
+        if (!MoveGeneration(files, n, n + 1, held)) return false;
+    }
+    return MoveGeneration(files, kJournalRotating, 1, held);
+}
+
+JournalRotation RotateJournal(CJournalFiles& files) {
+    JournalRotation rotation;
+    if (!FinishJournalRotation(files, &rotation)) {
+        rotation.result = JournalRotation::PutOff;
+        return rotation;
+    }
+    if (const uint32_t error = files.Move(0, kJournalRotating, false))
+        return JournalRotation{JournalRotation::PutOff, 0, error};
+    if (!FinishJournalRotation(files, &rotation)) return rotation;
+    return JournalRotation{};
+}
+
+std::wstring RotationTroubleText(const JournalRotation& rotation, std::wstring_view fileName) {
+    const std::wstring held = rotation.heldGeneration == kJournalRotating
+                                  ? RotatingJournalName(fileName)
+                                  : RotatedJournalName(fileName, rotation.heldGeneration);
+    const std::wstring why = held + L" could not be renamed (error " + std::to_wstring(rotation.error) +
+                             L", held open by another program?); ";
+    if (rotation.result == JournalRotation::PutOff)
+        return L"journal: rotation put off: " + why + std::wstring(fileName) +
+               L" grows on and the rotation is tried again after each further 1 MiB";
+    return L"journal: rotation unfinished: " + why + L"the previous entries stay in " +
+           RotatingJournalName(fileName) + L" until the next rotation";
 }
 
 namespace {
@@ -128,6 +182,24 @@ void CJournalBlock::ReserveUpTo(size_t chars, size_t limit) {
     m_text.swap(grown);
 }
 
+void CJournalBlock::Truncate(size_t count) {
+    if (count >= m_entries.size()) return;
+    m_text.resize(m_entries[count].offset);
+    m_entries.resize(count);
+}
+
+void CJournalBlock::EraseFront(size_t count) {
+    if (count == 0) return;
+    if (count >= m_entries.size()) {
+        Clear();
+        return;
+    }
+    const size_t offset = m_entries[count].offset;
+    m_text.erase(0, offset);
+    m_entries.erase(m_entries.begin(), m_entries.begin() + static_cast<std::ptrdiff_t>(count));
+    for (Entry& entry : m_entries) entry.offset -= offset;
+}
+
 void CJournalBlock::Clear() {
     m_entries.clear();
     m_text.clear();
@@ -144,7 +216,7 @@ void CJournalBlock::Swap(CJournalBlock& other) noexcept {
 }
 
 bool CJournalQueue::Push(uint64_t stamp, const wchar_t* source, std::wstring_view text) {
-    if (m_block.Size() < kMaxEntries && m_block.Chars() + text.size() <= kMaxChars) {
+    if (m_block.Size() < kMaxEntries && m_block.Chars() + text.size() <= m_nMaxChars) {
         try {
             m_block.ReserveUpTo(m_block.Chars() + text.size(), kMaxChars);
             m_block.Append(stamp, source, text);
@@ -154,9 +226,7 @@ bool CJournalQueue::Push(uint64_t stamp, const wchar_t* source, std::wstring_vie
             // rather than an error thrown into the output path.
         }
     }
-    if (m_nLost == 0) m_firstLost = stamp;
-    m_lastLost = stamp;
-    ++m_nLost;
+    CountLost(1, stamp, stamp);
     return false;
 }
 
@@ -165,12 +235,28 @@ void CJournalQueue::TakeAll(CJournalBlock& block) {
     m_block.Swap(block);
 }
 
-void CJournalQueue::PutBack(const CJournalBlock& block, size_t from) {
-    CJournalBlock merged;
-    merged.ReserveUpTo(block.Chars() + m_block.Chars(), block.Chars() + m_block.Chars());
-    merged.AppendFrom(block, from);
-    merged.AppendFrom(m_block, 0);
-    m_block.Swap(merged);
+bool CJournalQueue::PutBack(CJournalBlock& block) {
+    if (!m_block.Empty()) return false;
+    m_block.Swap(block);
+    SetMaxChars(m_nMaxChars);  // what the file gave back may pass a lowered bound
+    return true;
+}
+
+void CJournalQueue::SetMaxChars(size_t maxChars) {
+    m_nMaxChars = maxChars;
+    if (m_block.Chars() <= maxChars) return;
+    // The first entry that ends past the bound, and all after it, go.
+    size_t keep = 0;
+    while (keep < m_block.Size() && m_block[keep].offset + m_block[keep].length <= maxChars) ++keep;
+    CountLost(m_block.Size() - keep, m_block[keep].stamp, m_block[m_block.Size() - 1].stamp);
+    m_block.Truncate(keep);
+}
+
+void CJournalQueue::CountLost(uint64_t count, uint64_t first, uint64_t last) {
+    if (count == 0) return;
+    m_firstLost = m_nLost == 0 ? first : std::min(m_firstLost, first);
+    m_lastLost = m_nLost == 0 ? last : std::max(m_lastLost, last);
+    m_nLost += count;
 }
 
 uint64_t CJournalQueue::TakeLost(uint64_t& first, uint64_t& last) {

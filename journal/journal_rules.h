@@ -23,14 +23,62 @@ std::wstring JournalFileName(std::wstring_view canonicalFolder);
 // n == 0 is the file itself.
 std::wstring RotatedJournalName(std::wstring_view fileName, int n);
 
+// The name the live file has between its rotation and its taking the name
+// of generation 1: "agent-xxxxxxxx.rotating.log".
+std::wstring RotatingJournalName(std::wstring_view fileName);
+
 constexpr uint64_t kJournalRotateBytes = 10u * 1024 * 1024;
 constexpr int kJournalKeptFiles = 5;
+// After a rotation was put off (a file held open elsewhere), the live file
+// grows by this much before the next try.
+constexpr uint64_t kJournalRetryBytes = 1024 * 1024;
 
 // Whether an entry of entryBytes goes into a fresh file: one that already
 // holds something and would pass the limit with it. An entry is never split.
-inline bool JournalNeedsRotation(uint64_t fileBytes, uint64_t entryBytes) {
-    return fileBytes > 0 && fileBytes + entryBytes > kJournalRotateBytes;
+inline bool JournalNeedsRotation(uint64_t fileBytes, uint64_t entryBytes,
+                                 uint64_t limit = kJournalRotateBytes) {
+    return fileBytes > 0 && fileBytes + entryBytes > limit;
 }
+
+// The journal's files by generation: kJournalRotating is the rotating name,
+// 0 the live file, 1 to kJournalKeptFiles the older ones.
+constexpr int kJournalRotating = -1;
+
+// The file operations of a rotation; the writer's go to the disk.
+class CJournalFiles {
+public:
+    virtual ~CJournalFiles() = default;
+    virtual bool Exists(int generation) = 0;
+    // Renames from to to; with replace an existing to is deleted. Returns 0,
+    // or the system's error when the file was not renamed.
+    virtual uint32_t Move(int from, int to, bool replace) = 0;
+};
+
+struct JournalRotation {
+    enum Result {
+        Done,     // the live file is generation 1 now
+        PutOff,   // nothing was renamed: the live file grows on
+        Pending,  // the live file has the rotating name until a held older file moves
+    };
+    Result result = Done;
+    int heldGeneration = 0;  // PutOff and Pending: the file that would not move
+    uint32_t error = 0;      // and why
+};
+
+// A rotation is all or nothing for what is written: the live file first takes
+// the rotating name (if it cannot, nothing changes), then the older files
+// move up from the oldest present one below the first gap, then the rotating
+// file becomes generation 1. A rename never replaces a file that has not
+// moved on itself, except the oldest generation, which only a rotation whose
+// live file moved drops. A rotation left unfinished (a crash, a held older
+// file) is finished first; while it cannot be, the rotation is put off.
+JournalRotation RotateJournal(CJournalFiles& files);
+// Finishes a rotation left unfinished; at the writer's start. True when none
+// is left.
+bool FinishJournalRotation(CJournalFiles& files, JournalRotation* held = nullptr);
+
+// The journal's line when a rotation is put off or left unfinished.
+std::wstring RotationTroubleText(const JournalRotation& rotation, std::wstring_view fileName);
 
 struct JournalTime {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
@@ -79,6 +127,10 @@ public:
     // Makes room for chars characters in all, growing by doubling but not
     // past limit (or chars, if more).
     void ReserveUpTo(size_t chars, size_t limit);
+    // Drops the entries from index count on (the text with them).
+    void Truncate(size_t count);
+    // Drops the first count entries.
+    void EraseFront(size_t count);
     // Drops the entries and keeps the memory for the next ones.
     void Clear();
     // Drops the entries and gives the memory back.
@@ -97,22 +149,33 @@ class CJournalQueue {
 public:
     static constexpr size_t kMaxEntries = 20000;
     static constexpr size_t kMaxChars = 16u * 1024 * 1024;
+    // The bound while the file cannot be written: memory given to entries
+    // that may never reach the disk stays small.
+    static constexpr size_t kFailingMaxChars = 1024 * 1024;
 
     // False when the entry was counted as lost.
     bool Push(uint64_t stamp, const wchar_t* source, std::wstring_view text);
     // Takes every queued entry, oldest first, by swapping them into block,
     // whose own entries are dropped and whose memory the queue goes on with.
     void TakeAll(CJournalBlock& block);
-    // Puts the entries of block from its index from on, taken earlier, back
-    // at the front (the file could not take them).
-    void PutBack(const CJournalBlock& block, size_t from);
+    // Entries the file could not take go back in front: block becomes the
+    // queue by a swap, nothing copied, when the queue is empty; else false
+    // and nothing changes (the caller takes the newer entries, appends them
+    // to block outside the lock and tries again).
+    bool PutBack(CJournalBlock& block);
     bool Empty() const { return m_block.Empty(); }
+    // The bound in characters (kMaxChars or kFailingMaxChars); entries past
+    // a lower one are dropped from the newest end and counted as lost.
+    void SetMaxChars(size_t maxChars);
+    // Counts count entries, stamped first to last, as lost.
+    void CountLost(uint64_t count, uint64_t first, uint64_t last);
     // Entries lost since the last call, with the stamps of the first and the
     // last of them; 0 when none was lost. Resets the count.
     uint64_t TakeLost(uint64_t& first, uint64_t& last);
 
 private:
     CJournalBlock m_block;
+    size_t m_nMaxChars = kMaxChars;
     uint64_t m_nLost = 0;
     uint64_t m_firstLost = 0;
     uint64_t m_lastLost = 0;

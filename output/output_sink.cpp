@@ -100,6 +100,14 @@ void COutputSink::AppendOutput(const char* bytes, size_t length) {
     if (HasViewUpdate(m_log)) PostLocked();
 }
 
+void COutputSink::AppendNotice(std::wstring text) {
+    OutputChunk chunk;
+    chunk.strText = std::move(text);
+    CLockGuard lock(m_cs);
+    AppendChunk(m_log, chunk, m_nLimit);
+    if (HasViewUpdate(m_log)) PostLocked();
+}
+
 void COutputSink::PostLocked() {
     if (m_bPosted || m_view.hWndNotify == nullptr) return;
     // A post that fails (a full queue) leaves the flag clear, so the next

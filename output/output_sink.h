@@ -62,6 +62,9 @@ public:
     void Clear();
     // Any reader thread: one message of the pipe, up to its first zero byte.
     void AppendOutput(const char* bytes, size_t length);
+    // Any thread: a line of the supervisor's own for the view only (the
+    // journal cannot take it: it is what the line is about).
+    void AppendNotice(std::wstring text);
     // UI thread, on the output message (bFromTimer false) or on the sync
     // timer (true): brings the view up to date, or, for a message while input
     // waits, sets the timer that brings the sync back. True when the view

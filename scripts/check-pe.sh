@@ -7,7 +7,11 @@
 #   - nothing imported but DLLs every Windows has (no MinGW runtime DLLs);
 #   - the supervisor's manifest names its own processor (Windows refuses a
 #     64-bit program whose manifest says x86; Wine does not notice);
-#   - the version resource carries the version the About box shows.
+#   - the version resource carries the version the About box shows;
+#   - every imported function is on the program's list in pe-imports/ beside
+#     this script (one per program and build): a function newer than the
+#     oldest Windows the program is marked for keeps the loader from starting
+#     it there, and Wine, which has them all, never shows that.
 # usage: check-pe.sh SUPERVISOR.exe AGENT.exe
 set -eu
 objdump=x86_64-w64-mingw32-objdump   # reads both PE32 and PE32+
@@ -56,7 +60,36 @@ check_resources() {
   fi
 }
 
+# "DLL function" for each import of $1, as objdump names them.
+list_imports() {
+  $objdump -p "$1" | awk '
+    /^The Import Tables/ { in_imports = 1; next }
+    in_imports && /^The / { in_imports = 0 }
+    in_imports && /DLL Name: / { dll = toupper($3) }
+    in_imports && dll != "" && /^\t[0-9a-f]+\t/ { print dll, $NF }' | sort -u
+}
+
+# Imports beyond the list: a new call that needs a newer Windows goes
+# through GetProcAddress; one every Windows of the kind has goes on the list.
+check_imports() {
+  local exe=$1 arch list extra
+  case "$($objdump -f "$exe")" in
+    *pei-i386*) arch=win32 ;;
+    *) arch=win64 ;;
+  esac
+  list="$(dirname "${BASH_SOURCE[0]}")/pe-imports/$(basename "$exe").$arch"
+  [ -f "$list" ] || { fail "$exe: no import list $list"; return; }
+  extra=$(LC_ALL=C comm -23 <(list_imports "$exe" | LC_ALL=C sort -u) <(LC_ALL=C sort -u "$list"))
+  if [ -n "$extra" ]; then
+    fail "$exe imports what $list does not allow: $(tr '\n' ' ' <<<"$extra")"
+  else
+    echo "check-pe: $(basename "$exe"): every import is on $(basename "$list")"
+  fi
+}
+
 check_headers "$sup" "Windows GUI"
 check_resources "$sup"
 check_headers "$agent" "Windows CUI"
+check_imports "$sup"
+check_imports "$agent"
 exit $((failures > 0))

@@ -68,6 +68,10 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             OnOutputReady(false);
             lResult = 0;
             return TRUE;
+        case WM_APP_JOURNAL:
+            OnJournalTrouble();
+            lResult = 0;
+            return TRUE;
         case WM_APP_AGENT_EVENT:
             if (const std::unique_ptr<AgentEvent> spEvent = CAgentEventPoster::Take(lParam))
                 OnAgentEvent(*spEvent);
@@ -180,6 +184,7 @@ LRESULT CMainDlg::OnInitDialog() {
     LoadTrayIcons();
     InitDialogResize(true, true, WS_CLIPCHILDREN);
     AddTrayIcon(m_hWnd, LoadResString(IDS_TRAY_TIP).c_str(), m_hIconRunning.get(), m_hIconStopped.get());
+    RefreshTrayTip();
     m_hLogEdit = GetDlgItem(IDC_LOG_EDIT);
     InitLogMenu();
     m_strModuleDir = ReadModuleDir();
@@ -189,6 +194,7 @@ LRESULT CMainDlg::OnInitDialog() {
     m_pEventPoster = std::make_unique<CAgentEventPoster>(m_hWnd, WM_APP_AGENT_EVENT);
     m_pHost = std::make_unique<CAgentHost>(m_strModuleDir, *m_pEventPoster);
     m_pHost->Begin(LogViewTarget(m_hWnd, m_hLogEdit));
+    m_pHost->WatchJournal(m_hWnd, WM_APP_JOURNAL);
 
     if (CMessageLoop* pLoop = g_Module.GetMessageLoop()) pLoop->AddMessageFilter(this);
     // Started hidden, no control takes the focus yet: the log's caret would

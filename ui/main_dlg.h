@@ -16,6 +16,7 @@
 #include "ui/dpi_rules.h"
 #include "ui/layout_rules.h"
 #include "ui/tray_icon.h"
+#include "ui/tray_tip_rules.h"
 
 class CAgentEventPoster;
 class CAgentHost;
@@ -25,11 +26,16 @@ struct AgentEvent;
 
 // Posted by the output sink when text is waiting for the log view.
 constexpr UINT WM_APP_OUTPUT = WM_APP + 1;
+// Posted by the journal's writer when it can no longer write, or can again.
+constexpr UINT WM_APP_JOURNAL = WM_APP + 40;
 // Posted by the watch thread for each event of the agent's life; lParam is
 // an AgentEvent the message owns.
 constexpr UINT WM_APP_AGENT_EVENT = WM_APP + 2;
 // The timer that brings a sync back once input and painting have been handled.
 constexpr UINT_PTR IDT_OUTPUT_SYNC = 0x4F53;
+
+// The local time of day delayMs from now, for the tooltip.
+ClockTime LocalClockTime(DWORD delayMs = 0);
 
 class CMainDlg : public CDialogImpl<CMainDlg>,
                  public CTrayIconImpl<CMainDlg>,
@@ -60,6 +66,14 @@ public:
     bool IsAgentStopRequested() const;
     void OnAgentEvent(const AgentEvent& event);
 
+    // ---- The tray tooltip (ui/main_dlg_tip.cpp); UI thread only ----
+    // The agent's line, under the title.
+    void ShowAgentState(AgentStateLine line);
+    // A line about the supervisor itself under the agent's, in the slot of
+    // its string id (textId); an empty text removes it.
+    void SetTrayNote(UINT textId, std::wstring text);
+    void RefreshTrayTip();
+
     // ---- Output (ui/output_view.cpp) ----
     COutputSink* Output();
     void OnOutputReady(bool bFromTimer);
@@ -74,6 +88,9 @@ public:
     bool SaveLogText(const std::wstring& path);
     void OnLogOpenFolder();
     void OnLogClear();
+    // WM_APP_JOURNAL: once per trouble, a line in the view says what the
+    // journal cannot do.
+    void OnJournalTrouble();
 
 private:
     // Message handlers (ui/main_dlg.cpp).
@@ -133,10 +150,15 @@ public:
     // at Exit or when the window goes.
     std::unique_ptr<CAgentHost> m_pHost;
     std::unique_ptr<CTroubleNotice> m_pTroubleNotice;
+    int m_nJournalTroubleSaid = 0;  // the JournalTrouble the view last heard of
 
     // Set when Exit begins: a Start still queued behind it must not bring the
     // agent back.
     bool m_bExiting = false;
+
+    // What the tooltip says; UI thread only.
+    AgentStateLine m_agentState;
+    TrayNotes m_trayNotes;
 
     const BOOL m_bStartHidden;
     BOOL m_bWindowShown;

@@ -9,12 +9,19 @@
 #include <shlobj.h>
 
 #include "app/agent_host.h"
+#include "journal/journal.h"
 #include "output/output_sink.h"
 #include "framework/debug_trace.h"
 #include "framework/handle.h"
 #include "framework/strings.h"
 
 namespace {
+// The value in place of the mark; no format function reads a translated text.
+std::wstring FillIn(std::wstring text, std::wstring_view mark, const std::wstring& value) {
+    const size_t at = text.find(mark);
+    if (at != std::wstring::npos) text.replace(at, mark.size(), value);
+    return text;
+}
 
 constexpr UINT_PTR kLogSubclassId = 1;
 
@@ -130,6 +137,28 @@ void CMainDlg::OnLogOpenFolder() {
     // Nothing may have been written yet.
     ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     ::ShellExecuteW(m_hWnd, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void CMainDlg::OnJournalTrouble() {
+    if (!m_pHost) return;
+    const CJournal& journal = m_pHost->Journal();
+    const JournalTrouble trouble = journal.Trouble();
+    if (static_cast<int>(trouble) == m_nJournalTroubleSaid) return;
+    m_nJournalTroubleSaid = static_cast<int>(trouble);
+    // The tooltip's note lasts as long as the trouble; the view's line stays.
+    if (trouble == JournalTrouble::None) {
+        SetTrayNote(IDS_TIP_JOURNAL_FAILING, std::wstring());
+        return;
+    }
+    const bool bNoFolder = trouble == JournalTrouble::NoFolder;
+    const std::wstring error = std::to_wstring(journal.TroubleError());
+    SetTrayNote(
+        IDS_TIP_JOURNAL_FAILING,
+        FillIn(LoadResString(bNoFolder ? IDS_TIP_JOURNAL_OFF : IDS_TIP_JOURNAL_FAILING), L"{error}", error));
+    m_pHost->Output().AppendNotice(
+        FillIn(FillIn(LoadResString(bNoFolder ? IDS_JOURNAL_NO_FOLDER : IDS_JOURNAL_CANNOT_WRITE), L"{path}",
+                      journal.FilePath()),
+               L"{error}", error));
 }
 
 void CMainDlg::OnLogClear() {

@@ -28,9 +28,18 @@ struct JournalFiles {
         Remove();
     }
     ~JournalFiles() { Remove(); }
-    std::wstring Path(int n = 0) const { return folder + L"\\" + RotatedJournalName(name, n); }
+    std::wstring Path(int n = 0) const {
+        return folder + L"\\" +
+               (n == kJournalRotating ? RotatingJournalName(name) : RotatedJournalName(name, n));
+    }
     void Remove() const {
-        for (int n = 0; n <= kJournalKeptFiles; ++n) ::DeleteFileW(Path(n).c_str());
+        for (int n = kJournalRotating; n <= kJournalKeptFiles; ++n) ::DeleteFileW(Path(n).c_str());
+    }
+    // Every kept file, oldest first.
+    std::string ReadAll() const {
+        std::string all;
+        for (int n = kJournalKeptFiles; n >= 1; --n) all += Read(n);
+        return all + Read(kJournalRotating) + Read(0);
     }
     std::string Read(int n = 0) const {
         std::string bytes;
@@ -190,6 +199,8 @@ TEST(Journal, AFileThatCannotBeOpenedLeavesTheViewWorkingAndIsWrittenOnceItCan) 
     Supervisor sup(install.ExePath());
     ASSERT_NE(sup.WaitForWindow(), nullptr);
     EXPECT_TRUE(WaitUntil([&] { return ViewShows(sup, L"still shown"); }, 20s));
+    // Said once in the view.
+    EXPECT_TRUE(WaitUntil([&] { return ViewShows(sup, L"Journal: cannot write "); }, 10s));
     ::Sleep(500);
     EXPECT_TRUE(sup.IsRunning());
     ASSERT_TRUE(::RemoveDirectoryW(journal.Path().c_str()));
@@ -216,4 +227,69 @@ TEST(Journal, ExitRightAfterABurstLeavesTheWholeBurstInTheFile) {
         ASSERT_NE(at, std::string::npos) << i;
     }
     EXPECT_EQ(e.back(), "[supervisor] supervisor exiting");
+}
+
+TEST(Journal, AFileHeldOpenElsewhereCostsNoLineAndARotationCutShortIsFinished) {
+    TempInstall install;
+    JournalFiles journal(install);
+    // A rotation cut short by a crash: the live file had taken its rotating name.
+    ::SHCreateDirectoryExW(nullptr, journal.folder.c_str(), nullptr);
+    {
+        HANDLE file = ::CreateFileW(journal.Path(kJournalRotating).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        const std::string line = "2026-01-01 00:00:00.000 [agent] left by a crash\r\n";
+        DWORD written = 0;
+        ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        ::CloseHandle(file);
+    }
+    // 40 MB in messages of 10,000 bytes, paced so that the journal's queue
+    // never fills.
+    constexpr int kLines = 4000;
+    std::string script;
+    for (int i = 0; i < kLines; ++i) {
+        char head[32];
+        std::snprintf(head, sizeof(head), "send INFO,line-%05d-", i);
+        script += head + std::string(10000 - 11, 'h') + "\n";
+        if (i % 50 == 49) script += "sleep 20\n";
+        if (i == kLines / 2 - 1) script += "sleep 1500\n";  // the reader comes here
+    }
+    install.WriteFile(L"bin\\agent-script.txt", script + "hang\n");
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    // The crash's rotation is finished at once.
+    EXPECT_TRUE(WaitUntil([&] { return journal.Read(1).find("left by a crash") != std::string::npos; }, 10s));
+    // Halfway, with the file past its first rotation, a reader holds the live
+    // file as some log followers do: reading and writing shared, deleting
+    // (and so renaming) not.
+    ASSERT_TRUE(WaitUntil([&] { return ViewShows(sup, L"line-01999-"); }, 120s));
+    HANDLE reader = ::CreateFileW(journal.Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const bool bShown = WaitUntil([&] { return ViewShows(sup, L"line-03999-"); }, 120s);
+    sup.PostCommand(ID_APP_EXIT);
+    EXPECT_EQ(sup.WaitForExit(15s), 1u);
+    ::CloseHandle(reader);
+    ASSERT_TRUE(bShown);
+
+    // The kept files begin at the first line and hold every line once, in order.
+    const std::string all = journal.ReadAll();
+    std::vector<int> numbers;
+    size_t putOff = 0;
+    std::string first;
+    for (size_t pos = 0; pos < all.size();) {
+        const size_t end = all.find("\r\n", pos);
+        ASSERT_NE(end, std::string::npos);
+        const std::string_view line(all.data() + pos, end - pos);
+        pos = end + 2;
+        const std::string_view entry = line.substr(24);
+        if (first.empty()) first = std::string(entry);
+        if (entry.substr(0, 13) == "[agent] line-")
+            numbers.push_back(std::atoi(std::string(entry.substr(13, 5)).c_str()));
+        if (entry.substr(0, 39) == "[supervisor] journal: rotation put off:") ++putOff;
+    }
+    EXPECT_EQ(first, "[agent] left by a crash");
+    ASSERT_EQ(numbers.size(), static_cast<size_t>(kLines));
+    for (int i = 0; i < kLines; ++i) ASSERT_EQ(numbers[static_cast<size_t>(i)], i);
+    EXPECT_EQ(putOff, 1u);
 }

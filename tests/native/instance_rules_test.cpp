@@ -11,6 +11,16 @@ TEST(NameRule, ReplacesEverySeparatorAndTheDriveColonThenAppendsTheSuffix) {
     EXPECT_EQ(MakeInstanceName(L"X:\\a:b/c"), L"X__a_b_c_MariskAgentNamedPipe_1234567890_");
 }
 
+TEST(NameRule, TheCanonicalNameIsItsOwnAndNeverAnInstanceName) {
+    const std::wstring path = L"C:\\TOOLS\\SUP\\APP.EXE";
+    EXPECT_EQ(MakeCanonicalInstanceName(path),
+              L"C__TOOLS_SUP_APP.EXE_MariskAgentNamedPipe_1234567890_Canonical");
+    // Not even the instance name of a path spelled to look like it.
+    EXPECT_NE(MakeCanonicalInstanceName(path), MakeInstanceName(path));
+    EXPECT_NE(MakeCanonicalInstanceName(path),
+              MakeInstanceName(path + L"_MariskAgentNamedPipe_1234567890_Canonical"));
+}
+
 TEST(NameRule, KeepsCaseSpacesAndOtherCharactersAsTheyAre) {
     EXPECT_EQ(ApplyNameRule(L"D:\\My Apps\\Sup.v2\\\u4e2d.exe"),
               L"D__My Apps_Sup.v2_\u4e2d.exe_MariskAgentNamedPipe_1234567890_");
@@ -54,6 +64,8 @@ TEST(WindowMatch, RejectsOtherClassesTitlesAndExecutables) {
     EXPECT_FALSE(
         MatchesInstanceWindow(rule, {L"#32770", L"Quorvel Tollvane", L"C:\\Other\\QuorvelTollvane.exe"}));
     EXPECT_FALSE(MatchesInstanceWindow(rule, {L"#32770", L"Quorvel Tollvane", path + L"x"}));
+    EXPECT_FALSE(
+        MatchesInstanceWindow(rule, {L"#32770", L"Quorvel Tollvane", path.substr(0, path.size() - 1)}));
 }
 
 TEST(WindowMatch, SkipsCandidatesWhoseDetailsCannotBeRead) {

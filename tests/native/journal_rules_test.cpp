@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,7 @@ TEST(JournalRules, OneInstallationOneFileNamedByTheHashOfItsFolder) {
     EXPECT_EQ(name.substr(0, 6), L"agent-");
     EXPECT_EQ(name.find_first_not_of(L"0123456789abcdef", 6), 14u);
     EXPECT_EQ(RotatedJournalName(name, 0), name);
+    EXPECT_EQ(RotatedJournalName(L"agent-0000abcd.log", 1), L"agent-0000abcd.1.log");
     EXPECT_EQ(RotatedJournalName(L"agent-0000abcd.log", 3), L"agent-0000abcd.3.log");
 }
 
@@ -60,6 +63,10 @@ TEST(JournalRules, RotationComesBetweenEntriesAndNeverLeavesAFileEmpty) {
     EXPECT_FALSE(JournalNeedsRotation(0, kJournalRotateBytes * 2));
     EXPECT_FALSE(JournalNeedsRotation(kJournalRotateBytes - 10, 10));
     EXPECT_TRUE(JournalNeedsRotation(kJournalRotateBytes - 10, 11));
+    // 10 MiB, not 10 MB; five older files beside the live one.
+    EXPECT_FALSE(JournalNeedsRotation(10485760 - 10, 10));
+    EXPECT_TRUE(JournalNeedsRotation(10485760 - 10, 11));
+    EXPECT_EQ(kJournalKeptFiles, 5);
 }
 
 TEST(JournalRules, AFullQueueCountsWhatItLosesAndKeepsTheOrder) {
@@ -93,15 +100,119 @@ TEST(JournalRules, AFullQueueCountsWhatItLosesAndKeepsTheOrder) {
     queue.TakeAll(big);
     EXPECT_LE(big.CapacityChars(), CJournalQueue::kMaxChars * 5 / 4);
 
-    // What the file did not take goes back in front of what came meanwhile.
+    // What the file did not take goes back in front of what came meanwhile,
+    // by a swap: the newer entries are appended to it first.
     EXPECT_TRUE(queue.Push(6, L"agent", L"newer"));
     CJournalBlock unwritten;
     for (const wchar_t* text : {L"written", L"older", L"\r\nmiddle"}) unwritten.Append(1, L"agent", text);
-    queue.PutBack(unwritten, 1);
+    unwritten.EraseFront(1);
+    EXPECT_FALSE(queue.PutBack(unwritten));
+    CJournalBlock newer;
+    queue.TakeAll(newer);
+    unwritten.AppendFrom(newer, 0);
+    const wchar_t* buffer = unwritten.TextOf(unwritten[0]).data();
+    ASSERT_TRUE(queue.PutBack(unwritten));
     queue.TakeAll(taken);
     EXPECT_EQ(Texts(taken), (std::vector<std::wstring>{L"older", L"\r\nmiddle", L"newer"}));
+    EXPECT_EQ(taken.TextOf(taken[0]).data(), buffer);
     EXPECT_EQ(taken[2].stamp, 6u);
     EXPECT_STREQ(big[1].source, L"supervisor");
+}
+
+TEST(JournalRules, WhileTheFileFailsTheQueueKeepsOneMiOfTheOldestEntries) {
+    CJournalQueue queue;
+    const size_t half = CJournalQueue::kFailingMaxChars / 2;
+    for (uint64_t stamp = 1; stamp <= 3; ++stamp)
+        ASSERT_TRUE(queue.Push(stamp, L"agent", std::wstring(half, L'a')));
+    queue.SetMaxChars(CJournalQueue::kFailingMaxChars);
+    EXPECT_FALSE(queue.Push(4, L"agent", L"b"));
+    CJournalBlock taken;
+    queue.TakeAll(taken);
+    EXPECT_EQ(taken.Size(), 2u);
+    EXPECT_EQ(taken[1].stamp, 2u);
+    uint64_t first = 0, last = 0;
+    EXPECT_EQ(queue.TakeLost(first, last), 2u);
+    EXPECT_EQ(first, 3u);
+    EXPECT_EQ(last, 4u);
+    // Given back, the block is held to the bound as well.
+    taken.Append(5, L"agent", L"c");
+    ASSERT_TRUE(queue.PutBack(taken));
+    EXPECT_EQ(queue.TakeLost(first, last), 1u);
+    queue.SetMaxChars(CJournalQueue::kMaxChars);
+    EXPECT_TRUE(queue.Push(6, L"agent", std::wstring(half, L'd')));
+}
+
+// Journal files in memory: each generation's content, oldest first in
+// Contents(); a held file refuses to be renamed or replaced.
+class CFakeJournalFiles : public CJournalFiles {
+public:
+    std::map<int, std::string> files;
+    std::set<int> held;
+    bool Exists(int generation) override { return files.count(generation) != 0; }
+    uint32_t Move(int from, int to, bool replace) override {
+        if (files.count(from) == 0) return 2;
+        if (held.count(from) != 0 || held.count(to) != 0) return 32;
+        if (files.count(to) != 0 && !replace) return 183;
+        files[to] = files[from];
+        files.erase(from);
+        return 0;
+    }
+    std::string Contents() const {
+        std::string all;
+        for (int n = kJournalKeptFiles; n >= kJournalRotating; --n) {
+            const int g = n == 0 ? kJournalRotating : n == kJournalRotating ? 0 : n;
+            if (files.count(g) != 0) all += files.at(g);
+        }
+        return all;
+    }
+};
+
+TEST(JournalRotation, ItIsAllOrNothingAndOnlyASucceededOneDropsTheOldestFile) {
+    CFakeJournalFiles fs;
+    fs.files = {{0, "L"}, {1, "E"}, {2, "D"}, {3, "C"}, {4, "B"}, {5, "A"}};
+    EXPECT_EQ(RotatingJournalName(L"agent-0000abcd.log"), L"agent-0000abcd.rotating.log");
+
+    // The live file held: nothing changes.
+    fs.held = {0};
+    JournalRotation r = RotateJournal(fs);
+    EXPECT_EQ(r.result, JournalRotation::PutOff);
+    EXPECT_EQ(r.heldGeneration, 0);
+    EXPECT_EQ(r.error, 32u);
+    EXPECT_EQ(fs.Contents(), "ABCDEL");
+    EXPECT_EQ(
+        RotationTroubleText(r, L"agent-0000abcd.log").find(L"journal: rotation put off: agent-0000abcd.log "),
+        0u);
+
+    // An older file held: the files above it move on, it and those below stay.
+    fs.held = {2};
+    r = RotateJournal(fs);
+    EXPECT_EQ(r.result, JournalRotation::Pending);
+    EXPECT_EQ(r.heldGeneration, 2);
+    EXPECT_EQ(fs.Contents(), "BCDEL");
+    EXPECT_EQ(fs.files.count(3), 0u);
+    fs.files[0] = "M";
+    // While it stays held the live file grows on.
+    EXPECT_EQ(RotateJournal(fs).result, JournalRotation::PutOff);
+    EXPECT_EQ(fs.Contents(), "BCDELM");
+
+    // Let go: the unfinished rotation ends, then this one runs.
+    fs.held.clear();
+    EXPECT_EQ(RotateJournal(fs).result, JournalRotation::Done);
+    EXPECT_EQ(fs.Contents(), "CDELM");
+    EXPECT_EQ(fs.files.at(1), "M");
+    EXPECT_EQ(fs.files.count(0), 0u);
+}
+
+TEST(JournalRotation, ARotationACrashLeftIsFinishedAtTheNextStart) {
+    CFakeJournalFiles fs;
+    // The crash came between moving generation 3 and generation 2 up.
+    fs.files = {{kJournalRotating, "R"}, {1, "Q"}, {2, "P"}, {4, "O"}, {5, "N"}};
+    EXPECT_TRUE(FinishJournalRotation(fs));
+    EXPECT_EQ(fs.Contents(), "NOPQR");
+    EXPECT_EQ(fs.files.at(1), "R");
+    EXPECT_EQ(fs.files.at(3), "P");
+    EXPECT_TRUE(FinishJournalRotation(fs));  // nothing left to do
+    EXPECT_EQ(fs.Contents(), "NOPQR");
 }
 
 }  // namespace

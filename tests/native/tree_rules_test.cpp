@@ -28,8 +28,12 @@ TEST(TreeSelection, MatchesThePlainPrefixOfTheAgentDirIgnoringCase) {
         Row(13, 1, L"C:\\Apps\\Sup\\Sup.exe"),
         Row(14, 1, L"C:\\Apps\\Sup\\bi"),  // shorter than the directory
         Row(15, 1, L"D:\\Apps\\Sup\\bin\\z.exe"),
+        Row(16, 1, L"C:\\Apps\\Sup\\bim\\Tollvane.exe"),  // differs in the last letter only
     };
     EXPECT_EQ(Select(rows), (std::set<uint32_t>{10, 11, 12}));
+    // Every letter folds, the last of the alphabet too.
+    EXPECT_TRUE(IsUnderAgentDir(L"c:\\zz\\bin\\x.exe", L"C:\\ZZ\\BIN"));
+    EXPECT_TRUE(IsUnderAgentDir(L"C:\\ZZ\\BIN\\x.exe", L"c:\\zz\\bin"));
 }
 
 TEST(TreeSelection, NormalisesDoubledSeparatorsOfTheProcessPath) {
@@ -121,6 +125,14 @@ TEST(TreeSelection, ProcessIdReuseNeverMakesAStrangerADescendant) {
     EXPECT_EQ(Select(chain), (std::set<uint32_t>{10}));
     chain[1].created = 200;
     EXPECT_EQ(Select(chain), (std::set<uint32_t>{10, 20, 30}));
+
+    // An agent of unknown age whose id a stranger names as its parent (the
+    // stranger's real parent had the id before): not taken.
+    const std::vector<ProcessRow> unknownAgent = {
+        Row(10, 1, L"C:\\Apps\\Sup\\bin\\Tollvane.exe", kCreatedUnknown),
+        Row(90, 10, L"C:\\Users\\editor.exe", 200),
+    };
+    EXPECT_EQ(Select(unknownAgent), (std::set<uint32_t>{10}));
 }
 
 }  // namespace

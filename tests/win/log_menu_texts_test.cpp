@@ -48,5 +48,12 @@ TEST(LogMenuTexts, EveryItemAndBalloonHasItsEnglishAndChineseText) {
         EXPECT_EQ(LoadStringIn(hRes, t.id, en), t.english) << t.id;
         EXPECT_EQ(LoadStringIn(hRes, t.id, zh), t.chinese) << t.id;
     }
+    // The journal's notices, with the marks their values go in.
+    for (LANGID lang : {en, zh}) {
+        EXPECT_FALSE(LoadStringIn(hRes, IDS_JOURNAL_NO_FOLDER, lang).empty());
+        EXPECT_FALSE(LoadStringIn(hRes, IDS_TIP_JOURNAL_OFF, lang).empty());
+        EXPECT_NE(LoadStringIn(hRes, IDS_JOURNAL_CANNOT_WRITE, lang).find(L"{path}"), std::wstring::npos);
+        EXPECT_NE(LoadStringIn(hRes, IDS_TIP_JOURNAL_FAILING, lang).find(L"{error}"), std::wstring::npos);
+    }
     ::FreeLibrary(hRes);
 }
