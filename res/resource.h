@@ -33,6 +33,17 @@
 #define IDS_LOG_CLEAR 145
 #define IDS_LOG_SAVE_FILTER 146
 
+// The tray tooltip's agent line ({time}, {pid}, {count}, {reason} are filled
+// in), and the balloons about a launch that keeps failing and an exit's code.
+#define IDS_TIP_RUNNING 160
+#define IDS_TIP_STOPPING 161
+#define IDS_TIP_PAUSED 162
+#define IDS_TIP_STOPPED 163
+#define IDS_TIP_MISSING 164
+#define IDS_TIP_CANNOT_LAUNCH 165
+#define IDS_BALLOON_LAUNCH_FAILED 166
+#define IDS_BALLOON_LAST_EXIT 167
+
 // The log view's context menu.
 #define ID_LOG_COPY 32800
 #define ID_LOG_SELECT_ALL 32801

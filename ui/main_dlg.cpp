@@ -187,6 +187,7 @@ LRESULT CMainDlg::OnInitDialog() {
     LoadIcons();
     InitDialogResize(true, true, WS_CLIPCHILDREN);
     AddTrayIcon(m_hWnd, LoadResString(IDS_TRAY_TIP).c_str(), m_hIconRunning.get(), m_hIconStopped.get());
+    RefreshTrayTip();
     m_hLogEdit = GetDlgItem(IDC_LOG_EDIT);
     InitLogMenu();
     m_strModuleDir = ReadModuleDir();

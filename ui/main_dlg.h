@@ -15,6 +15,7 @@
 #include "framework/message_loop.h"
 #include "resource.h"
 #include "ui/tray_icon.h"
+#include "ui/tray_tip_rules.h"
 
 class COutputSink;
 class CJournal;
@@ -25,6 +26,9 @@ class CTroubleNotice;
 constexpr UINT WM_APP_OUTPUT = WM_APP + 1;
 // The timer that brings a sync back once input and painting have been handled.
 constexpr UINT_PTR IDT_OUTPUT_SYNC = 0x4F53;
+
+// The local time of day delayMs from now, for the tooltip.
+ClockTime LocalClockTime(DWORD delayMs = 0);
 
 class CMainDlg : public CDialogImpl<CMainDlg>,
                  public CTrayIconImpl<CMainDlg>,
@@ -60,6 +64,14 @@ public:
     void OnLaunchFailed(DWORD error) override;
     void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override;
     void OnWatchEnded() override;
+
+    // ---- The tray tooltip (ui/main_dlg_tip.cpp); UI thread only ----
+    // The agent's line, under the title.
+    void ShowAgentState(AgentStateLine line);
+    // A line about the supervisor itself under the agent's, in the slot of
+    // its string id (textId); an empty text removes it.
+    void SetTrayNote(UINT textId, std::wstring text);
+    void RefreshTrayTip();
 
     // ---- Output (agent/pipe_server.cpp, agent/output_view.cpp) ----
     void StartPipeServer();
@@ -125,6 +137,10 @@ public:
     // Set when Exit begins: a Start still queued behind it must not bring the
     // agent back while Exit waits for the watch thread. UI thread only.
     bool m_bExiting = false;
+
+    // What the tooltip says; UI thread only.
+    AgentStateLine m_agentState;
+    TrayNotes m_trayNotes;
 
     const BOOL m_bStartHidden;
     BOOL m_bWindowShown;  // UI thread only

@@ -88,6 +88,16 @@ public:
         ::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
     }
 
+    // Replaces the tooltip; the text is cut to the record's 127 units. Kept in
+    // the record, so a re-created taskbar gets it back too.
+    void SetTrayTip(const wchar_t* pszTip) {
+        CLockGuard lock(m_csTray);
+        ::lstrcpynW(m_nid.szTip, pszTip != nullptr ? pszTip : L"", ARRAYSIZE(m_nid.szTip));
+        if (!m_bInstalled) return;
+        m_nid.uFlags = NIF_TIP;
+        ::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
+    }
+
     // A balloon notification from the icon; any thread. Ignored without an icon.
     void ShowTrayBalloon(const wchar_t* pszTitle, const wchar_t* pszText) {
         CLockGuard lock(m_csTray);

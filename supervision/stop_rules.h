@@ -1,0 +1,23 @@
+// Ending the agent: ask first, force after a bound. No Win32 here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// How long Stop, Restart and Exit wait, after asking the agent to end
+// (Ctrl+C to its console, WM_CLOSE to its windows), for its whole tree to be
+// gone before they end it by force. Long enough for an agent to flush its
+// files and say goodbye to a server; short enough that a hung agent does not
+// hold up a restart.
+constexpr uint32_t kStopGraceMs = 2000;
+
+enum class StopOutcome {
+    EndedByItself,  // the whole tree was gone within the grace
+    GraceOver,      // forced when the grace ran out
+    ForcedEarly,    // forced before that: a second Stop, or a Start
+};
+
+// The journal's words for how an asked agent ended, elapsedMs after the ask:
+// "asked to end (Ctrl+C, close); ended by itself after 0.43 s",
+// "did not end within 2 s; ended by force".
+std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs);
