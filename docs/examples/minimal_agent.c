@@ -17,6 +17,21 @@ static void pipe_name_for(const wchar_t* path, wchar_t* name, size_t capacity) {
     }
 }
 
+/* True unless the pipe is served by another process than the supervisor that
+   started us (QUORVEL_SUPERVISOR_PID). Where the system cannot say (before
+   Windows Vista), or no supervisor started us, the pipe is taken as it is. */
+typedef BOOL(WINAPI* server_id_fn)(HANDLE, PULONG);
+static int served_by_our_supervisor(HANDLE pipe) {
+    wchar_t text[16] = {0};
+    ULONG server = 0;
+    server_id_fn server_id;
+    if (GetEnvironmentVariableW(L"QUORVEL_SUPERVISOR_PID", text, 16) == 0) return 1;
+    server_id = (server_id_fn)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                    "GetNamedPipeServerProcessId");
+    if (server_id == NULL) return 1;
+    return server_id(pipe, &server) && server == wcstoul(text, NULL, 10);
+}
+
 /* One write is one message: UTF-8, not empty, at most 4096 bytes, no zero bytes. */
 static int send_message(HANDLE pipe, const char* utf8) {
     DWORD written = 0;
@@ -37,8 +52,13 @@ int main(void) {
         /* Identification only: the server may learn who we are, never act as us. */
         pipe = CreateFileW(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                            SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
-        if (pipe != INVALID_HANDLE_VALUE) break;
-        if (GetLastError() == ERROR_PIPE_BUSY)
+        if (pipe != INVALID_HANDLE_VALUE && served_by_our_supervisor(pipe)) break;
+        if (pipe != INVALID_HANDLE_VALUE) {
+            /* Another program holds the name: write nothing to it, try again later. */
+            CloseHandle(pipe);
+            pipe = INVALID_HANDLE_VALUE;
+            Sleep(1000);
+        } else if (GetLastError() == ERROR_PIPE_BUSY)
             WaitNamedPipeW(name, 100);
         else
             Sleep(100);

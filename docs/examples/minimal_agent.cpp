@@ -2,6 +2,7 @@
 // its own path and writes its output there, one message per line.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -14,12 +15,32 @@ std::wstring PipeNameFor(std::wstring path) {
     return L"\\\\.\\pipe\\" + path + L"_MariskAgentNamedPipe_1234567890_";
 }
 
+// True unless the pipe is served by another process than the supervisor that
+// started us (QUORVEL_SUPERVISOR_PID). Where the system cannot say (before
+// Windows Vista), or no supervisor started us, the pipe is taken as it is.
+bool ServedByOurSupervisor(HANDLE pipe) {
+    wchar_t text[16] = {};
+    if (::GetEnvironmentVariableW(L"QUORVEL_SUPERVISOR_PID", text, 16) == 0) return true;
+    using ServerIdFn = BOOL(WINAPI*)(HANDLE, PULONG);
+    const auto serverId = reinterpret_cast<ServerIdFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetNamedPipeServerProcessId")));
+    if (serverId == nullptr) return true;
+    ULONG server = 0;
+    return serverId(pipe, &server) && server == std::wcstoul(text, nullptr, 10);
+}
+
 HANDLE ConnectToSupervisor(const std::wstring& name) {
     for (int attempt = 0; attempt < 50; ++attempt) {
         // Identification only: the server may learn who we are, never act as us.
         HANDLE pipe = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE) return pipe;
+        if (pipe != INVALID_HANDLE_VALUE && ServedByOurSupervisor(pipe)) return pipe;
+        // Another program holds the name: write nothing to it, try again later.
+        if (pipe != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(pipe);
+            ::Sleep(1000);
+            continue;
+        }
         // Busy: every instance is taken for a moment; wait for the next one.
         if (::GetLastError() == ERROR_PIPE_BUSY)
             ::WaitNamedPipeW(name.c_str(), 100);
