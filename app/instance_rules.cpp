@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "agent/journal_rules.h"
+#include "journal/journal_rules.h"
 
 namespace {
 wchar_t FoldAscii(wchar_t ch) {

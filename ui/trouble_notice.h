@@ -1,12 +1,12 @@
 // The tray balloon as a listener of the agent's life: a crash loop or a
-// missing agent file is told once per episode (ui/tray_rules.h).
+// missing agent file is told once per episode (ui/tray_rules.h). UI thread
+// only: the window hands it the events the watch thread posted.
 #pragma once
 
 #include <string>
 
-#include "agent/agent_supervisor.h"
-#include "agent/relaunch_rules.h"
-#include "framework/critical_section.h"
+#include "supervision/agent_supervisor.h"
+#include "supervision/relaunch_rules.h"
 #include "framework/strings.h"
 #include "resource.h"
 #include "ui/tray_rules.h"
@@ -16,14 +16,10 @@ class CTroubleNoticeImpl : public CAgentListener {
 public:
     explicit CTroubleNoticeImpl(TTray& tray) : m_tray(tray) {}
 
-    // Watch thread.
-    void OnAgentExited(DWORD /*exitCode*/, DWORD runMs) override {
-        CLockGuard lock(m_cs);
-        m_episode.OnRunEnded(runMs);
-    }
+    void OnAgentExited(DWORD /*exitCode*/, DWORD runMs) override { m_episode.OnRunEnded(runMs); }
     void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override {
         if (reason != AgentPauseReason::CrashLoop) return;
-        if (Decide([&] { return m_episode.OnCrashLoopPause(pauseMs); }) == TroubleNotice::None) return;
+        if (m_episode.OnCrashLoopPause(pauseMs) == TroubleNotice::None) return;
         // The number goes where the text has "%u"; no format function reads
         // a translated text.
         std::wstring text = LoadResString(IDS_BALLOON_CRASH_LOOP);
@@ -33,25 +29,15 @@ public:
         Show(text.c_str());
     }
     void OnAgentMissing(const std::wstring& /*path*/) override {
-        if (Decide([&] { return m_episode.OnAgentMissing(); }) == TroubleNotice::None) return;
+        if (m_episode.OnAgentMissing() == TroubleNotice::None) return;
         Show(LoadResString(IDS_BALLOON_MISSING).c_str());
     }
-    // UI thread.
-    void OnUserAction() {
-        CLockGuard lock(m_cs);
-        m_episode.OnUserAction();
-    }
+    void OnUserAction() { m_episode.OnUserAction(); }
 
 private:
-    template <typename Step>
-    TroubleNotice Decide(Step step) {
-        CLockGuard lock(m_cs);
-        return step();
-    }
     void Show(const wchar_t* text) { m_tray.ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text); }
 
     TTray& m_tray;
-    CCriticalSection m_cs;  // guards m_episode: the watch and UI threads both step it
     CTroubleEpisode m_episode;
 };
 

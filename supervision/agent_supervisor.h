@@ -1,0 +1,83 @@
+// Keeping the agent running: the user's Start, Restart and Stop, a watch
+// thread that launches the agent and waits for it, the tree kill, and one
+// voice that reports the agent's life to whoever listens (the journal, the
+// window). Knows no window: a front end listens and posts to itself.
+//
+// Threads: the owner (the UI thread) calls Start, Restart, Stop and the
+// destructor; the watch thread launches, waits, ends the agent when asked
+// and calls the listeners.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+enum class AgentPauseReason { CrashLoop, LaunchFailed };
+
+// What happens to the agent, as the watch thread sees it. Called on the watch
+// thread, in the order things happen, one listener after another under the
+// supervisor's report lock: a listener returns at once and never waits for
+// another thread (it queues, or posts to a window).
+class CAgentListener {
+public:
+    // A process was launched (pid). Reported even when a Stop came meanwhile
+    // and the new agent is being ended again.
+    virtual void OnAgentStarted(DWORD /*pid*/) {}
+    // The launched process ended after runMs.
+    virtual void OnAgentExited(DWORD /*exitCode*/, DWORD /*runMs*/) {}
+    // The launch started nothing (error: the system's error code).
+    virtual void OnLaunchFailed(DWORD /*error*/) {}
+    // The next launch waits pauseMs.
+    virtual void OnRelaunchPaused(DWORD /*pauseMs*/, AgentPauseReason /*reason*/) {}
+    // The agent file is not there; the watch ends (OnWatchEnded follows).
+    virtual void OnAgentMissing(const std::wstring& /*path*/) {}
+    // The watch has ended: no agent runs and none will until the next Start.
+    virtual void OnWatchEnded() {}
+
+protected:
+    ~CAgentListener() = default;
+};
+
+class CAgentWatch;
+
+class CAgentSupervisor {
+public:
+    // How long the destructor waits for the watch thread. Whatever a stop
+    // takes on the watch thread (the tree kill, a wait for the agent to go),
+    // the owner's thread waits no longer than this: past it the supervisor
+    // silences its listeners and lets the thread finish on its own.
+    static constexpr DWORD kJoinBoundMs = 5000;
+
+    // agentPath: the agent executable; it runs in its own directory. The
+    // listeners must outlive the supervisor; they hear of every event from
+    // the first Start on, in the order given.
+    CAgentSupervisor(std::wstring agentPath, std::vector<CAgentListener*> listeners);
+    // Stops the agent and joins the watch thread, waiting at most kJoinBoundMs.
+    ~CAgentSupervisor();
+    CAgentSupervisor(const CAgentSupervisor&) = delete;
+    CAgentSupervisor& operator=(const CAgentSupervisor&) = delete;
+
+    // Keeps the agent running: creates the watch thread, or, when an agent
+    // runs, has the watch thread end it and launch it again at once.
+    void Start();
+    // The same request, by its name for a running agent.
+    void Restart() { Start(); }
+    // Keeps the agent stopped: ends a back-off wait and has the watch thread
+    // end the agent and its tree. Returns at once.
+    void Stop();
+    // True from a Stop until the next Start (and before the first one).
+    bool IsStopRequested() const;
+    // Waits at most timeoutMs for the watch thread to end; true when none
+    // runs any more.
+    bool WaitForWatchEnd(DWORD timeoutMs) const;
+
+    const std::wstring& AgentPath() const;
+    const std::wstring& AgentDir() const;
+
+private:
+    // Shared with the watch thread, so the thread never touches a supervisor
+    // that has let go of it.
+    std::shared_ptr<CAgentWatch> m_spWatch;
+};
