@@ -56,8 +56,15 @@ void CAgentJournalListener::OnRelaunchPaused(DWORD pauseMs, AgentPauseReason rea
     m_spJournal->Add(L"supervisor", RelaunchPausedText(pauseMs, reason));
 }
 
-void CAgentJournalListener::OnAgentMissing(const std::wstring& path) {
-    m_spJournal->Add(L"supervisor", L"agent file missing: " + path);
+void CAgentJournalListener::OnAgentMissing(const std::wstring& path, bool bFolder) {
+    m_spJournal->Add(L"supervisor", (bFolder ? L"agent file is a folder: " : L"agent file missing: ") + path);
+}
+
+void CAgentJournalListener::OnOutputPipeHeld(bool bHeld) {
+    m_spJournal->Add(L"supervisor", bHeld
+                                        ? L"waiting: another program holds the output pipe; the agent is not "
+                                          L"started until the name is free"
+                                        : L"the output pipe is ours; the agent is started");
 }
 
 void CAgentJournalListener::Note(std::wstring text) { m_spJournal->Add(L"supervisor", std::move(text)); }

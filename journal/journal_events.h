@@ -23,7 +23,8 @@ public:
     void OnAgentExited(DWORD exitCode, DWORD runMs) override;
     void OnLaunchFailed(DWORD error) override;
     void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override;
-    void OnAgentMissing(const std::wstring& path) override;
+    void OnAgentMissing(const std::wstring& path, bool bFolder) override;
+    void OnOutputPipeHeld(bool bHeld) override;
 
     // Entries of the UI thread: the start, the user's commands, the exit.
     void Note(std::wstring text);

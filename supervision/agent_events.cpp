@@ -19,7 +19,10 @@ void DeliverAgentEvent(const AgentEvent& event, CAgentListener& listener) {
             listener.OnRelaunchPaused(event.pauseMs, event.reason);
             break;
         case AgentEvent::Kind::Missing:
-            listener.OnAgentMissing(event.path);
+            listener.OnAgentMissing(event.path, event.bFlag);
+            break;
+        case AgentEvent::Kind::PipeHeld:
+            listener.OnOutputPipeHeld(event.bFlag);
             break;
         case AgentEvent::Kind::WatchEnded:
             listener.OnWatchEnded();
@@ -69,13 +72,21 @@ void CAgentEventPoster::OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason)
     Post(std::move(e));
 }
 
-void CAgentEventPoster::OnAgentMissing(const std::wstring& path) {
+void CAgentEventPoster::OnAgentMissing(const std::wstring& path, bool bFolder) {
     AgentEvent e;
     e.kind = AgentEvent::Kind::Missing;
+    e.bFlag = bFolder;
     try {
         e.path = path;
     } catch (...) {
     }
+    Post(std::move(e));
+}
+
+void CAgentEventPoster::OnOutputPipeHeld(bool bHeld) {
+    AgentEvent e;
+    e.kind = AgentEvent::Kind::PipeHeld;
+    e.bFlag = bHeld;
     Post(std::move(e));
 }
 

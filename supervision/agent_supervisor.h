@@ -31,8 +31,13 @@ public:
     virtual void OnLaunchFailed(DWORD /*error*/) {}
     // The next launch waits pauseMs.
     virtual void OnRelaunchPaused(DWORD /*pauseMs*/, AgentPauseReason /*reason*/) {}
-    // The agent file is not there; the watch ends (OnWatchEnded follows).
-    virtual void OnAgentMissing(const std::wstring& /*path*/) {}
+    // The agent file is not there, or is a folder (bFolder); the watch ends
+    // (OnWatchEnded follows).
+    virtual void OnAgentMissing(const std::wstring& /*path*/, bool /*bFolder*/) {}
+    // bHeld: another program holds the output pipe's name, and nothing is
+    // launched (or swept) until it is ours; told once per such wait. Then,
+    // with false, once the name is ours again.
+    virtual void OnOutputPipeHeld(bool /*bHeld*/) {}
     // The watch has ended: no agent runs and none will until the next Start.
     virtual void OnWatchEnded() {}
 
@@ -41,6 +46,7 @@ protected:
 };
 
 class CAgentWatch;
+class CLaunchGate;
 
 class CAgentSupervisor {
 public:
@@ -67,6 +73,14 @@ public:
     // Keeps the agent stopped: ends a back-off wait and has the watch thread
     // end the agent and its tree. Returns at once.
     void Stop();
+    // Before the first Start: launches wait until the gate is open.
+    void SetLaunchGate(std::shared_ptr<CLaunchGate> spGate);
+    // From the end of the session on (bHold), nothing is launched; a session
+    // end that was called off lets launches go on.
+    void HoldLaunches(bool bHold);
+    // The session ends: the agent and its tree are ended here and now,
+    // without grace, and it stays stopped.
+    void EndNow();
     // True from a Stop until the next Start (and before the first one).
     bool IsStopRequested() const;
     // Waits at most timeoutMs for the watch thread to end; true when none

@@ -157,12 +157,45 @@ bool CAgentWatch::WaitForEnd(DWORD timeoutMs) const {
 }
 
 // The tree walk first, while the agent is still there to lead it to its
-// descendants; then the launched process itself, through the handle that
-// reaches it even when it cannot be opened by id.
+// descendants (it is part of the tree whatever its path says); then the
+// launched process itself, through the handle that reaches it even when it
+// cannot be opened by id.
 void CAgentWatch::EndAgent() {
-    KillAgentTree(m_strAgentDir);
+    DWORD launchedPid = 0;
+    {
+        // The handle kept here keeps the id from passing to another process.
+        CLockGuard lock(m_csAgent);
+        if (m_hAgentProcess) launchedPid = ::GetProcessId(m_hAgentProcess.get());
+    }
+    KillAgentTree(m_strAgentDir, launchedPid);
     CLockGuard lock(m_csAgent);
     if (m_hAgentProcess) ::TerminateProcess(m_hAgentProcess.get(), 0);
+}
+
+void CAgentWatch::HoldLaunches(bool bHold) {
+    m_bLaunchesHeld = bHold;
+    if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
+}
+
+// Owner's thread, at the session's end: no time for the watch thread to
+// take its turn, so the agent is ended from here, and the watch ends after.
+void CAgentWatch::EndNow() {
+    m_bLaunchesHeld = true;
+    m_bStopRequested = true;
+    EndAgent();
+    if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
+}
+
+bool CAgentWatch::MayLaunch() const { return !m_bLaunchesHeld && IsGateOpen(); }
+
+void CAgentWatch::WaitToLaunch() {
+    if (!m_hWakeEvent) {
+        ::Sleep(kGatePollMs);
+        return;
+    }
+    const HANDLE gate = !m_bLaunchesHeld && m_spGate ? m_spGate->OpenEvent() : nullptr;
+    const HANDLE waits[] = {m_hWakeEvent.get(), gate};
+    ::WaitForMultipleObjects(gate != nullptr ? 2 : 1, waits, FALSE, gate != nullptr ? kGatePollMs : INFINITE);
 }
 
 // Watch thread: publishes (or, with null, withdraws) the running agent's handle.
@@ -232,6 +265,8 @@ void CAgentWatch::WatchAgent() {
     // The tree has been ended since a Stop was asked; else the end of the
     // watch ends it, as a Stop during a back-off pause needs.
     bool bTreeEnded = false;
+    // The wait for the pipe's name has been told.
+    bool bPipeWaitTold = false;
     for (;;) {
         // Start, Stop and Quit set the event after changing the flag or the
         // start count, both read below, so a reset here loses none of them.
@@ -244,11 +279,18 @@ void CAgentWatch::WatchAgent() {
             pauseMs = 0;
         }
         const bool bStop = m_bStopRequested;
-        const bool bMissing = !bStop && ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+        const DWORD attributes = bStop ? 0 : ::GetFileAttributesW(path.c_str());
+        // A folder of the agent's name is no program: the shell would open
+        // a window on it at every try.
+        const bool bFolder =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool bMissing = !bStop && (attributes == INVALID_FILE_ATTRIBUTES || bFolder);
         if (bStop || bMissing) {
-            if (bStop && !bTreeEnded) KillAgentTree(dir);
+            // While another program holds the pipe's name, what runs from the
+            // agent folder is not ours to end.
+            if (bStop && !bTreeEnded && IsGateOpen()) KillAgentTree(dir);
             bTreeEnded = bStop;
-            if (bMissing) Report([&](CAgentListener& l) { l.OnAgentMissing(path); });
+            if (bMissing) Report([&](CAgentListener& l) { l.OnAgentMissing(path, bFolder); });
             Report([](CAgentListener& l) { l.OnWatchEnded(); });
             if (EndWatchUnlessStarted(nStarts)) return;
             continue;
@@ -261,6 +303,19 @@ void CAgentWatch::WatchAgent() {
                 ::Sleep(pauseMs);
             pauseMs = 0;
             continue;
+        }
+
+        if (!MayLaunch()) {
+            if (!bPipeWaitTold && !m_bLaunchesHeld && m_spGate && m_spGate->IsHeldElsewhere()) {
+                bPipeWaitTold = true;
+                Report([](CAgentListener& l) { l.OnOutputPipeHeld(true); });
+            }
+            WaitToLaunch();
+            continue;
+        }
+        if (bPipeWaitTold) {
+            bPipeWaitTold = false;
+            Report([](CAgentListener& l) { l.OnOutputPipeHeld(false); });
         }
 
         // No earlier copy of the agent, nor anything it started, survives.

@@ -13,6 +13,7 @@
 #include "framework/critical_section.h"
 #include "framework/handle.h"
 #include "supervision/agent_supervisor.h"
+#include "supervision/launch_gate.h"
 
 class CAgentWatch {
 public:
@@ -24,7 +25,15 @@ public:
     CAgentWatch(const CAgentWatch&) = delete;
     CAgentWatch& operator=(const CAgentWatch&) = delete;
 
+    // While the gate is closed the watch waits, now and then looking again
+    // whether the pipe server has found the name held by another program.
+    static constexpr DWORD kGatePollMs = 250;
+
+    // Owner's thread, before the first Start.
+    void SetLaunchGate(std::shared_ptr<CLaunchGate> spGate) { m_spGate = std::move(spGate); }
     // Owner's thread.
+    void HoldLaunches(bool bHold);
+    void EndNow();
     void Start(const std::shared_ptr<CAgentWatch>& spSelf);
     void Stop(const std::shared_ptr<CAgentWatch>& spSelf);
     // The supervisor's end: a stop after which the watch thread ends even
@@ -46,6 +55,11 @@ private:
     // asks (bEndedOnStop: it did so for a Stop); false when a quit let go of
     // an agent that would not end.
     bool WaitAgentEnd(HANDLE hProcess, unsigned nSeenStarts, bool& bEndedOnStop);
+    // Whether a launch (and the sweep before it) may go ahead now.
+    bool MayLaunch() const;
+    bool IsGateOpen() const { return !m_spGate || m_spGate->IsOpen(); }
+    // Waits for a wake or, while only the gate holds launches back, for it to open.
+    void WaitToLaunch();
     void EndAgent();
     unsigned StartRequests();
     bool EndWatchUnlessStarted(unsigned nStarts);
@@ -70,6 +84,11 @@ private:
     std::atomic<bool> m_bStopRequested{true};
     // Atomic; set once by Quit, read by the watch thread when it wakes.
     std::atomic<bool> m_bQuitting{false};
+    // Atomic; written by the owner's thread as the session ends (or does not
+    // after all), read by the watch thread before every launch.
+    std::atomic<bool> m_bLaunchesHeld{false};
+    // Set before the first Start, read-only after; null when no pipe decides.
+    std::shared_ptr<CLaunchGate> m_spGate;
 
     // Guards m_hWatchThread, m_nStartRequests and m_hAgentProcess: the
     // test-and-create in Start and the watch thread's decision to end are

@@ -2,6 +2,7 @@
 // buttons, the tray image and the trouble balloon. The watch thread posts
 // each event; this runs on the UI thread as the message is handled.
 #include "app/agent_host.h"
+#include "app/name_rules.h"
 #include "framework/strings.h"
 #include "supervision/agent_events.h"
 #include "ui/main_dlg.h"
@@ -32,9 +33,31 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
             ShowAgentButtons(false);
             if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
             break;
+        case AgentEvent::Kind::PipeHeld:
+            ShowPipeHeld(event.bFlag);
+            break;
         case AgentEvent::Kind::Exited:
         case AgentEvent::Kind::Missing:
             break;
     }
     if (m_pTroubleNotice) DeliverAgentEvent(event, *m_pTroubleNotice);
+}
+
+void CMainDlg::ShowPipeHeld(bool bHeld) {
+    const std::wstring text = bHeld ? LoadResString(IDS_NOTE_PIPE_HELD) : std::wstring();
+    // No agent runs while the name is another's.
+    if (bHeld && m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
+    SetTrayNote(IDS_NOTE_PIPE_HELD, text);
+    if (bHeld) ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
+}
+
+void CMainDlg::ShowPipeTooLong() {
+    // The folder's length that the pipe name allows: what the name adds to
+    // the folder's path is the same for every installation.
+    const size_t limit = kMaxPipeNameChars - MakePipeName(L"\\bin\\Tollvane.exe").size();
+    std::wstring text = LoadResString(IDS_NOTE_PIPE_TOO_LONG);
+    const size_t at = text.find(L"{limit}");
+    if (at != std::wstring::npos) text.replace(at, 7, std::to_wstring(limit));
+    SetTrayNote(IDS_NOTE_PIPE_TOO_LONG, text);
+    ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
 }

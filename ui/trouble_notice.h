@@ -28,7 +28,7 @@ public:
             text.replace(at, 2, std::to_wstring(CRelaunchBackoff::kMaxPauseMs / 1000));
         Show(text.c_str());
     }
-    void OnAgentMissing(const std::wstring& /*path*/) override {
+    void OnAgentMissing(const std::wstring& /*path*/, bool /*bFolder*/) override {
         if (m_episode.OnAgentMissing() == TroubleNotice::None) return;
         Show(LoadResString(IDS_BALLOON_MISSING).c_str());
     }

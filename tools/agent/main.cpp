@@ -164,10 +164,12 @@ void RecordStart(const CRunLog& log, int argc) {
                                                                : L"hidden";
     std::vector<wchar_t> cwd(32768);
     const DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(cwd.size()), cwd.data());
-    log.Event(L"start", L"ppid=" + std::to_wstring(ParentProcessId()) + L" args=" +
-                            std::to_wstring(argc - 1) + L" show=" + show + L" console=" + consoleState +
-                            L" cwd=" + std::wstring(cwd.data(), n < cwd.size() ? n : 0) + L" cmd=" +
-                            ::GetCommandLineW());
+    wchar_t supervisor[16] = {};
+    ::GetEnvironmentVariableW(L"QUORVEL_SUPERVISOR_PID", supervisor, 16);
+    log.Event(L"start", L"ppid=" + std::to_wstring(ParentProcessId()) + L" supervisor=" + supervisor +
+                            L" args=" + std::to_wstring(argc - 1) + L" show=" + show + L" console=" +
+                            consoleState + L" cwd=" + std::wstring(cwd.data(), n < cwd.size() ? n : 0) +
+                            L" cmd=" + ::GetCommandLineW());
 }
 
 // The client end of the output pipe. Connecting is patient but bounded: the
