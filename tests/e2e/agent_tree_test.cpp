@@ -70,3 +70,22 @@ TEST(AgentTree, StopEndsChildGrandchildAndTheBinariesSiblingButNotOtherDirectori
     }
     KillPid(strangerPid);
 }
+
+TEST(AgentTree, OneFolderSpelledTwoWaysIsOneAgentFolderForTheSweepAndForStop) {
+    TempInstall install;
+    const std::wstring alias = SpelledThroughAnotherDrive(install.ExePath());
+    if (alias.empty()) GTEST_SKIP() << "no second drive letter can be made here";
+    install.WriteFile(L"hang.txt", "hang\n");
+    install.WriteFile(L"bin\\agent-script.txt", "hang\n");
+    // A copy left running under the folder's usual spelling ...
+    const DWORD stalePid = StartAgentCopy(install.AgentPath(), install.Dir() + L"hang.txt");
+    ASSERT_NE(stalePid, 0u);
+    // ... is ended by the sweep of a supervisor started through the other.
+    Supervisor sup(alias);
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    const auto starts = WaitForStarts(install, 1, 20s);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_TRUE(WaitUntil([&] { return !IsProcessAlive(stalePid); }, 5s));
+    ASSERT_TRUE(sup.SendCommand(ID_AGENT_STOP));
+    EXPECT_TRUE(WaitUntil([&] { return !IsProcessAlive(starts[0].pid); }, 5s));
+}
