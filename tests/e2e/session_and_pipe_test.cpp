@@ -117,3 +117,18 @@ TEST(SessionEnd, FromTheQueryOnNothingIsLaunchedAndTheEndWritesTheJournalWithinT
     EXPECT_NE(journal.Read().find("session ending"), std::string::npos) << journal.Read();
     EXPECT_TRUE(AgentPids(install).empty());
 }
+
+TEST(PipeOwner, AFolderTooDeepForThePipeNameSaysSoOnceAndStillRunsTheAgent) {
+    // 198 characters of folder and the pipe name has 257.
+    TempInstall install(true, 199);
+    JournalText journal(install);
+    install.WriteFile(L"bin\\agent-script.txt", "hang\n");
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    EXPECT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
+    EXPECT_TRUE(journal.WaitForText("no output: the pipe name has 257 characters", 10s)) << journal.Read();
+    // One supervisor per folder at this depth too.
+    Supervisor second(install.ExePath());
+    EXPECT_EQ(second.WaitForExit(20s), 0u);
+    EXPECT_EQ(Count(journal.Read(), "no output:"), 1u);
+}
