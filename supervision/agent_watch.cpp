@@ -320,8 +320,9 @@ void CAgentWatch::WatchAgent() {
 
         // No earlier copy of the agent, nor anything it started, survives.
         KillAgentTree(dir);
-        // A Stop that came during the kill would find nothing to end yet.
-        if (m_bStopRequested) continue;
+        // A Stop that came during the kill would find nothing to end yet; a
+        // session's end that came during it wants no launch.
+        if (m_bStopRequested || !MayLaunch()) continue;
         const DWORD startTick = ::GetTickCount();
         DWORD error = ERROR_SUCCESS;
         CHandle hProcess = LaunchAgent(path, dir, error);
