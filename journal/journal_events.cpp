@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "journal/journal.h"
+#include "journal/journal_rules.h"
 
 namespace {
 
@@ -41,30 +42,30 @@ std::wstring RelaunchPausedText(DWORD pauseMs, AgentPauseReason reason) {
 }
 
 void CAgentJournalListener::OnAgentStarted(DWORD pid) {
-    m_spJournal->Add(L"supervisor", L"agent started: pid " + std::to_wstring(pid));
+    m_spJournal->Add(kJournalSupervisor, L"agent started: pid " + std::to_wstring(pid));
 }
 
 void CAgentJournalListener::OnAgentExited(DWORD exitCode, DWORD runMs) {
-    m_spJournal->Add(L"supervisor", AgentExitedText(exitCode, runMs));
+    m_spJournal->Add(kJournalSupervisor, AgentExitedText(exitCode, runMs));
 }
 
 void CAgentJournalListener::OnLaunchFailed(DWORD error) {
-    m_spJournal->Add(L"supervisor", L"launch failed: " + ErrorText(error));
+    m_spJournal->Add(kJournalSupervisor, L"launch failed: " + ErrorText(error));
 }
 
 void CAgentJournalListener::OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) {
-    m_spJournal->Add(L"supervisor", RelaunchPausedText(pauseMs, reason));
+    m_spJournal->Add(kJournalSupervisor, RelaunchPausedText(pauseMs, reason));
 }
 
 void CAgentJournalListener::OnAgentMissing(const std::wstring& path, bool bFolder) {
-    m_spJournal->Add(L"supervisor", (bFolder ? L"agent file is a folder: " : L"agent file missing: ") + path);
+    m_spJournal->Add(kJournalSupervisor, (bFolder ? L"agent file is a folder: " : L"agent file missing: ") + path);
 }
 
 void CAgentJournalListener::OnOutputPipeHeld(bool bHeld) {
-    m_spJournal->Add(L"supervisor", bHeld
+    m_spJournal->Add(kJournalSupervisor, bHeld
                                         ? L"waiting: another program holds the output pipe; the agent is not "
                                           L"started until the name is free"
                                         : L"the output pipe is ours; the agent is started");
 }
 
-void CAgentJournalListener::Note(std::wstring text) { m_spJournal->Add(L"supervisor", std::move(text)); }
+void CAgentJournalListener::Note(std::wstring text) { m_spJournal->Add(kJournalSupervisor, std::move(text)); }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 
 using namespace e2e;
 
@@ -129,7 +129,7 @@ TEST(OutputPipe, AnInstallPathTooLongForThePipeNameLeavesTheAgentRunningAndTheLo
     Supervisor& sup = run.sup;
     ASSERT_GT(PipeNameFor(run.install.AgentPath()).size(), 256u);
     EXPECT_TRUE(WaitUntil([&] { return ShowsRunning(sup); }, 5s));
-    // The demo agent greets at once and ticks every few seconds: none of it arrives.
+    // The agent greets at once and ticks every few seconds: none of it arrives.
     ::Sleep(3000);
     EXPECT_EQ(ReadWindowText(::GetDlgItem(sup.m_hWnd, IDC_LOG_EDIT)), L"");
     EXPECT_EQ(AgentPids(run.install).size(), 1u);

@@ -9,7 +9,7 @@
 #include "journal/journal.h"
 #include "journal/journal_rules.h"
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 
 using namespace e2e;
 
