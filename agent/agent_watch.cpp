@@ -3,32 +3,12 @@
 #include <windows.h>
 #include <objbase.h>
 #include <process.h>
-#include <shellapi.h>
 
 #include "agent/agent_supervisor.h"
 #include "agent/relaunch_rules.h"
+#include "supervision/agent_run.h"
 
 namespace {
-
-// Default action on the agent file, hidden, in its own directory, with no
-// parameters. Empty when no process was started; error then says why.
-CHandle LaunchAgent(const std::wstring& path, const std::wstring& dir, DWORD& error) {
-    SHELLEXECUTEINFOW sei = {};
-    sei.cbSize = sizeof(sei);
-    // No error box or prompt: it would block this thread, and Exit behind it.
-    sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    sei.hwnd = nullptr;
-    sei.lpVerb = nullptr;
-    sei.lpFile = path.c_str();
-    sei.lpParameters = nullptr;
-    sei.lpDirectory = dir.c_str();
-    sei.nShow = SW_HIDE;
-    sei.hInstApp = nullptr;
-    error = ::ShellExecuteExW(&sei) ? ERROR_SUCCESS : ::GetLastError();
-    // Success without a process: a document handed to a running program.
-    if (sei.hProcess == nullptr && error == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
-    return CHandle(sei.hProcess);
-}
 
 // The shell may hand the launch to extensions that expect COM on the thread.
 class CComScope {
@@ -51,6 +31,11 @@ unsigned CAgentSupervisor::StartRequests() {
     return m_nStartRequests;
 }
 
+unsigned CAgentSupervisor::StopRequests() {
+    CLockGuard lock(m_csAgent);
+    return m_nStopRequests;
+}
+
 // Closes the watch thread's own handle and clears the mark; under m_csAgent.
 void CAgentSupervisor::DropWatchThreadLocked() {
     ::CloseHandle(m_hWatchThread);
@@ -67,51 +52,27 @@ bool CAgentSupervisor::EndWatchUnlessStarted(unsigned nStarts) {
     return true;
 }
 
-// UI thread.
+// UI thread. Never waits: the watch thread ends the running agent (Restart)
+// and launches the next one.
 void CAgentSupervisor::StartAgent() {
     m_bStopRequested = FALSE;
-    bool bWatching = false;
-    {
-        CLockGuard lock(m_csAgent);
-        if (!m_hWakeEvent) m_hWakeEvent.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        ++m_nStartRequests;
-        if (m_hWatchThread) {
-            bWatching = true;
-        } else {
-            // Stored before the thread can reach its end, which takes the lock.
-            m_hWatchThread = reinterpret_cast<HANDLE>(
-                ::_beginthreadex(nullptr, 0, &WatchAgentThreadProc, this, 0, nullptr));
-        }
+    CLockGuard lock(m_csAgent);
+    if (!m_hWakeEvent) m_hWakeEvent.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ++m_nStartRequests;
+    if (!m_hWatchThread) {
+        // Stored before the thread can reach its end, which takes the lock.
+        m_hWatchThread =
+            reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &WatchAgentThreadProc, this, 0, nullptr));
     }
     if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
-    // Restart: the watch thread sees its agent end and, the flag being
-    // clear, launches it again at once.
-    if (bWatching) EndAgent();
 }
 
-// UI thread: the Stop and Exit commands.
+// UI thread: the Stop and Exit commands. Never waits.
 void CAgentSupervisor::StopAgent() {
     m_bStopRequested = TRUE;
+    CLockGuard lock(m_csAgent);
+    ++m_nStopRequests;
     if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
-    EndAgent();
-}
-
-// The tree walk first, while the agent is still there to lead it to its
-// descendants; then the launched process itself.
-void CAgentSupervisor::EndAgent() {
-    KillAgentTree();
-    CLockGuard lock(m_csAgent);
-    if (m_hAgentProcess) ::TerminateProcess(m_hAgentProcess.get(), 0);
-}
-
-// Watch thread: publishes (or, with null, withdraws) the running agent's handle.
-void CAgentSupervisor::SetAgentProcess(HANDLE hProcess) {
-    HANDLE hCopy = nullptr;
-    if (hProcess != nullptr)
-        ::DuplicateHandle(::GetCurrentProcess(), hProcess, ::GetCurrentProcess(), &hCopy, 0, FALSE,
-                          DUPLICATE_SAME_ACCESS);
-    CLockGuard lock(m_csAgent);
-    m_hAgentProcess.reset(hCopy);
 }
 
 CHandle CAgentSupervisor::DuplicateWatchThread() {
@@ -136,7 +97,6 @@ unsigned __stdcall CAgentSupervisor::WatchAgentThreadProc(void* pv) {
     // Leaving early: still report the end and drop the mark, so that the
     // next Start creates a new watch thread.
     try {
-        pThis->SetAgentProcess(nullptr);
         pThis->Report([](CAgentListener& l) { l.OnWatchEnded(); });
     } catch (...) {
     }
@@ -150,6 +110,9 @@ void CAgentSupervisor::WatchAgent() {
     const std::wstring path = GetAgentPath();
     const std::wstring dir = GetAgentDir();
     CRelaunchBackoff backoff;
+    // The agent of the last launch; its job (and so its tree) ends when the
+    // next launch replaces it or the watch ends.
+    CAgentRun run;
     DWORD pauseMs = 0;
     unsigned nSeenStarts = StartRequests();
     for (;;) {
@@ -181,38 +144,92 @@ void CAgentSupervisor::WatchAgent() {
         }
 
         // No earlier copy of the agent, nor anything it started, survives.
-        KillAgentTree();
-        // A Stop that came during the kill would find nothing to end yet.
+        EndPreviousRun(run);
+        // A Stop that came during the kill is seen before anything starts.
         if (m_bStopRequested) continue;
         const DWORD startTick = ::GetTickCount();
-        DWORD error = ERROR_SUCCESS;
-        CHandle hProcess = LaunchAgent(path, dir, error);
-        // Published before the flag is read: a Stop either finds the handle
-        // or is seen here.
-        SetAgentProcess(hProcess.get());
-        if (hProcess) {
-            const DWORD pid = ::GetProcessId(hProcess.get());
+        run = CAgentRun(LaunchAgentProcess(path, dir));
+        if (run.Started()) {
+            const AgentHold hold = run.Launch().hold;
+            if (static_cast<int>(hold) != m_nLastHold) {
+                m_nLastHold = static_cast<int>(hold);
+                const DWORD holdError = run.Launch().holdError;
+                Report([hold, holdError](CAgentListener& l) { l.OnAgentHeld(hold, holdError); });
+            }
+            const DWORD pid = run.Pid();
             Report([pid](CAgentListener& l) { l.OnAgentStarted(pid); });
         } else {
+            const DWORD error = run.Launch().error;
             Report([error](CAgentListener& l) { l.OnLaunchFailed(error); });
         }
-        // The Stop's own kill may have run before the new agent existed.
-        if (m_bStopRequested) EndAgent();
         DWORD runMs = 0;  // a failed launch counts as a run that ended at once
-        if (hProcess) {
-            ::WaitForSingleObject(hProcess.get(), INFINITE);
+        if (run.Started()) {
+            WaitForAgent(run, nSeenStarts);
             runMs = ::GetTickCount() - startTick;
             DWORD exitCode = 0;
-            ::GetExitCodeProcess(hProcess.get(), &exitCode);
+            ::GetExitCodeProcess(run.Process(), &exitCode);
             Report([exitCode, runMs](CAgentListener& l) { l.OnAgentExited(exitCode, runMs); });
         }
-        SetAgentProcess(nullptr);
         pauseMs = backoff.OnRunEnded(runMs);
         if (pauseMs != 0 && !m_bStopRequested) {
             const AgentPauseReason reason =
-                hProcess ? AgentPauseReason::CrashLoop : AgentPauseReason::LaunchFailed;
+                run.Started() ? AgentPauseReason::CrashLoop : AgentPauseReason::LaunchFailed;
             const DWORD pause = pauseMs;
             Report([pause, reason](CAgentListener& l) { l.OnRelaunchPaused(pause, reason); });
         }
     }
+}
+
+// Watch thread: until the agent ends by itself, or a command (Stop, Exit,
+// Restart) has it asked to end and, after the grace, forced.
+void CAgentSupervisor::WaitForAgent(CAgentRun& run, unsigned nSeenStarts) {
+    bool bAsked = false;
+    for (;;) {
+        const HANDLE waits[] = {run.Process(), m_hWakeEvent.get()};
+        if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;
+        ::ResetEvent(m_hWakeEvent.get());
+        if (!m_bStopRequested && StartRequests() == nSeenStarts) continue;
+        if (bAsked) {
+            // Asked and forced already, yet still there: force again.
+            run.Force();
+            if (!run.HasJob()) KillAgentTree();
+            continue;
+        }
+        bAsked = true;
+        EndAgentGracefully(run);
+    }
+}
+
+// Watch thread: the ask, the grace and the force, told to the listeners.
+// The UI thread is never kept waiting: a command during the grace only sets
+// the wake event, and a second one forces at once.
+void CAgentSupervisor::EndAgentGracefully(CAgentRun& run) {
+    Report([](CAgentListener& l) { l.OnAgentStopping(); });
+    const unsigned nStarts = StartRequests();
+    const unsigned nStops = StopRequests();
+    // The windows to close are those of the job's processes; where the
+    // system does not list them (or there is no job), those of the tree.
+    std::vector<DWORD> pids = run.HasJob() ? JobProcessIds(run.Launch().hJob.get()) : std::vector<DWORD>();
+    if (pids.empty()) pids = AgentTreePids();
+    if (pids.empty()) pids.push_back(run.Pid());
+    DWORD elapsedMs = 0;
+    const StopOutcome outcome = run.EndGracefully(
+        pids, m_hWakeEvent.get(), [&] { return StartRequests() != nStarts || StopRequests() != nStops; },
+        elapsedMs);
+    // What is outside the job (a copy started by hand, a process that broke
+    // away) by the path rule: one sweep where a job held the rest, rounds
+    // where none did.
+    KillAgentTree(run.HasJob() ? 1 : kMaxKillRounds);
+    Report([outcome, elapsedMs](CAgentListener& l) { l.OnAgentStopEnded(outcome, elapsedMs); });
+}
+
+// Watch thread, before each launch: the previous agent's job (what it left
+// running when it exited), then one sweep by path for what is outside any
+// job of ours (a copy started by hand, one that broke away); without a job
+// the walk goes in rounds.
+void CAgentSupervisor::EndPreviousRun(CAgentRun& run) {
+    const bool bHadJob = run.HasJob();
+    run.Force();
+    run = CAgentRun();
+    KillAgentTree(bHadJob ? 1 : kMaxKillRounds);
 }

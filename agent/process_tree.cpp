@@ -16,9 +16,6 @@ namespace {
 
 constexpr DWORD kProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE;
 constexpr DWORD kPathCapacity = 1040;
-// Rounds of snapshot and termination in one kill; each one after the first
-// only runs when the one before ended something.
-constexpr int kMaxKillRounds = 8;
 
 uint64_t CreationTime(HANDLE hProcess) {
     FILETIME created = {}, exited = {}, kernel = {}, user = {};
@@ -94,14 +91,14 @@ bool WasEnded(const std::vector<ProcessRow>& ended, const ProcessRow& row) {
 
 // Safe on any thread and from two threads at once: every call works on its
 // own snapshots, and a process the other call has ended just fails to open.
-void CAgentSupervisor::KillAgentTree() {
+void CAgentSupervisor::KillAgentTree(int maxRounds) {
     const DWORD selfPid = ::GetCurrentProcessId();
     const std::wstring agentDir = GetAgentDir();
     // A process of the tree may start a child between the snapshot and its
     // own end. Another round finds such children through the ended parent;
     // the kill is over when a round ends nothing new.
     std::vector<ProcessRow> ended;
-    for (int round = 0; round < kMaxKillRounds; ++round) {
+    for (int round = 0; round < maxRounds; ++round) {
         const std::vector<ProcessRow> rows = TakeProcessSnapshot();
         std::map<uint32_t, const ProcessRow*> byPid;
         for (const ProcessRow& row : rows) byPid.emplace(row.pid, &row);
@@ -121,4 +118,10 @@ void CAgentSupervisor::KillAgentTree() {
         }
         if (ended.size() == endedBefore) break;
     }
+}
+
+std::vector<DWORD> CAgentSupervisor::AgentTreePids() {
+    const DWORD selfPid = ::GetCurrentProcessId();
+    const std::set<uint32_t> tree = SelectAgentTree(TakeProcessSnapshot(), GetAgentDir(), selfPid);
+    return std::vector<DWORD>(tree.begin(), tree.end());
 }

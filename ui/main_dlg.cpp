@@ -18,8 +18,9 @@ namespace {
 constexpr DWORD kModulePathCapacity = 4096;
 constexpr WPARAM kKeyA = 0x41;
 constexpr WPARAM kKeyNumpad1 = 0x61;  // what Ctrl+A can arrive as on some layouts
-// How long Exit waits for the agent to end before it leaves without it.
-constexpr DWORD kExitPatienceMs = 5000;
+// How long Exit waits for the agent to end before it leaves without it: the
+// grace an asked agent has, then as long again as a forced end may take.
+constexpr DWORD kExitPatienceMs = kStopGraceMs + 5000;
 // How long Exit waits for the journal's queue to reach the disk.
 constexpr DWORD kJournalPatienceMs = 5000;
 #ifdef _WIN64
@@ -219,7 +220,7 @@ void CMainDlg::StartJournal() {
     m_spJournal =
         std::make_shared<CJournal>(CJournal::DefaultFolder(), JournalFileName(CanonicalPath(folder)));
     m_spJournal->Start();
-    m_pJournalListener = std::make_unique<CAgentJournalListener>(m_spJournal);
+    m_pJournalListener = std::make_unique<CAgentJournalListener>(m_spJournal, GetAgentPath());
     AddAgentListener(m_pJournalListener.get());
     m_pJournalListener->Note(std::wstring(L"supervisor started: version ") + TOLLVANE_VERSION_LABEL + L", " +
                              kArchitecture + L", agent " + GetAgentPath());

@@ -61,8 +61,12 @@ public:
     std::wstring GetAgentPath() const override;
     std::wstring GetAgentDir() const override;
     void OnAgentStarted(DWORD pid) override;
+    void OnAgentExited(DWORD exitCode, DWORD runMs) override;
+    void OnAgentStopping() override;
+    void OnAgentStopEnded(StopOutcome outcome, DWORD elapsedMs) override;
     void OnLaunchFailed(DWORD error) override;
     void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override;
+    void OnAgentMissing(const std::wstring& path) override;
     void OnWatchEnded() override;
 
     // ---- The tray tooltip (ui/main_dlg_tip.cpp); UI thread only ----
@@ -141,6 +145,8 @@ public:
     // What the tooltip says; UI thread only.
     AgentStateLine m_agentState;
     TrayNotes m_trayNotes;
+    // Runs in a row too short to count as settled, for the pause's line.
+    unsigned m_nQuickExits = 0;
 
     const BOOL m_bStartHidden;
     BOOL m_bWindowShown;  // UI thread only
