@@ -16,11 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "agent/journal.h"
-#include "agent/output_sink.h"
-#include "agent/pipe_server.h"
+#include "journal/journal.h"
+#include "output/output_sink.h"
+#include "output/pipe_server.h"
 #include "framework/handle.h"
 #include "ui/main_dlg.h"
+#include "ui/output_view.h"
 
 namespace {
 
@@ -566,7 +567,7 @@ int wmain(int argc, wchar_t** argv) {
     ::SendMessageW(hEdit, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     b.spSink = std::make_shared<COutputSink>();
     g_pSink = b.spSink.get();
-    b.spSink->Attach(b.hHost, hEdit);
+    b.spSink->Attach(LogViewTarget(b.hHost, hEdit));
     b.name = L"\\\\.\\pipe\\output_bench_" + std::to_wstring(::GetCurrentProcessId());
     b.spServer = std::make_shared<CPipeServer>(b.name, b.spSink);
     b.hServerThread = CPipeServer::Start(b.spServer);

@@ -37,8 +37,9 @@ file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/framework/*.cpp
   ${CMAKE_SOURCE_DIR}/app/*.cpp
   ${CMAKE_SOURCE_DIR}/ui/*.cpp
-  ${CMAKE_SOURCE_DIR}/agent/*.cpp
-  ${CMAKE_SOURCE_DIR}/supervision/*.cpp)
+  ${CMAKE_SOURCE_DIR}/supervision/*.cpp
+  ${CMAKE_SOURCE_DIR}/output/*.cpp
+  ${CMAKE_SOURCE_DIR}/journal/*.cpp)
 list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
 
 set(WIN_LIBS user32 gdi32 kernel32 shell32 comctl32 comdlg32 ole32 psapi advapi32 version)

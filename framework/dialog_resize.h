@@ -1,6 +1,6 @@
 // Resize mix-in for a dialog: placement on the nearest monitor, a size grip,
 // a minimum tracking size and the layout pass that keeps each control anchored
-// to the edges it follows. The arithmetic lives in ui/layout_rules; this class
+// to the edges it follows. The arithmetic lives in framework/resize_rules; this class
 // only reads and moves windows.
 //
 // The host T derives from CDialogImpl<T> (public m_hWnd) and provides
@@ -14,7 +14,7 @@
 
 #include <vector>
 
-#include "ui/layout_rules.h"
+#include "framework/resize_rules.h"
 
 template <typename T>
 class CDialogResize {

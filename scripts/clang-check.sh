@@ -6,7 +6,7 @@
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$here"
-files=$(ls app/*.cpp ui/*.cpp agent/*.cpp framework/*.cpp tools/agent/*.cpp tests/win/*.cpp tests/e2e/*.cpp \
+files=$(ls app/*.cpp ui/*.cpp supervision/*.cpp output/*.cpp journal/*.cpp framework/*.cpp tools/agent/*.cpp tests/win/*.cpp tests/e2e/*.cpp \
         bench/*.cpp docs/examples/*.cpp docs/examples/*.c 2>/dev/null || true)
 
 check_one() {  # check_one <triple> <file>

@@ -181,8 +181,11 @@ void AskAgentToEnd(DWORD agentPid, const std::vector<DWORD>& pids) {
         CLockGuard gate(ConsoleGate());
         ProtectFromConsoleCtrl();
         // Group 0 is everyone on the console: the agent, its console children
-        // and, for the moment, us (the handler above takes it).
-        if (agentPid != 0 && AttachToConsoleOf(agentPid)) {
+        // and, for the moment, us (the handler above takes it). An agent that
+        // has ended leaves its console to its children.
+        bool attached = agentPid != 0 && AttachToConsoleOf(agentPid);
+        for (size_t i = 0; !attached && i < pids.size(); ++i) attached = AttachToConsoleOf(pids[i]);
+        if (attached) {
             ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
             ::FreeConsole();
         }

@@ -36,9 +36,10 @@ struct CAgentLaunch {
 // The calling thread needs COM for that fallback.
 CAgentLaunch LaunchAgentProcess(const std::wstring& path, const std::wstring& dir);
 
-// Asks the agent to end: Ctrl+C to agentPid's console and WM_CLOSE to the
-// top-level windows of pids (the job's processes, or the tree's). Returns at
-// once; it is up to the agent to end.
+// Asks the agent to end: Ctrl+C to agentPid's console (or, when it has
+// ended, to the console of the first of pids that has one) and WM_CLOSE to
+// the top-level windows of pids (the job's processes, or the tree's).
+// Returns at once; it is up to the agent to end.
 void AskAgentToEnd(DWORD agentPid, const std::vector<DWORD>& pids);
 
 // The processes in the job now; empty when it cannot be read.

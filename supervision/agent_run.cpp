@@ -6,6 +6,8 @@ namespace {
 // only its descendants are left: the job has no handle to wait on that works
 // on every system the supervisor runs on.
 constexpr DWORD kJobPollMs = 5;
+// How often the processes the agent left are asked again.
+constexpr DWORD kReaskMs = 250;
 
 }  // namespace
 
@@ -22,10 +24,11 @@ void CAgentRun::Force() {
     }
 }
 
-StopOutcome CAgentRun::EndGracefully(const std::vector<DWORD>& pids, HANDLE hWake,
+StopOutcome CAgentRun::EndGracefully(const std::function<std::vector<DWORD>()>& treePids, HANDLE hWake,
                                      const std::function<bool()>& forceNow, DWORD& elapsedMs) {
     const DWORD start = ::GetTickCount();
-    AskAgentToEnd(Pid(), pids);
+    AskAgentToEnd(Pid(), treePids());
+    DWORD lastAsk = 0;
     for (;;) {
         elapsedMs = ::GetTickCount() - start;
         if (IsGone()) return StopOutcome::EndedByItself;
@@ -35,6 +38,13 @@ StopOutcome CAgentRun::EndGracefully(const std::vector<DWORD>& pids, HANDLE hWak
         }
         const DWORD left = kStopGraceMs - elapsedMs;
         const bool agentAlive = ::WaitForSingleObject(Process(), 0) != WAIT_OBJECT_0;
+        if (!agentAlive && elapsedMs - lastAsk >= kReaskMs) {
+            // A child born while the ask went round, or still starting then,
+            // missed it; the agent is gone, so the ask goes to its console.
+            lastAsk = elapsedMs;
+            AskAgentToEnd(0, treePids());
+            continue;
+        }
         const HANDLE waits[] = {hWake, Process()};
         const DWORD result = ::WaitForMultipleObjects(
             agentAlive ? 2 : 1, waits, FALSE, agentAlive ? left : (left < kJobPollMs ? left : kJobPollMs));

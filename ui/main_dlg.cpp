@@ -1,33 +1,18 @@
 // The main dialog: its message map, initialisation and command handlers.
 #include "ui/main_dlg.h"
 
-#include "agent/journal.h"
-#include "agent/journal_events.h"
-#include "agent/journal_rules.h"
-#include "agent/output_sink.h"
-#include "app/instance_guard.h"
-#include "app/name_rules.h"
+#include "app/agent_host.h"
 #include "framework/app_module.h"
-#include "framework/debug_trace.h"
 #include "framework/strings.h"
-#include "framework/wait.h"
+#include "supervision/agent_events.h"
 #include "ui/about_dlg.h"
+#include "ui/output_view.h"
 #include "ui/trouble_notice.h"
 
 namespace {
 constexpr DWORD kModulePathCapacity = 4096;
 constexpr WPARAM kKeyA = 0x41;
 constexpr WPARAM kKeyNumpad1 = 0x61;  // what Ctrl+A can arrive as on some layouts
-// How long Exit waits for the agent to end before it leaves without it: the
-// grace an asked agent has, then as long again as a forced end may take.
-constexpr DWORD kExitPatienceMs = kStopGraceMs + 5000;
-// How long Exit waits for the journal's queue to reach the disk.
-constexpr DWORD kJournalPatienceMs = 5000;
-#ifdef _WIN64
-constexpr const wchar_t* kArchitecture = L"64-bit";
-#else
-constexpr const wchar_t* kArchitecture = L"32-bit";
-#endif
 
 HICON LoadIconAtSize(int id, int cxMetric, int cyMetric) {
     return static_cast<HICON>(::LoadImageW(g_Module.GetResourceInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
@@ -53,15 +38,14 @@ bool IsCtlColorMessage(UINT uMsg) {
 CMainDlg::CMainDlg(bool bStartHidden)
     : m_hLogBrush(::CreateSolidBrush(RGB(255, 255, 255))),
       m_bStartHidden(bStartHidden ? TRUE : FALSE),
-      m_bWindowShown(bStartHidden ? FALSE : TRUE) {
-    // The buttons and the icon follow the agent from the first start on.
-    AddAgentListener(this);
-}
+      m_bWindowShown(bStartHidden ? FALSE : TRUE) {}
 
 CMainDlg::~CMainDlg() {
     // A window that outlives its object would call into freed memory.
     if (IsWindow()) DestroyWindow();
     RemoveTrayIcon();
+    // The host goes before the poster its watch thread calls.
+    m_pHost.reset();
 }
 
 BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
@@ -88,6 +72,11 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             return TRUE;
         case WM_APP_OUTPUT:
             OnOutputReady(false);
+            lResult = 0;
+            return TRUE;
+        case WM_APP_AGENT_EVENT:
+            if (const std::unique_ptr<AgentEvent> spEvent = CAgentEventPoster::Take(lParam))
+                OnAgentEvent(*spEvent);
             lResult = 0;
             return TRUE;
         case WM_TIMER:
@@ -178,7 +167,7 @@ std::wstring CMainDlg::ReadModuleDir() const {
 void CMainDlg::SetInitialTexts() {
     ::SetWindowTextW(m_hWnd, LoadResString(IDR_MAINFRAME).c_str());
     ::SetDlgItemTextW(m_hWnd, ID_AGENT_START,
-                      LoadResString(m_bStopRequested ? IDS_START : IDS_RESTART).c_str());
+                      LoadResString(IsAgentStopRequested() ? IDS_START : IDS_RESTART).c_str());
     ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
     ::SetDlgItemTextW(m_hWnd, ID_HIDE, LoadResString(IDS_HIDE).c_str());
 }
@@ -192,50 +181,19 @@ LRESULT CMainDlg::OnInitDialog() {
     m_hLogEdit = GetDlgItem(IDC_LOG_EDIT);
     InitLogMenu();
     m_strModuleDir = ReadModuleDir();
-    m_strPipeName = MakePipeName(GetAgentPath());
     SetInitialTexts();
 
-    StartJournal();
-    m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this);
-    AddAgentListener(m_pTroubleNotice.get());
-
-    // The sink exists before the pipe server, which exists before the agent:
-    // the agent may connect and write at once.
-    m_spOutput = std::make_shared<COutputSink>();
-    m_spOutput->Attach(m_hWnd, m_hLogEdit);
-    m_spOutput->SetJournal(m_spJournal);
-    StartPipeServer();
-    StartAgent();
+    m_pEventPoster = std::make_unique<CAgentEventPoster>(m_hWnd, WM_APP_AGENT_EVENT);
+    m_pHost = std::make_unique<CAgentHost>(m_strModuleDir, *m_pEventPoster);
+    // Before the agent starts; its events reach the window as messages.
+    m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this, m_pHost->AgentPath());
+    m_pHost->Begin(LogViewTarget(m_hWnd, m_hLogEdit));
 
     if (CMessageLoop* pLoop = g_Module.GetMessageLoop()) pLoop->AddMessageFilter(this);
     // Started hidden, no control takes the focus yet: the log's caret would
     // blink in a window nobody sees, a wake-up twice a second for as long as
     // the supervisor runs. The first activation focuses the log as usual.
     return m_bStartHidden ? FALSE : TRUE;
-}
-
-void CMainDlg::StartJournal() {
-    std::wstring folder = m_strModuleDir;
-    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-    m_spJournal =
-        std::make_shared<CJournal>(CJournal::DefaultFolder(), JournalFileName(CanonicalPath(folder)));
-    m_spJournal->Start();
-    m_pJournalListener = std::make_unique<CAgentJournalListener>(m_spJournal, GetAgentPath());
-    AddAgentListener(m_pJournalListener.get());
-    m_pJournalListener->Note(std::wstring(L"supervisor started: version ") + TOLLVANE_VERSION_LABEL + L", " +
-                             kArchitecture + L", agent " + GetAgentPath());
-}
-
-// The last entry, after the watch thread's; then the queue is written out.
-void CMainDlg::CloseJournal() {
-    if (!m_spJournal) return;
-    m_pJournalListener->Note(L"supervisor exiting");
-    m_spJournal->Close(kJournalPatienceMs);
-}
-
-void CMainDlg::NoteUserCommand(const wchar_t* text) {
-    if (m_pJournalListener) m_pJournalListener->Note(text);
-    if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
 }
 
 LRESULT CMainDlg::OnWindowPosChanging(WINDOWPOS* pPos) {
@@ -265,15 +223,17 @@ LRESULT CMainDlg::OnCtlColor(HDC hdc, HWND hCtl) {
 }
 
 LRESULT CMainDlg::OnAgentStart() {
-    if (m_bExiting) return 0;
-    NoteUserCommand(m_bStopRequested ? L"Start by the user" : L"Restart by the user");
-    StartAgent();
+    if (m_bExiting || !m_pHost) return 0;
+    m_pHost->StartByUser();
+    // A user's command ends a trouble episode.
+    if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
     return 0;
 }
 
 LRESULT CMainDlg::OnAgentStop() {
-    NoteUserCommand(L"Stop by the user");
-    StopAgent();
+    if (!m_pHost) return 0;
+    m_pHost->StopByUser();
+    if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
     return 0;
 }
 
@@ -288,35 +248,26 @@ LRESULT CMainDlg::OnAppAbout() {
 }
 
 LRESULT CMainDlg::OnAppExit() {
-    // A second Exit dispatched inside the wait below has nothing to add.
+    // A second Exit queued behind the first has nothing to add.
     if (m_bExiting) return 0;
     m_bExiting = true;
-    NoteUserCommand(L"Exit by the user");
-    StopAgent();
-    // The watch thread's last button and icon updates are sent to this
-    // thread, so the wait has to keep dispatching.
-    CHandle watchThread = DuplicateWatchThread();
-    if (watchThread && !AtlWaitWithMessageLoop(watchThread.get(), kExitPatienceMs)) {
-        // An agent neither the tree walk nor the launch handle could end
-        // keeps the watch thread waiting. The thread still points at this
-        // dialog, so the orderly teardown cannot run: leave at once, taking
-        // the icon down first.
-        DebugTrace(L"Exit: the agent did not end; leaving without it");
-        RemoveTrayIcon();
-        CloseJournal();
-        ::ExitProcess(1);
-    }
-    // The watch thread's last events are queued by now; the readers' later
-    // ones are dropped.
-    CloseJournal();
+    if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
+    // Ends the agent and the watch thread (a bounded wait: no message has to
+    // be served meanwhile, since the watch thread only posts), then writes
+    // the journal out.
+    if (m_pHost) m_pHost->ExitByUser();
     DestroyWindow();
     ::PostQuitMessage(1);
     return 0;
 }
 
 LRESULT CMainDlg::OnDestroy() {
-    // From here on the pipe readers keep their text to themselves.
-    if (m_spOutput) m_spOutput->Detach();
+    // From here on the pipe readers keep their text to themselves. The host
+    // ends supervision before the records still queued are freed: after its
+    // end no more are posted.
+    if (m_pHost) m_pHost->DetachView();
+    m_pHost.reset();
+    CAgentEventPoster::Drain(m_hWnd, WM_APP_AGENT_EVENT);
     return 0;
 }
 

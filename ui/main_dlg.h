@@ -1,29 +1,33 @@
-// The supervisor's one window and the home of its whole state.
+// The supervisor's one window: the dialog, its tray icon, its layout and the
+// log view. What runs the agent, feeds the view and keeps the journal is the
+// window-less CAgentHost, which the dialog holds and listens to.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 
-#include "agent/agent_supervisor.h"
-#include "framework/critical_section.h"
 #include "framework/dialog_impl.h"
 #include "framework/dialog_resize.h"
 #include "framework/handle.h"
 #include "framework/message_loop.h"
 #include "resource.h"
+#include "ui/layout_rules.h"
 #include "ui/tray_icon.h"
 #include "ui/tray_tip_rules.h"
 
+class CAgentEventPoster;
+class CAgentHost;
 class COutputSink;
-class CJournal;
-class CAgentJournalListener;
 class CTroubleNotice;
+struct AgentEvent;
 
 // Posted by the output sink when text is waiting for the log view.
 constexpr UINT WM_APP_OUTPUT = WM_APP + 1;
+// Posted by the watch thread for each event of the agent's life; lParam is
+// an AgentEvent the message owns.
+constexpr UINT WM_APP_AGENT_EVENT = WM_APP + 2;
 // The timer that brings a sync back once input and painting have been handled.
 constexpr UINT_PTR IDT_OUTPUT_SYNC = 0x4F53;
 
@@ -33,9 +37,7 @@ ClockTime LocalClockTime(DWORD delayMs = 0);
 class CMainDlg : public CDialogImpl<CMainDlg>,
                  public CTrayIconImpl<CMainDlg>,
                  public CMessageFilter,
-                 public CDialogResize<CMainDlg>,
-                 public CAgentSupervisor,
-                 public CAgentListener {
+                 public CDialogResize<CMainDlg> {
 public:
     enum { IDD = IDD_MAINDLG };
 
@@ -56,18 +58,10 @@ public:
     // ---- Layout (ui/layout_rules.cpp): the resize table for CDialogResize ----
     static const DlgResizeEntry* GetDlgResizeMap() { return MainDlgResizeMap(); }
 
-    // ---- Agent supervision: CAgentSupervisor (agent/agent_watch.cpp) keeps
-    // the agent running; the dialog listens (ui/main_dlg_agent.cpp) ----
-    std::wstring GetAgentPath() const override;
-    std::wstring GetAgentDir() const override;
-    void OnAgentStarted(DWORD pid) override;
-    void OnAgentExited(DWORD exitCode, DWORD runMs) override;
-    void OnAgentStopping() override;
-    void OnAgentStopEnded(StopOutcome outcome, DWORD elapsedMs) override;
-    void OnLaunchFailed(DWORD error) override;
-    void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override;
-    void OnAgentMissing(const std::wstring& path) override;
-    void OnWatchEnded() override;
+    // ---- The agent's life as the window shows it (ui/main_dlg_agent.cpp) ----
+    // True while no agent is wanted: before the host exists, after a Stop.
+    bool IsAgentStopRequested() const;
+    void OnAgentEvent(const AgentEvent& event);
 
     // ---- The tray tooltip (ui/main_dlg_tip.cpp); UI thread only ----
     // The agent's line, under the title.
@@ -77,8 +71,8 @@ public:
     void SetTrayNote(UINT textId, std::wstring text);
     void RefreshTrayTip();
 
-    // ---- Output (agent/pipe_server.cpp, agent/output_view.cpp) ----
-    void StartPipeServer();
+    // ---- Output (ui/output_view.cpp) ----
+    COutputSink* Output();
     void OnOutputReady(bool bFromTimer);
 
     // ---- The log view's context menu (ui/main_dlg_log.cpp) ----
@@ -107,39 +101,31 @@ private:
     LRESULT OnDestroy();
     BOOL ProcessCommand(WORD id, LRESULT& lResult);
     void SetInitialTexts();
-    void StartJournal();
-    void CloseJournal();
-    // A user's command: into the journal, and the end of a trouble episode.
-    void NoteUserCommand(const wchar_t* text);
+    void ShowAgentButtons(bool bRunning);
     void LoadIcons();
     std::wstring ReadModuleDir() const;
 
 public:
-    // Threads: unless a member says otherwise it is touched by the UI thread
-    // only, or written in OnInitDialog before any worker thread starts and
-    // read-only after.
+    // Everything below is touched by the UI thread only; no worker thread
+    // calls into the dialog, they post to it.
     HWND m_hLogEdit = nullptr;
     CIconHandle m_hIconLarge;  // the window's big icon, owned for its life
     CBrushHandle m_hLogBrush;
     COLORREF m_crLogText = 0;
-    CHandle m_hPipeThread;        // a mark only; never waited on
-    CIconHandle m_hIconRunning;   // read by the watch thread
-    CIconHandle m_hIconStopped;   // read by the watch thread; may be empty
+    CIconHandle m_hIconRunning;
+    CIconHandle m_hIconStopped;   // may be empty
     std::wstring m_strModuleDir;  // with its trailing backslash
-    std::wstring m_strPipeName;
-    // Output sink shared with the pipe readers; it outlives the dialog for them.
-    std::shared_ptr<COutputSink> m_spOutput;
 
-    // The agent's journal, shared with the output sink (whose readers may
-    // outlive the dialog) and its event listener; created in OnInitDialog.
-    std::shared_ptr<CJournal> m_spJournal;
-    std::unique_ptr<CAgentJournalListener> m_pJournalListener;
+    // Posts the agent's events to this window; created before the host,
+    // which the watch thread calls it through, and destroyed after it.
+    std::unique_ptr<CAgentEventPoster> m_pEventPoster;
+    // The agent, its output and its journal; created in OnInitDialog, ended
+    // at Exit or when the window goes.
+    std::unique_ptr<CAgentHost> m_pHost;
     std::unique_ptr<CTroubleNotice> m_pTroubleNotice;
-    // m_hWnd is read by the watch thread (through the listener calls) for its
-    // button updates; Exit waits for that thread before the window is destroyed.
 
     // Set when Exit begins: a Start still queued behind it must not bring the
-    // agent back while Exit waits for the watch thread. UI thread only.
+    // agent back.
     bool m_bExiting = false;
 
     // What the tooltip says; UI thread only.
@@ -149,5 +135,9 @@ public:
     unsigned m_nQuickExits = 0;
 
     const BOOL m_bStartHidden;
-    BOOL m_bWindowShown;  // UI thread only
+    BOOL m_bWindowShown;
 };
+
+// Sets the tray menu's texts and Stop's state for the agent's and the
+// window's state; the dialog calls it each time the menu opens.
+void PrepareTrayMenu(HMENU hMenu, bool bStopRequested, bool bWindowShown);

@@ -1,19 +1,16 @@
-// The dialog as a listener of the agent's life: the Start/Restart and Stop
-// buttons, the tray image and the tooltip's agent line. Called on the watch
-// thread; the window calls are carried out by the UI thread.
-#include "agent/relaunch_rules.h"
+// The agent's life as the window shows it: the Start/Restart and Stop
+// buttons, the tray image, the tooltip's agent line and the trouble balloon.
+// The watch thread posts each event; this runs on the UI thread as the
+// message is handled.
+#include "app/agent_host.h"
 #include "framework/strings.h"
+#include "supervision/agent_events.h"
 #include "supervision/exit_texts.h"
+#include "supervision/relaunch_rules.h"
 #include "ui/main_dlg.h"
+#include "ui/trouble_notice.h"
 
 namespace {
-
-void ShowButtons(HWND hWnd, bool bRunning) {
-    if (hWnd == nullptr) return;
-    ::SetDlgItemTextW(hWnd, ID_AGENT_START, LoadResString(bRunning ? IDS_RESTART : IDS_START).c_str());
-    ::SetDlgItemTextW(hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
-    ::EnableWindow(::GetDlgItem(hWnd, ID_AGENT_STOP), bRunning ? TRUE : FALSE);
-}
 
 AgentStateLine StateLine(AgentState state) {
     AgentStateLine line;
@@ -23,61 +20,67 @@ AgentStateLine StateLine(AgentState state) {
 
 }  // namespace
 
-std::wstring CMainDlg::GetAgentPath() const { return m_strModuleDir + L"bin\\Tollvane.exe"; }
-std::wstring CMainDlg::GetAgentDir() const { return m_strModuleDir + L"bin"; }
+bool CMainDlg::IsAgentStopRequested() const { return !m_pHost || m_pHost->IsStopRequested(); }
 
-void CMainDlg::OnAgentStarted(DWORD pid) {
-    // A Stop that came meanwhile is ending this agent again.
-    if (m_bStopRequested) return;
-    if (m_hIconRunning) SetTrayIcon(m_hIconRunning.get());
-    ShowButtons(m_hWnd, true);
-    AgentStateLine line = StateLine(AgentState::Running);
-    line.pid = pid;
-    line.at = LocalClockTime();
-    ShowAgentState(line);
+void CMainDlg::ShowAgentButtons(bool bRunning) {
+    ::SetDlgItemTextW(m_hWnd, ID_AGENT_START, LoadResString(bRunning ? IDS_RESTART : IDS_START).c_str());
+    ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
+    ::EnableWindow(::GetDlgItem(m_hWnd, ID_AGENT_STOP), bRunning ? TRUE : FALSE);
 }
 
-void CMainDlg::OnAgentExited(DWORD /*exitCode*/, DWORD runMs) {
-    m_nQuickExits = runMs < CRelaunchBackoff::kShortRunMs ? m_nQuickExits + 1 : 0;
-}
-
-// The agent has the grace to end: Stop stays enabled, since a second Stop
-// forces at once, and says what is going on.
-void CMainDlg::OnAgentStopping() {
-    if (m_hWnd != nullptr) ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_TIP_STOPPING).c_str());
-    ShowAgentState(StateLine(AgentState::Stopping));
-}
-
-void CMainDlg::OnAgentStopEnded(StopOutcome /*outcome*/, DWORD /*elapsedMs*/) {
-    if (m_hWnd != nullptr) ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
-}
-
-// No agent runs, but the watch goes on: the buttons keep offering Restart and
-// Stop, the image tells the truth.
-void CMainDlg::OnLaunchFailed(DWORD error) {
-    if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
-    AgentStateLine line = StateLine(AgentState::CannotLaunch);
-    line.reason = LaunchErrorText(error, GetAgentPath());
-    ShowAgentState(line);
-}
-
-void CMainDlg::OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) {
-    if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
-    // A failing launch keeps its reason on the line.
-    if (reason != AgentPauseReason::CrashLoop) return;
-    AgentStateLine line = StateLine(AgentState::Paused);
-    line.at = LocalClockTime(pauseMs);
-    line.quickExits = m_nQuickExits;
-    ShowAgentState(line);
-}
-
-void CMainDlg::OnAgentMissing(const std::wstring& /*path*/) {
-    ShowAgentState(StateLine(AgentState::Missing));
-}
-
-void CMainDlg::OnWatchEnded() {
-    ShowButtons(m_hWnd, false);
-    if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
-    m_nQuickExits = 0;
-    if (m_agentState.state != AgentState::Missing) ShowAgentState(StateLine(AgentState::Stopped));
+void CMainDlg::OnAgentEvent(const AgentEvent& event) {
+    switch (event.kind) {
+        case AgentEvent::Kind::Started: {
+            // A Stop that came meanwhile is ending this agent again.
+            if (IsAgentStopRequested()) break;
+            if (m_hIconRunning) SetTrayIcon(m_hIconRunning.get());
+            ShowAgentButtons(true);
+            AgentStateLine line = StateLine(AgentState::Running);
+            line.pid = event.pid;
+            line.at = LocalClockTime();
+            ShowAgentState(line);
+            break;
+        }
+        case AgentEvent::Kind::Exited:
+            m_nQuickExits = event.runMs < CRelaunchBackoff::kShortRunMs ? m_nQuickExits + 1 : 0;
+            break;
+        case AgentEvent::Kind::Stopping:
+            // The agent has the grace to end: Stop stays enabled, since a
+            // second Stop forces at once, and says what is going on.
+            ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_TIP_STOPPING).c_str());
+            ShowAgentState(StateLine(AgentState::Stopping));
+            break;
+        case AgentEvent::Kind::StopEnded:
+            ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
+            break;
+        case AgentEvent::Kind::LaunchFailed: {
+            // No agent runs, but the watch goes on: the buttons keep offering
+            // Restart and Stop, the image tells the truth.
+            if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
+            AgentStateLine line = StateLine(AgentState::CannotLaunch);
+            line.reason = LaunchErrorText(event.error, m_pHost ? m_pHost->AgentPath() : std::wstring());
+            ShowAgentState(line);
+            break;
+        }
+        case AgentEvent::Kind::Paused:
+            if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
+            // A failing launch keeps its reason on the line.
+            if (event.reason == AgentPauseReason::CrashLoop) {
+                AgentStateLine line = StateLine(AgentState::Paused);
+                line.at = LocalClockTime(event.pauseMs);
+                line.quickExits = m_nQuickExits;
+                ShowAgentState(line);
+            }
+            break;
+        case AgentEvent::Kind::Missing:
+            ShowAgentState(StateLine(AgentState::Missing));
+            break;
+        case AgentEvent::Kind::WatchEnded:
+            ShowAgentButtons(false);
+            if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
+            m_nQuickExits = 0;
+            if (m_agentState.state != AgentState::Missing) ShowAgentState(StateLine(AgentState::Stopped));
+            break;
+    }
+    if (m_pTroubleNotice) DeliverAgentEvent(event, *m_pTroubleNotice);
 }

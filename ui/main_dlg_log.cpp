@@ -8,8 +8,8 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "agent/journal.h"
-#include "agent/output_sink.h"
+#include "app/agent_host.h"
+#include "output/output_sink.h"
 #include "framework/debug_trace.h"
 #include "framework/handle.h"
 #include "framework/strings.h"
@@ -72,7 +72,7 @@ LRESULT CMainDlg::OnLogContextMenu(LPARAM lParam) {
                  {ID_LOG_SELECT_ALL, IDS_LOG_SELECT_ALL, true},
                  {0, 0, true},
                  {ID_LOG_SAVE_AS, IDS_LOG_SAVE_AS, true},
-                 {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_spJournal && !m_spJournal->Folder().empty()},
+                 {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_pHost && !m_pHost->JournalFolder().empty()},
                  {0, 0, true},
                  {ID_LOG_CLEAR, IDS_LOG_CLEAR, true}};
     for (const auto& item : items) {
@@ -125,13 +125,13 @@ bool CMainDlg::SaveLogText(const std::wstring& path) {
 }
 
 void CMainDlg::OnLogOpenFolder() {
-    if (!m_spJournal || m_spJournal->Folder().empty()) return;
-    const std::wstring& folder = m_spJournal->Folder();
+    if (!m_pHost || m_pHost->JournalFolder().empty()) return;
+    const std::wstring& folder = m_pHost->JournalFolder();
     // Nothing may have been written yet.
     ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     ::ShellExecuteW(m_hWnd, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void CMainDlg::OnLogClear() {
-    if (m_spOutput) m_spOutput->Clear();
+    if (COutputSink* pOutput = Output()) pOutput->Clear();
 }

@@ -3,11 +3,7 @@
 // overrides ShowMainWindow and UpdateTrayMenu; its message map passes
 // messages to ProcessTrayMessage.
 //
-// Threads: AddTrayIcon, OnTrayNotify, the taskbar re-creation and
-// RemoveTrayIcon run on the UI thread; SetTrayIcon runs on the agent watch
-// thread. m_csTray guards m_nid, m_bInstalled and the current image, and is
-// held across each Shell_NotifyIconW call so that the shell sees the record
-// changes in the order they were made.
+// Threads: UI thread only. The agent's events reach it as posted messages.
 #pragma once
 
 #include <windows.h>
@@ -16,7 +12,6 @@
 #include <cstddef>
 
 #include "framework/app_module.h"
-#include "framework/critical_section.h"
 #include "framework/debug_trace.h"
 #include "framework/handle.h"
 #include "ui/tray_rules.h"
@@ -33,9 +28,9 @@ public:
     static_assert(kNidSize == 952, "the 32-bit icon record is 952 bytes");
 #endif
 
-    UINT m_uTrayMsg;        // registered "WM_TRAYICON"; set once in the constructor
-    NOTIFYICONDATAW m_nid;  // guarded by m_csTray
-    bool m_bInstalled;      // guarded by m_csTray: the shell holds our icon
+    UINT m_uTrayMsg;  // registered "WM_TRAYICON"; set once in the constructor
+    NOTIFYICONDATAW m_nid;
+    bool m_bInstalled;  // the shell holds our icon
 
     CTrayIconImpl()
         : m_uTrayMsg(::RegisterWindowMessageW(L"WM_TRAYICON")),
@@ -56,7 +51,6 @@ public:
     // Adds the icon with the running image, then shows the stopped image (if
     // there is one) until the agent has been launched.
     void AddTrayIcon(HWND hWnd, const wchar_t* pszTip, HICON hRunning, HICON hStopped) {
-        CLockGuard lock(m_csTray);
         m_nid.hWnd = hWnd;
         m_nid.uCallbackMessage = m_uTrayMsg;
         m_nid.uID = kTrayIconId;
@@ -77,11 +71,10 @@ public:
         }
     }
 
-    // Changes the image; called from the agent watch thread. The result is
-    // ignored: without an icon there is nothing to change.
+    // Changes the image. The result is ignored: without an icon there is
+    // nothing to change.
     void SetTrayIcon(HICON hIcon) {
         if (hIcon == nullptr) return;
-        CLockGuard lock(m_csTray);
         m_hIconCurrent = hIcon;
         m_nid.uFlags = NIF_ICON;
         m_nid.hIcon = hIcon;
@@ -91,16 +84,14 @@ public:
     // Replaces the tooltip; the text is cut to the record's 127 units. Kept in
     // the record, so a re-created taskbar gets it back too.
     void SetTrayTip(const wchar_t* pszTip) {
-        CLockGuard lock(m_csTray);
         ::lstrcpynW(m_nid.szTip, pszTip != nullptr ? pszTip : L"", ARRAYSIZE(m_nid.szTip));
         if (!m_bInstalled) return;
         m_nid.uFlags = NIF_TIP;
         ::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
     }
 
-    // A balloon notification from the icon; any thread. Ignored without an icon.
+    // A balloon notification from the icon. Ignored without an icon.
     void ShowTrayBalloon(const wchar_t* pszTitle, const wchar_t* pszText) {
-        CLockGuard lock(m_csTray);
         if (!m_bInstalled) return;
         m_nid.uFlags = NIF_INFO;
         ::lstrcpynW(m_nid.szInfoTitle, pszTitle, ARRAYSIZE(m_nid.szInfoTitle));
@@ -128,7 +119,6 @@ public:
 
     // Deletes the icon if the shell holds it. Called as the host goes away.
     void RemoveTrayIcon() {
-        CLockGuard lock(m_csTray);
         m_bIconWanted = false;
         if (!m_bInstalled) return;
         m_nid.uFlags = 0;
@@ -158,7 +148,6 @@ protected:
     // ours again with the image it should show now. Also retries a first add
     // that failed because the shell was not up yet.
     void OnTaskbarCreated() {
-        CLockGuard lock(m_csTray);
         if (!m_bIconWanted) return;
         m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
         m_nid.hIcon = m_hIconCurrent;
@@ -204,7 +193,6 @@ private:
     }
 
     const UINT m_uTaskbarCreatedMsg;  // registered "TaskbarCreated"
-    CCriticalSection m_csTray;
-    HICON m_hIconCurrent = nullptr;  // guarded by m_csTray: the image the icon shows now
-    bool m_bIconWanted = false;      // guarded by m_csTray: added and not yet removed
+    HICON m_hIconCurrent = nullptr;   // the image the icon shows now
+    bool m_bIconWanted = false;       // added and not yet removed
 };

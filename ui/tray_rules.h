@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "ui/layout_rules.h"
+#include "framework/resize_rules.h"
 
 enum class TrayAction { None, OpenMenu, ShowWindow };
 

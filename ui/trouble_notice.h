@@ -1,74 +1,52 @@
-// The tray balloon as a listener of the agent's life: a crash loop or a
-// missing agent file is told once per episode (ui/tray_rules.h).
+// The tray balloon as a listener of the agent's life: a crash loop (with the
+// last exit code's name), a launch that keeps failing (with the reason) or a
+// missing agent file is told once per episode (ui/tray_rules.h). UI thread
+// only: the window hands it the events the watch thread posted.
 #pragma once
 
 #include <cwchar>
 #include <string>
 
-#include "agent/agent_supervisor.h"
-#include "agent/relaunch_rules.h"
-#include "framework/critical_section.h"
 #include "framework/strings.h"
 #include "resource.h"
+#include "supervision/agent_supervisor.h"
 #include "supervision/exit_texts.h"
+#include "supervision/relaunch_rules.h"
 #include "ui/tray_rules.h"
 
 template <typename TTray>
 class CTroubleNoticeImpl : public CAgentListener {
 public:
-    explicit CTroubleNoticeImpl(TTray& tray) : m_tray(tray) {}
+    // agentPath: where the system's launch error texts have "%1".
+    CTroubleNoticeImpl(TTray& tray, std::wstring agentPath)
+        : m_tray(tray), m_strAgentPath(std::move(agentPath)) {}
 
-    // Watch thread.
     void OnAgentExited(DWORD exitCode, DWORD runMs) override {
-        CLockGuard lock(m_cs);
         m_episode.OnRunEnded(runMs);
         m_lastExitCode = exitCode;
     }
-    void OnLaunchFailed(DWORD error) override {
-        CLockGuard lock(m_cs);
-        m_lastLaunchError = error;
-    }
+    void OnLaunchFailed(DWORD error) override { m_lastLaunchError = error; }
     void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override {
         if (reason == AgentPauseReason::LaunchFailed) {
-            if (Decide([&] { return m_episode.OnLaunchFailurePause(pauseMs); }) == TroubleNotice::None)
-                return;
-            DWORD error = 0;
-            {
-                CLockGuard lock(m_cs);
-                error = m_lastLaunchError;
-            }
+            if (m_episode.OnLaunchFailurePause(pauseMs) == TroubleNotice::None) return;
             Show(Filled(IDS_BALLOON_LAUNCH_FAILED, L"{reason}",
-                        LaunchErrorText(error, m_tray.GetAgentPath())));
+                        LaunchErrorText(m_lastLaunchError, m_strAgentPath)));
             return;
         }
-        if (Decide([&] { return m_episode.OnCrashLoopPause(pauseMs); }) == TroubleNotice::None) return;
-        DWORD exitCode = 0;
-        {
-            CLockGuard lock(m_cs);
-            exitCode = m_lastExitCode;
-        }
+        if (m_episode.OnCrashLoopPause(pauseMs) == TroubleNotice::None) return;
         // No format function reads a translated text: the values go where
         // the text has its marks.
         const std::wstring loop =
             Filled(IDS_BALLOON_CRASH_LOOP, L"%u", std::to_wstring(CRelaunchBackoff::kMaxPauseMs / 1000));
-        Show(loop + L"\n" + Filled(IDS_BALLOON_LAST_EXIT, L"{code}", DescribeAgentExitCode(exitCode)));
+        Show(loop + L"\n" + Filled(IDS_BALLOON_LAST_EXIT, L"{code}", DescribeAgentExitCode(m_lastExitCode)));
     }
     void OnAgentMissing(const std::wstring& /*path*/) override {
-        if (Decide([&] { return m_episode.OnAgentMissing(); }) == TroubleNotice::None) return;
+        if (m_episode.OnAgentMissing() == TroubleNotice::None) return;
         Show(LoadResString(IDS_BALLOON_MISSING));
     }
-    // UI thread.
-    void OnUserAction() {
-        CLockGuard lock(m_cs);
-        m_episode.OnUserAction();
-    }
+    void OnUserAction() { m_episode.OnUserAction(); }
 
 private:
-    template <typename Step>
-    TroubleNotice Decide(Step step) {
-        CLockGuard lock(m_cs);
-        return step();
-    }
     static std::wstring Filled(UINT id, const wchar_t* mark, const std::wstring& value) {
         std::wstring text = LoadResString(id);
         const size_t at = text.find(mark);
@@ -80,10 +58,10 @@ private:
     }
 
     TTray& m_tray;
-    CCriticalSection m_cs;  // guards m_episode: the watch and UI threads both step it
+    const std::wstring m_strAgentPath;
     CTroubleEpisode m_episode;
-    DWORD m_lastExitCode = 0;     // guarded by m_cs; for the crash loop's balloon
-    DWORD m_lastLaunchError = 0;  // guarded by m_cs; for the failing launch's balloon
+    DWORD m_lastExitCode = 0;     // for the crash loop's balloon
+    DWORD m_lastLaunchError = 0;  // for the failing launch's balloon
 };
 
 class CMainDlg;

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "agent/journal.h"
-#include "agent/journal_rules.h"
+#include "journal/journal.h"
+#include "journal/journal_rules.h"
 #include "app/instance_guard.h"
 #include "resource.h"
 #include "supervision/stop_rules.h"

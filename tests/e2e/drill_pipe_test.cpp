@@ -4,7 +4,7 @@
 // well-formed message was shown, and its threads and handles are back.
 #include <gtest/gtest.h>
 
-#include "agent/pipe_server.h"
+#include "output/pipe_server.h"
 
 #include <algorithm>
 #include <atomic>

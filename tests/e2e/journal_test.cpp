@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/journal.h"
-#include "agent/journal_rules.h"
+#include "journal/journal.h"
+#include "journal/journal_rules.h"
 #include "app/instance_guard.h"
 #include "resource.h"
 #include "tests/e2e/agent_e2e_support.h"

@@ -1,4 +1,4 @@
-#include "agent/journal_rules.h"
+#include "journal/journal_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "agent/log_view_rules.h"
+#include "ui/log_view_rules.h"
 
 #include <gtest/gtest.h>
 

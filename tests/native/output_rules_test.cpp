@@ -1,4 +1,4 @@
-#include "agent/output_rules.h"
+#include "output/output_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "agent/relaunch_rules.h"
+#include "supervision/relaunch_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "agent/tree_rules.h"
+#include "supervision/tree_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The pipe server, its readers and the output sink against a real named pipe
 // and a real (hidden) edit control owned by the test thread.
-#include "agent/pipe_server.h"
+#include "output/pipe_server.h"
 
 #include <aclapi.h>
 #include <gtest/gtest.h>
@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "agent/output_rules.h"
-#include "agent/output_sink.h"
+#include "output/output_rules.h"
+#include "output/output_sink.h"
 #include "ui/main_dlg.h"
+#include "ui/output_view.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ protected:
 
         m_spSink = std::make_shared<COutputSink>();
         ::SetWindowLongPtrW(m_hHost, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(m_spSink.get()));
-        m_spSink->Attach(m_hHost, m_hEdit);
+        m_spSink->Attach(LogViewTarget(m_hHost, m_hEdit));
 
         static int s_nServer = 0;
         m_strName = L"\\\\.\\pipe\\output_test_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +

@@ -58,13 +58,23 @@ protected:
         if (m_hRes) ::FreeLibrary(m_hRes);
     }
 
-    // A fresh copy of the popup, prepared by the dialog as a right-click does.
+    // A fresh copy of the popup, prepared as a right-click does: by the
+    // dialog (with no agent wanted yet), or for a given agent state and the
+    // dialog's window state.
     std::vector<MenuItem> Prepare(CMainDlg& dlg) {
+        return PrepareWith([&](HMENU hPopup) { dlg.UpdateTrayMenu(hPopup); });
+    }
+    std::vector<MenuItem> Prepare(CMainDlg& dlg, bool bStopRequested) {
+        return PrepareWith(
+            [&](HMENU hPopup) { PrepareTrayMenu(hPopup, bStopRequested, dlg.IsMainWindowShown()); });
+    }
+    template <typename Fill>
+    std::vector<MenuItem> PrepareWith(Fill fill) {
         CMenuHandle menu(::LoadMenuW(m_hRes, MAKEINTRESOURCEW(IDR_TRAY_MENU)));
         EXPECT_TRUE(menu);
         if (!menu) return {};
         HMENU hPopup = ::GetSubMenu(menu.get(), 0);
-        dlg.UpdateTrayMenu(hPopup);
+        fill(hPopup);
         return ReadMenu(hPopup);
     }
 
@@ -86,7 +96,6 @@ public:
 TEST_F(TrayMenuTexts, AgentStoppedWindowHiddenReadsStartDisabledStopShowWindow) {
     if (InChineseSession()) GTEST_SKIP() << "the English table is not in effect";
     CMainDlg dlg(false);
-    dlg.m_bStopRequested = TRUE;
     const auto items = Prepare(dlg);
     ASSERT_EQ(items.size(), 6u);
     EXPECT_EQ(items[0].text, L"Start");
@@ -123,8 +132,7 @@ TEST_F(TrayMenuTexts, AgentRunningWindowShownReadsRestartEnabledStopHideWindow) 
 
     CMainDlg dlg(false);
     dlg.m_hWnd = window.m_hWnd;
-    dlg.m_bStopRequested = FALSE;
-    auto items = Prepare(dlg);
+    auto items = Prepare(dlg, /*bStopRequested=*/false);
     ASSERT_EQ(items.size(), 6u);
     EXPECT_EQ(items[0].text, L"Restart");
     EXPECT_EQ(items[1].state & (MF_DISABLED | MF_GRAYED), 0u);
@@ -132,7 +140,7 @@ TEST_F(TrayMenuTexts, AgentRunningWindowShownReadsRestartEnabledStopHideWindow) 
 
     // Minimised, the item offers to show the window again.
     ::ShowWindow(window.m_hWnd, SW_MINIMIZE);
-    items = Prepare(dlg);
+    items = Prepare(dlg, false);
     ASSERT_EQ(items.size(), 6u);
     EXPECT_EQ(items[2].text, L"Show Window");
     dlg.m_hWnd = nullptr;  // not the dialog's to destroy
@@ -157,7 +165,6 @@ TEST_F(TrayMenuTexts, AStartHiddenWindowReadsShowWindowEvenWhenVisible) {
 TEST_F(TrayMenuTexts, ChineseTableGivesEveryItemItsChineseText) {
     if (!InChineseSession()) GTEST_SKIP() << "not in a Chinese session";
     CMainDlg dlg(false);
-    dlg.m_bStopRequested = TRUE;
     auto items = Prepare(dlg);
     ASSERT_EQ(items.size(), 6u);
     EXPECT_EQ(items[0].text, L"\u5f00\u542f");              // Start
@@ -165,8 +172,7 @@ TEST_F(TrayMenuTexts, ChineseTableGivesEveryItemItsChineseText) {
     EXPECT_EQ(items[2].text, L"\u663e\u793a\u7a97\u53e3");  // Show Window
     EXPECT_EQ(items[4].text, L"\u5173\u4e8e");              // About
     EXPECT_EQ(items[5].text, L"\u9000\u51fa");              // Exit
-    dlg.m_bStopRequested = FALSE;
-    items = Prepare(dlg);
+    items = Prepare(dlg, false);
     ASSERT_EQ(items.size(), 6u);
     EXPECT_EQ(items[0].text, L"\u91cd\u65b0\u5f00\u542f");  // Restart
 

@@ -1,4 +1,4 @@
-#include "agent/journal.h"
+#include "journal/journal.h"
 
 #include <process.h>
 #include <shlobj.h>

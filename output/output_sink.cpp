@@ -1,12 +1,10 @@
-#include "agent/output_sink.h"
+#include "output/output_sink.h"
 
 #include <climits>
 #include <cstring>
 #include <cwchar>
 
-#include "agent/journal.h"
-#include "agent/log_view_rules.h"
-#include "ui/main_dlg.h"
+#include "journal/journal.h"
 
 namespace {
 
@@ -54,12 +52,11 @@ double NowMs() {
 
 }  // namespace
 
-void COutputSink::Attach(HWND hWndNotify, HWND hLogEdit) {
+void COutputSink::Attach(const OutputViewTarget& target) {
     // Asked before the lock: the view belongs to the calling (UI) thread.
-    const size_t limit = static_cast<size_t>(::SendMessageW(hLogEdit, EM_GETLIMITTEXT, 0, 0));
+    const size_t limit = static_cast<size_t>(::SendMessageW(target.hLogEdit, EM_GETLIMITTEXT, 0, 0));
     CLockGuard lock(m_cs);
-    m_hWndNotify = hWndNotify;
-    m_hLogEdit = hLogEdit;
+    m_view = target;
     m_nLimit = limit;
     // Text taken before the view existed goes in whole.
     m_log.nViewLength = 0;
@@ -76,7 +73,7 @@ void COutputSink::Clear() {
     {
         CLockGuard lock(m_cs);
         m_log = LogState();
-        hLogEdit = m_hLogEdit;
+        hLogEdit = m_view.hLogEdit;
     }
     // A chunk that comes meanwhile is pending for an empty view, and its sync
     // runs on this thread after this call.
@@ -85,8 +82,7 @@ void COutputSink::Clear() {
 
 void COutputSink::Detach() {
     CLockGuard lock(m_cs);
-    m_hWndNotify = nullptr;
-    m_hLogEdit = nullptr;
+    m_view = OutputViewTarget();
     m_bTimer = false;  // it goes with the window
 }
 
@@ -104,16 +100,16 @@ void COutputSink::AppendOutput(const char* bytes, size_t length) {
 }
 
 void COutputSink::PostLocked() {
-    if (m_bPosted || m_hWndNotify == nullptr) return;
+    if (m_bPosted || m_view.hWndNotify == nullptr) return;
     // A post that fails (a full queue) leaves the flag clear, so the next
     // chunk tries again; the text itself waits in the log.
-    m_bPosted = ::PostMessageW(m_hWndNotify, WM_APP_OUTPUT, 0, 0) != FALSE;
+    m_bPosted = ::PostMessageW(m_view.hWndNotify, m_view.uOutputMsg, 0, 0) != FALSE;
 }
 
 bool COutputSink::SetTimerLocked(double dueAtMs) {
     m_pace.dueAtMs = dueAtMs;
     m_pace.nChunksSeen = m_nChunks;
-    m_bTimer = ::SetTimer(m_hWndNotify, IDT_OUTPUT_SYNC, kSyncPollMs, nullptr) != 0;
+    m_bTimer = ::SetTimer(m_view.hWndNotify, m_view.nSyncTimerId, kSyncPollMs, nullptr) != 0;
     return m_bTimer;
 }
 
@@ -122,114 +118,45 @@ bool COutputSink::SyncView(bool bFromTimer) {
     const bool bInputWaiting = !bFromTimer && HIWORD(::GetQueueStatus(QS_INPUT)) != 0;
     ViewUpdate update;
     HWND hLogEdit = nullptr;
+    ViewUpdater apply = nullptr;
     {
         CLockGuard lock(m_cs);
         if (m_bTimer && bFromTimer) {
             if (!FloodSyncDue(m_pace, NowMs(), m_nChunks)) return false;  // the next poll decides
-            ::KillTimer(m_hWndNotify, IDT_OUTPUT_SYNC);
+            ::KillTimer(m_view.hWndNotify, m_view.nSyncTimerId);
             m_bTimer = false;
         }
         if (m_bTimer) return false;  // the timer brings the sync
         // Input first: m_bPosted stays set, so readers post nothing until the
         // timer, which comes after the input, brings the sync back.
-        if (bInputWaiting && m_hWndNotify != nullptr && SetTimerLocked(0)) return false;
-        hLogEdit = m_hLogEdit;
+        if (bInputWaiting && m_view.hWndNotify != nullptr && SetTimerLocked(0)) return false;
+        hLogEdit = m_view.hLogEdit;
+        apply = m_view.applyUpdate;
         try {
-            if (hLogEdit != nullptr) update = TakeViewUpdate(m_log);
+            if (hLogEdit != nullptr && apply != nullptr) update = TakeViewUpdate(m_log);
         } catch (...) {
             // Out of memory: the log keeps the work for the next message.
             hLogEdit = nullptr;
         }
-        if (hLogEdit == nullptr || (update.nDropFront == 0 && update.strInsert.empty())) {
+        if (hLogEdit == nullptr || apply == nullptr || (update.nDropFront == 0 && update.strInsert.empty())) {
             m_bPosted = false;  // idle: the next chunk posts at once
-            return hLogEdit != nullptr;
+            return hLogEdit != nullptr && apply != nullptr;
         }
     }
     const double start = NowMs();
-    ApplyViewUpdate(hLogEdit, update);
+    apply(hLogEdit, update);
     const double end = NowMs();
     CLockGuard lock(m_cs);
     // Text that came while the view was updated means a flood: the next sync
     // waits for the timer, which the queue hands out only after input and
     // painting, so the view takes a bounded share of the UI thread. Otherwise
     // the next chunk posts at once.
-    if (HasViewUpdate(m_log) && m_hWndNotify != nullptr &&
+    if (HasViewUpdate(m_log) && m_view.hWndNotify != nullptr &&
         SetTimerLocked(end + FloodSyncIntervalMs(end - start)))
         return true;
     m_bPosted = false;
     if (HasViewUpdate(m_log)) PostLocked();
     return true;
-}
-
-namespace {
-
-LogViewPlace ReadPlace(HWND hLogEdit) {
-    DWORD selStart = 0, selEnd = 0;
-    ::SendMessageW(hLogEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
-                   reinterpret_cast<LPARAM>(&selEnd));
-    LogViewPlace place;
-    place.selStart = selStart;
-    place.selEnd = selEnd;
-    place.firstLine = static_cast<size_t>(::SendMessageW(hLogEdit, EM_GETFIRSTVISIBLELINE, 0, 0));
-    return place;
-}
-
-bool EndVisible(HWND hLogEdit) {
-    SCROLLINFO si = {};
-    si.cbSize = sizeof(si);
-    si.fMask = SIF_ALL;
-    // No scroll bar: all of the text is in view.
-    if (!::GetScrollInfo(hLogEdit, SB_VERT, &si) || si.nMax <= si.nMin) return true;
-    return si.nPos + static_cast<int>(si.nPage) > si.nMax;
-}
-
-}  // namespace
-
-void COutputSink::ApplyViewUpdate(HWND hLogEdit, const ViewUpdate& update) {
-    // Where the reader is, before anything changes: at the end with nothing
-    // selected the view follows new output; otherwise it stays.
-    const LogViewPlace place = ReadPlace(hLogEdit);
-    const bool follow = LogViewFollows(place, EndVisible(hLogEdit));
-    // The control is marked invisible while its text changes, as
-    // WM_SETREDRAW(FALSE) does on Windows: a visible edit control would
-    // otherwise scroll and repaint at every step (Wine ignores WM_SETREDRAW
-    // here and spends tens of milliseconds per insert). One repaint follows.
-    const LONG_PTR style = ::GetWindowLongPtrW(hLogEdit, GWL_STYLE);
-    if (style & WS_VISIBLE)
-        ::SetWindowLongPtrW(hLogEdit, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_VISIBLE));
-    const size_t viewLength = static_cast<size_t>(::GetWindowTextLengthW(hLogEdit));
-    const bool whole = update.nDropFront > 0 && update.nDropFront >= viewLength;
-    size_t droppedLines = 0;
-    if (whole) {
-        // Nothing of the view stays: take the text whole.
-        ::SetWindowTextW(hLogEdit, update.strInsert.c_str());
-    } else if (update.nDropFront > 0) {
-        // The trim ends at a line start: its line is the number of lines it takes.
-        droppedLines = static_cast<size_t>(::SendMessageW(hLogEdit, EM_LINEFROMCHAR, update.nDropFront, 0));
-        // Deleting the oldest lines in place spares the control from laying
-        // out the lines that stay, as a full reset would.
-        ::SendMessageW(hLogEdit, EM_SETSEL, 0, static_cast<LPARAM>(update.nDropFront));
-        ::SendMessageW(hLogEdit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-    }
-    const WPARAM end = static_cast<WPARAM>(::GetWindowTextLengthW(hLogEdit));
-    ::SendMessageW(hLogEdit, EM_SETSEL, end, static_cast<LPARAM>(end));
-    if (follow) ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
-    if (!whole && !update.strInsert.empty()) {
-        // The log never exceeds the view's limit, so nothing is cut off here.
-        ::SendMessageW(hLogEdit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(update.strInsert.c_str()));
-        if (follow) ::SendMessageW(hLogEdit, EM_SCROLLCARET, 0, 0);
-    }
-    if (!follow) {
-        // The reader's selection and first line, on the text that is still there.
-        const LogViewPlace after =
-            whole ? LogViewPlace() : PlaceAfterDrop(place, update.nDropFront, droppedLines);
-        ::SendMessageW(hLogEdit, EM_SETSEL, after.selStart, static_cast<LPARAM>(after.selEnd));
-        const LRESULT firstLine = ::SendMessageW(hLogEdit, EM_GETFIRSTVISIBLELINE, 0, 0);
-        ::SendMessageW(hLogEdit, EM_LINESCROLL, 0,
-                       static_cast<LPARAM>(static_cast<LRESULT>(after.firstLine) - firstLine));
-    }
-    if (style & WS_VISIBLE) ::SetWindowLongPtrW(hLogEdit, GWL_STYLE, style);
-    ::InvalidateRect(hLogEdit, nullptr, TRUE);
 }
 
 std::wstring COutputSink::GetLogText() {

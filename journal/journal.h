@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "agent/journal_rules.h"
+#include "journal/journal_rules.h"
 #include "framework/critical_section.h"
 #include "framework/handle.h"
 

@@ -1,5 +1,5 @@
 // Ending the agent's process tree: the snapshot and the terminations. Which
-// processes belong to the tree is decided in agent/tree_rules.cpp.
+// processes belong to the tree is decided in supervision/tree_rules.cpp.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -7,10 +7,10 @@
 #include <map>
 #include <vector>
 
-#include "agent/tree_rules.h"
 #include "framework/debug_trace.h"
 #include "framework/handle.h"
-#include "agent/agent_supervisor.h"
+#include "supervision/process_tree.h"
+#include "supervision/tree_rules.h"
 
 namespace {
 
@@ -91,9 +91,8 @@ bool WasEnded(const std::vector<ProcessRow>& ended, const ProcessRow& row) {
 
 // Safe on any thread and from two threads at once: every call works on its
 // own snapshots, and a process the other call has ended just fails to open.
-void CAgentSupervisor::KillAgentTree(int maxRounds) {
+void KillAgentTree(const std::wstring& agentDir, int maxRounds) {
     const DWORD selfPid = ::GetCurrentProcessId();
-    const std::wstring agentDir = GetAgentDir();
     // A process of the tree may start a child between the snapshot and its
     // own end. Another round finds such children through the ended parent;
     // the kill is over when a round ends nothing new.
@@ -120,8 +119,20 @@ void CAgentSupervisor::KillAgentTree(int maxRounds) {
     }
 }
 
-std::vector<DWORD> CAgentSupervisor::AgentTreePids() {
+std::vector<DWORD> AgentTreePids(const std::wstring& agentDir, HANDLE hAgent) {
     const DWORD selfPid = ::GetCurrentProcessId();
-    const std::set<uint32_t> tree = SelectAgentTree(TakeProcessSnapshot(), GetAgentDir(), selfPid);
-    return std::vector<DWORD>(tree.begin(), tree.end());
+    // An agent that has ended still leads the walk to the children it left.
+    std::vector<ProcessRow> ended;
+    if (hAgent != nullptr) {
+        ProcessRow agent;
+        agent.pid = ::GetProcessId(hAgent);
+        agent.created = CreationTime(hAgent);
+        ended.push_back(agent);
+    }
+    const std::set<uint32_t> tree = SelectAgentTree(TakeProcessSnapshot(), agentDir, selfPid, ended);
+    std::vector<DWORD> pids;
+    for (uint32_t pid : tree) {
+        if (hAgent == nullptr || pid != ended[0].pid) pids.push_back(pid);
+    }
+    return pids;
 }

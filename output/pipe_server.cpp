@@ -1,13 +1,12 @@
-#include "agent/pipe_server.h"
+#include "output/pipe_server.h"
 
 #include <process.h>
 
 #include <memory>
 #include <vector>
 
-#include "agent/output_sink.h"
+#include "output/output_sink.h"
 #include "framework/debug_trace.h"
-#include "ui/main_dlg.h"
 
 namespace {
 
@@ -269,10 +268,4 @@ unsigned __stdcall PipeReaderThreadProc(void* pv) {
     if (!spServer || hPipe == nullptr) return 0;
     spServer->ReadPipe(hPipe);  // catches its own failures and ends the connection
     return 0;
-}
-
-void CMainDlg::StartPipeServer() {
-    // The server's run flag lives in CPipeServer, with the pipe name and the
-    // sink: nothing the server threads touch belongs to the dialog.
-    m_hPipeThread = CPipeServer::Start(std::make_shared<CPipeServer>(m_strPipeName, m_spOutput));
 }

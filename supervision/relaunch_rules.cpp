@@ -1,4 +1,4 @@
-#include "agent/relaunch_rules.h"
+#include "supervision/relaunch_rules.h"
 
 uint32_t CRelaunchBackoff::OnRunEnded(uint32_t runMs) {
     if (runMs >= kShortRunMs) {

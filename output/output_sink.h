@@ -1,15 +1,15 @@
-// Hands agent output from the pipe readers to the log view.
+// Hands agent output from the pipe readers to a log view.
 //
 // Readers never wait on the UI thread: they apply the text rules to the log
 // text under a short lock, note what the view misses, and post one
-// WM_APP_OUTPUT when none is outstanding. The UI thread takes the pending work
+// notice (the window's output message) when none is outstanding. The UI thread takes the pending work
 // under the lock and carries it out on the view outside it. So a chunk that
 // arrives while the UI is idle shows at once, chunks that pile up while it is
 // busy go in with one insert, and the log text stays within the view's limit.
 //
 // Posted messages are taken before input and painting, so a sync never runs
 // while input waits in the queue. While output keeps coming (text arrived
-// during the last sync) the next sync comes from a timer (IDT_OUTPUT_SYNC),
+// during the last sync) the next sync comes from the window's sync timer,
 // which the queue hands out only once input and painting are done: it polls
 // every few milliseconds and syncs once the interval that FloodSyncIntervalMs
 // gives for the last update's cost is over, or as soon as a poll finds that no
@@ -27,10 +27,22 @@
 #include <memory>
 #include <string>
 
-#include "agent/output_rules.h"
+#include "output/output_rules.h"
 #include "framework/critical_section.h"
 
 class CJournal;
+
+// Carries an update out on the view; UI thread.
+using ViewUpdater = void (*)(HWND hLogEdit, const ViewUpdate& update);
+
+// The window side of the hand-off, given by the window at Attach.
+struct OutputViewTarget {
+    HWND hWndNotify = nullptr;  // gets the notices and owns the timer
+    UINT uOutputMsg = 0;        // posted when text waits for the view
+    UINT_PTR nSyncTimerId = 0;  // brings back a sync held back for input or a flood
+    HWND hLogEdit = nullptr;    // the view: an edit control
+    ViewUpdater applyUpdate = nullptr;
+};
 
 class COutputSink {
 public:
@@ -40,7 +52,7 @@ public:
 
     // UI thread, before the pipe server starts. The limit is the view's own
     // (EM_GETLIMITTEXT); the supervisor never sets one.
-    void Attach(HWND hWndNotify, HWND hLogEdit);
+    void Attach(const OutputViewTarget& target);
     // UI thread, when the window goes: afterwards readers only keep the text.
     void Detach();
     // Every cleaned message also goes to the journal, in the order the view
@@ -50,7 +62,7 @@ public:
     void Clear();
     // Any reader thread: one message of the pipe, up to its first zero byte.
     void AppendOutput(const char* bytes, size_t length);
-    // UI thread, on WM_APP_OUTPUT (bFromTimer false) or on the IDT_OUTPUT_SYNC
+    // UI thread, on the output message (bFromTimer false) or on the sync
     // timer (true): brings the view up to date, or, for a message while input
     // waits, sets the timer that brings the sync back. True when the view
     // holds everything taken before the call.
@@ -62,23 +74,20 @@ public:
     size_t GetChunkCount();
 
 private:
-    // Posts WM_APP_OUTPUT unless one is outstanding; called under m_cs.
+    // Posts the output message unless one is outstanding; called under m_cs.
     void PostLocked();
-    // Sets IDT_OUTPUT_SYNC to poll until dueAtMs (0: the first poll syncs);
+    // Sets the sync timer to poll until dueAtMs (0: the first poll syncs);
     // called on the UI thread under m_cs.
     bool SetTimerLocked(double dueAtMs);
-    // UI thread, outside m_cs: carries the update out on the view.
-    static void ApplyViewUpdate(HWND hLogEdit, const ViewUpdate& update);
 
     CCriticalSection m_cs;
     // Everything below is guarded by m_cs.
-    HWND m_hWndNotify = nullptr;
-    HWND m_hLogEdit = nullptr;
+    OutputViewTarget m_view;  // empty while no view is attached
     // Until the view is attached: the limit an edit control reports by default.
     size_t m_nLimit = 30000;
     LogState m_log;          // m_log.strLogText is the log text (m_strLogText)
-    bool m_bPosted = false;  // WM_APP_OUTPUT or the timer is outstanding
-    bool m_bTimer = false;   // IDT_OUTPUT_SYNC is set
+    bool m_bPosted = false;  // the output message or the timer is outstanding
+    bool m_bTimer = false;   // the sync timer is set
     FloodPace m_pace;        // when the timer's poll syncs
     // Written under m_cs with the log text, read without it: a writer that
     // paces itself on the count (a test, the benchmark) never contends with

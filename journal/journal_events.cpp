@@ -1,8 +1,8 @@
-#include "agent/journal_events.h"
+#include "journal/journal_events.h"
 
 #include <cstdio>
 
-#include "agent/journal.h"
+#include "journal/journal.h"
 #include "supervision/exit_texts.h"
 
 namespace {

@@ -12,7 +12,7 @@
 // waits briefly and goes on.
 //
 // The server and its readers share this object and the sink, never the
-// dialog, so a reader still blocked in its read when the window goes touches
+// window, so a reader still blocked in its read when the window goes touches
 // nothing that has gone with it.
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "agent/log_view_rules.h"
+#include "ui/log_view_rules.h"
 
 LogViewPlace PlaceAfterDrop(const LogViewPlace& place, size_t droppedChars, size_t droppedLines) {
     auto shift = [](size_t at, size_t by) { return at > by ? at - by : 0; };

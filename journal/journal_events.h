@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/agent_supervisor.h"
+#include "supervision/agent_supervisor.h"
 
 class CJournal;
 

@@ -1,0 +1,355 @@
+// Agent launch and exit watch: one watch thread keeps the agent running,
+// ends it when asked, and tells the listeners what happens to it.
+#include <windows.h>
+#include <objbase.h>
+#include <process.h>
+
+#include <memory>
+
+#include "supervision/agent_watch.h"
+
+#include "framework/debug_trace.h"
+#include "supervision/agent_run.h"
+#include "supervision/process_tree.h"
+#include "supervision/relaunch_rules.h"
+
+namespace {
+
+// The shell may hand the launch to extensions that expect COM on the thread.
+class CComScope {
+public:
+    CComScope() : m_hr(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    ~CComScope() {
+        if (SUCCEEDED(m_hr)) ::CoUninitialize();
+    }
+    CComScope(const CComScope&) = delete;
+    CComScope& operator=(const CComScope&) = delete;
+
+private:
+    HRESULT m_hr;
+};
+
+std::wstring DirectoryOf(const std::wstring& path) {
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+}  // namespace
+
+CAgentWatch::CAgentWatch(std::wstring agentPath, std::vector<CAgentListener*> listeners)
+    : m_strAgentPath(std::move(agentPath)),
+      m_strAgentDir(DirectoryOf(m_strAgentPath)),
+      m_listeners(std::move(listeners)),
+      m_hWakeEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+unsigned CAgentWatch::StartRequests() {
+    CLockGuard lock(m_csAgent);
+    return m_nStartRequests;
+}
+
+unsigned CAgentWatch::StopRequests() {
+    CLockGuard lock(m_csAgent);
+    return m_nStopRequests;
+}
+
+// Closes the watch thread's own handle and clears the mark; under m_csAgent.
+void CAgentWatch::DropWatchThreadLocked() {
+    ::CloseHandle(m_hWatchThread);
+    m_hWatchThread = nullptr;
+}
+
+// The watch thread's last act. It ends only if no Start came after nStarts
+// was read (before the thread decided to end); otherwise that Start found
+// the thread still there and relies on it to go on.
+bool CAgentWatch::EndWatchUnlessStarted(unsigned nStarts) {
+    CLockGuard lock(m_csAgent);
+    if (m_nStartRequests != nStarts) return false;
+    DropWatchThreadLocked();
+    return true;
+}
+
+// Under m_csAgent: creates the watch thread unless one runs; false when none
+// could be created.
+bool CAgentWatch::EnsureWatchThreadLocked(const std::shared_ptr<CAgentWatch>& spSelf) {
+    if (m_hWatchThread) return true;
+    // The thread holds its own reference, so the state outlives a supervisor
+    // that lets go of the thread.
+    auto spArg = std::make_unique<std::shared_ptr<CAgentWatch>>(spSelf);
+    // Stored before the thread can reach its end, which takes the lock.
+    m_hWatchThread =
+        reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &ThreadProc, spArg.get(), 0, nullptr));
+    if (m_hWatchThread == nullptr) return false;
+    spArg.release();
+    return true;
+}
+
+// Owner's thread.
+void CAgentWatch::Start(const std::shared_ptr<CAgentWatch>& spSelf) {
+    if (m_bQuitting) return;
+    m_bStopRequested = false;
+    bool bWatching = false;
+    {
+        CLockGuard lock(m_csAgent);
+        ++m_nStartRequests;
+        bWatching = m_hWatchThread != nullptr;
+        EnsureWatchThreadLocked(spSelf);
+    }
+    // Restart: the watch thread ends its agent and, the count having
+    // changed, launches it again at once.
+    if (m_hWakeEvent)
+        ::SetEvent(m_hWakeEvent.get());
+    else if (bWatching)
+        EndAgent();
+}
+
+// Owner's thread: the Stop and Exit commands. The watch thread ends the agent
+// (asked, then forced after the grace; a second Stop forces at once) and
+// sweeps the agent directory; with no agent watched, a watch thread is
+// made for the sweep alone, so a Stop ends what runs there either way.
+void CAgentWatch::Stop(const std::shared_ptr<CAgentWatch>& spSelf) {
+    m_bStopRequested = true;
+    bool bWatching = false;
+    if (m_hWakeEvent) {
+        CLockGuard lock(m_csAgent);
+        ++m_nStopRequests;
+        bWatching = EnsureWatchThreadLocked(spSelf);
+    }
+    if (m_hWakeEvent && bWatching)
+        ::SetEvent(m_hWakeEvent.get());
+    else
+        EndAgent();  // no thread to wake: end the agent here
+}
+
+void CAgentWatch::Quit(const std::shared_ptr<CAgentWatch>& spSelf) {
+    m_bQuitting = true;
+    Stop(spSelf);
+}
+
+void CAgentWatch::SilenceListeners() {
+    CLockGuard lock(m_csReport);
+    m_listeners.clear();
+}
+
+bool CAgentWatch::WaitForEnd(DWORD timeoutMs) const {
+    HANDLE hCopy = nullptr;
+    {
+        CLockGuard lock(m_csAgent);
+        if (m_hWatchThread == nullptr) return true;
+        if (!::DuplicateHandle(::GetCurrentProcess(), m_hWatchThread, ::GetCurrentProcess(), &hCopy,
+                               SYNCHRONIZE, FALSE, 0))
+            return false;
+    }
+    const CHandle hThread(hCopy);
+    return ::WaitForSingleObject(hThread.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+// Without a watch thread to wake (no event could be made): the force alone,
+// here. The tree walk first, while the agent is still there to lead it to
+// its descendants; then the launched process itself, through the handle that
+// reaches it even when it cannot be opened by id.
+void CAgentWatch::EndAgent() {
+    KillAgentTree(m_strAgentDir);
+    CLockGuard lock(m_csAgent);
+    if (m_hAgentProcess) ::TerminateProcess(m_hAgentProcess.get(), 0);
+}
+
+// Watch thread: publishes (or, with null, withdraws) the running agent's handle.
+void CAgentWatch::SetAgentProcess(HANDLE hProcess) {
+    HANDLE hCopy = nullptr;
+    if (hProcess != nullptr)
+        ::DuplicateHandle(::GetCurrentProcess(), hProcess, ::GetCurrentProcess(), &hCopy, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+    CLockGuard lock(m_csAgent);
+    m_hAgentProcess.reset(hCopy);
+}
+
+unsigned __stdcall CAgentWatch::ThreadProc(void* pv) {
+    const std::unique_ptr<std::shared_ptr<CAgentWatch>> spArg(static_cast<std::shared_ptr<CAgentWatch>*>(pv));
+    if (!spArg || !*spArg) return 0;
+    CAgentWatch& watch = **spArg;
+    try {
+        CComScope com;
+        watch.WatchAgent();
+        return 0;
+    } catch (...) {
+    }
+    // Leaving early: still report the end and drop the mark, so that the
+    // next Start creates a new watch thread.
+    try {
+        watch.SetAgentProcess(nullptr);
+        watch.Report([](CAgentListener& l) { l.OnWatchEnded(); });
+    } catch (...) {
+    }
+    CLockGuard lock(watch.m_csAgent);
+    watch.DropWatchThreadLocked();
+    return 0;
+}
+
+// Watch thread. The wake event ends the wait for the agent as well as a
+// back-off pause, so a Stop always reaches this thread, whatever the agent
+// does: it asks the agent to end and forces it after the grace, and a quit
+// ends the wait for good.
+bool CAgentWatch::WaitAgentEnd(CAgentRun& run, unsigned nSeenStarts, bool& bEndedOnStop) {
+    const HANDLE hProcess = run.Process();
+    bool bAsked = false;
+    for (;;) {
+        if (!m_hWakeEvent) return ::WaitForSingleObject(hProcess, INFINITE) == WAIT_OBJECT_0;
+        const HANDLE waits[] = {hProcess, m_hWakeEvent.get()};
+        const DWORD r = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (r != WAIT_OBJECT_0 + 1) return r == WAIT_OBJECT_0;
+        // Reset before reading what was asked: a later request sets it again.
+        ::ResetEvent(m_hWakeEvent.get());
+        const bool bStop = m_bStopRequested;
+        if (!m_bQuitting && !bStop && StartRequests() == nSeenStarts) continue;
+        if (bAsked) {
+            // Asked and forced already, yet still there: force again.
+            run.Force();
+            KillAgentTree(m_strAgentDir, run.HasJob() ? 1 : kMaxKillRounds);
+        } else {
+            bAsked = true;
+            EndAgentGracefully(run);
+        }
+        if (bStop) bEndedOnStop = true;
+        if (m_bQuitting) {
+            if (::WaitForSingleObject(hProcess, kQuitPatienceMs) == WAIT_OBJECT_0) return true;
+            DebugTrace(L"the agent did not end; the watch lets go of it");
+            return false;
+        }
+    }
+}
+
+// Watch thread: the ask, the grace and the force, told to the listeners.
+// The owner's thread is never kept waiting: a command during the grace only
+// sets the wake event, and a second Stop (or a Start) forces at once.
+void CAgentWatch::EndAgentGracefully(CAgentRun& run) {
+    Report([](CAgentListener& l) { l.OnAgentStopping(); });
+    const unsigned nStarts = StartRequests();
+    const unsigned nStops = StopRequests();
+    // The windows to close are those of the job's processes; where the
+    // system does not list them (Wine), or there is no job, the tree's.
+    const auto treePids = [&] {
+        std::vector<DWORD> pids =
+            run.HasJob() ? JobProcessIds(run.Launch().hJob.get()) : std::vector<DWORD>();
+        if (pids.empty()) pids = AgentTreePids(m_strAgentDir, run.Process());
+        return pids;
+    };
+    DWORD elapsedMs = 0;
+    const StopOutcome outcome = run.EndGracefully(
+        treePids, m_hWakeEvent.get(), [&] { return StartRequests() != nStarts || StopRequests() != nStops; },
+        elapsedMs);
+    // What is outside the job (a copy started by hand, a process that broke
+    // away) by the path rule: one sweep where a job held the rest, rounds
+    // where none did.
+    KillAgentTree(m_strAgentDir, run.HasJob() ? 1 : kMaxKillRounds);
+    Report([outcome, elapsedMs](CAgentListener& l) { l.OnAgentStopEnded(outcome, elapsedMs); });
+}
+
+// Watch thread, before each launch: the previous agent's job (what it left
+// running when it exited), then one sweep by path for what is outside any
+// job of ours (a copy started by hand, one that broke away); without a job
+// the walk goes in rounds.
+void CAgentWatch::EndPreviousRun(CAgentRun& run) {
+    const bool bHadJob = run.HasJob();
+    run.Force();
+    run = CAgentRun();
+    KillAgentTree(m_strAgentDir, bHadJob ? 1 : kMaxKillRounds);
+}
+
+// Watch thread: how the agent is held (once, and again when it changes),
+// then the start or the failure.
+void CAgentWatch::ReportLaunch(const CAgentRun& run) {
+    if (!run.Started()) {
+        const DWORD error = run.Launch().error;
+        Report([error](CAgentListener& l) { l.OnLaunchFailed(error); });
+        return;
+    }
+    const AgentHold hold = run.Launch().hold;
+    if (static_cast<int>(hold) != m_nLastHold) {
+        m_nLastHold = static_cast<int>(hold);
+        const DWORD holdError = run.Launch().holdError;
+        Report([hold, holdError](CAgentListener& l) { l.OnAgentHeld(hold, holdError); });
+    }
+    const DWORD pid = run.Pid();
+    Report([pid](CAgentListener& l) { l.OnAgentStarted(pid); });
+}
+
+// Watch thread.
+void CAgentWatch::WatchAgent() {
+    const std::wstring& path = m_strAgentPath;
+    const std::wstring& dir = m_strAgentDir;
+    CRelaunchBackoff backoff;
+    // The agent of the last launch; its job (and so its tree) ends when the
+    // next launch replaces it or the watch ends.
+    CAgentRun run;
+    DWORD pauseMs = 0;
+    unsigned nSeenStarts = StartRequests();
+    // The tree has been ended since a Stop was asked; else the end of the
+    // watch ends it, as a Stop during a back-off pause needs.
+    bool bTreeEnded = false;
+    for (;;) {
+        // Start, Stop and Quit set the event after changing the flag or the
+        // start count, both read below, so a reset here loses none of them.
+        if (m_hWakeEvent) ::ResetEvent(m_hWakeEvent.get());
+        const unsigned nStarts = StartRequests();
+        if (nStarts != nSeenStarts) {
+            // The user asked for the agent: no pause before this launch.
+            nSeenStarts = nStarts;
+            backoff.Reset();
+            pauseMs = 0;
+        }
+        const bool bStop = m_bStopRequested;
+        const bool bMissing = !bStop && ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+        if (bStop || bMissing) {
+            if (bStop && !bTreeEnded) EndPreviousRun(run);
+            bTreeEnded = bStop;
+            if (bMissing) Report([&](CAgentListener& l) { l.OnAgentMissing(path); });
+            Report([](CAgentListener& l) { l.OnWatchEnded(); });
+            if (EndWatchUnlessStarted(nStarts)) return;
+            continue;
+        }
+        bTreeEnded = false;
+        if (pauseMs != 0) {
+            if (m_hWakeEvent)
+                ::WaitForSingleObject(m_hWakeEvent.get(), pauseMs);
+            else
+                ::Sleep(pauseMs);
+            pauseMs = 0;
+            continue;
+        }
+
+        // No earlier copy of the agent, nor anything it started, survives.
+        EndPreviousRun(run);
+        // A Stop that came during the kill would find nothing to end yet.
+        if (m_bStopRequested) continue;
+        const DWORD startTick = ::GetTickCount();
+        run = CAgentRun(LaunchAgentProcess(path, dir));
+        // Published before the flag is read: a Stop that has no event to
+        // wake this thread either finds the handle or is seen here.
+        SetAgentProcess(run.Process());
+        ReportLaunch(run);
+        // A Stop during the launch found nothing to end.
+        if (m_bStopRequested && !m_hWakeEvent) {
+            EndAgent();
+            bTreeEnded = true;
+        }
+        DWORD runMs = 0;  // a failed launch counts as a run that ended at once
+        if (run.Started()) {
+            if (WaitAgentEnd(run, nSeenStarts, bTreeEnded)) {
+                runMs = ::GetTickCount() - startTick;
+                DWORD exitCode = 0;
+                ::GetExitCodeProcess(run.Process(), &exitCode);
+                Report([exitCode, runMs](CAgentListener& l) { l.OnAgentExited(exitCode, runMs); });
+            }
+        }
+        SetAgentProcess(nullptr);
+        pauseMs = backoff.OnRunEnded(runMs);
+        // No pause is told when the next cycle will not take it: a Stop ends
+        // the watch, a Start launches at once.
+        if (pauseMs != 0 && !m_bStopRequested && StartRequests() == nSeenStarts) {
+            const AgentPauseReason reason =
+                run.Started() ? AgentPauseReason::CrashLoop : AgentPauseReason::LaunchFailed;
+            const DWORD pause = pauseMs;
+            Report([pause, reason](CAgentListener& l) { l.OnRelaunchPaused(pause, reason); });
+        }
+    }
+}

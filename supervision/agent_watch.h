@@ -1,0 +1,98 @@
+// The watch thread and the state it shares with its supervisor. The
+// supervisor owns one reference and the thread another, so the state lives
+// until both are done with it.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/critical_section.h"
+#include "framework/handle.h"
+#include "supervision/agent_supervisor.h"
+
+class CAgentRun;
+
+class CAgentWatch {
+public:
+    // After a quit has ended the agent (asked, then forced), the watch thread
+    // waits this long for the process to go before it lets go of it.
+    static constexpr DWORD kQuitPatienceMs = 1000;
+
+    CAgentWatch(std::wstring agentPath, std::vector<CAgentListener*> listeners);
+    CAgentWatch(const CAgentWatch&) = delete;
+    CAgentWatch& operator=(const CAgentWatch&) = delete;
+
+    // Owner's thread.
+    void Start(const std::shared_ptr<CAgentWatch>& spSelf);
+    void Stop(const std::shared_ptr<CAgentWatch>& spSelf);
+    // The supervisor's end: a stop after which the watch thread ends even
+    // when the agent does not.
+    void Quit(const std::shared_ptr<CAgentWatch>& spSelf);
+    // No listener is called after this returns; a call in progress finishes first.
+    void SilenceListeners();
+    bool WaitForEnd(DWORD timeoutMs) const;
+    bool IsStopRequested() const { return m_bStopRequested; }
+
+    const std::wstring& AgentPath() const { return m_strAgentPath; }
+    const std::wstring& AgentDir() const { return m_strAgentDir; }
+
+private:
+    static unsigned __stdcall ThreadProc(void* pv);
+    bool EnsureWatchThreadLocked(const std::shared_ptr<CAgentWatch>& spSelf);
+    void WatchAgent();
+    // Waits for the launched agent to end, ending it (asked, then forced)
+    // when a Stop or a Restart asks (bEndedOnStop: it did so for a Stop);
+    // false when a quit let go of an agent that would not end.
+    bool WaitAgentEnd(CAgentRun& run, unsigned nSeenStarts, bool& bEndedOnStop);
+    void EndAgentGracefully(CAgentRun& run);
+    void EndPreviousRun(CAgentRun& run);
+    void ReportLaunch(const CAgentRun& run);
+    void EndAgent();
+    unsigned StartRequests();
+    unsigned StopRequests();
+    bool EndWatchUnlessStarted(unsigned nStarts);
+    void DropWatchThreadLocked();
+    void SetAgentProcess(HANDLE hProcess);
+    template <typename Call>
+    void Report(Call call) {
+        CLockGuard lock(m_csReport);
+        for (CAgentListener* pListener : m_listeners) call(*pListener);
+    }
+
+    const std::wstring m_strAgentPath;  // read-only after construction
+    const std::wstring m_strAgentDir;   // read-only after construction
+
+    // Guards m_listeners; held across each listener call, so that
+    // SilenceListeners returns only once no call is under way.
+    CCriticalSection m_csReport;
+    std::vector<CAgentListener*> m_listeners;
+
+    // Atomic; written by the owner's thread (Start, Stop, Quit), read by the
+    // watch thread before every launch and again right after it.
+    std::atomic<bool> m_bStopRequested{true};
+    // Atomic; set once by Quit, read by the watch thread when it wakes.
+    std::atomic<bool> m_bQuitting{false};
+
+    // Guards m_hWatchThread, m_nStartRequests and m_hAgentProcess: the
+    // test-and-create in Start and the watch thread's decision to end are
+    // exclusive. Never held across a listener call.
+    mutable CCriticalSection m_csAgent;
+    HANDLE m_hWatchThread = nullptr;  // guarded; closed by the watch thread as it ends
+    unsigned m_nStartRequests = 0;    // guarded; counts Start calls
+    unsigned m_nStopRequests = 0;     // guarded; counts Stop calls (a second one forces)
+    // Watch thread only: how the last launched agent was held, so that the
+    // journal hears of it once and again only when it changes.
+    int m_nLastHold = -1;
+    // Guarded: a copy of the handle of the agent the watch thread launched
+    // and waits on, for as long as it waits; empty otherwise.
+    CHandle m_hAgentProcess;
+    // Manual-reset; created with the object, never replaced. Set by Start,
+    // Stop and Quit after they change what they ask, to end the watch
+    // thread's wait for the agent or for the end of a back-off pause; reset
+    // by the watch thread before it reads what was asked.
+    const CHandle m_hWakeEvent;
+};
