@@ -17,7 +17,6 @@ TOOLCHAIN_win32 := cmake/mingw-i686.cmake
 TOOLCHAIN_win64 := cmake/mingw-x86_64.cmake
 DIST_win32      := dist
 DIST_win64      := dist-x64
-WIN             := $(DIR_win32)
 
 # Runs after deps: the probe needs the 32-bit loader that wine32 brings. deps
 # says once, at the start, when this machine cannot run the 32-bit build.
@@ -81,8 +80,8 @@ check-pe: win32-exe
 	@if [ -f $(DIR_win64)/out/QuorvelTollvane.exe ]; then \
 	  bash scripts/check-pe.sh $(DIR_win64)/out/QuorvelTollvane.exe $(DIR_win64)/out/bin/Tollvane.exe; fi
 
-check-clang: deps
-	@bash scripts/clang-check.sh
+check-clang: configure-win32
+	@bash scripts/clang-check.sh $(DIR_win32)
 
 test: test-native test-win check-pe check-clang
 

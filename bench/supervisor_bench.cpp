@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 #include "tests/e2e/drill_support.h"
 #include "supervision/agent_job.h"
 #include "supervision/stop_rules.h"

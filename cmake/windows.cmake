@@ -72,6 +72,13 @@ target_link_options(Tollvane PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MA
 set_target_properties(Tollvane PROPERTIES RUNTIME_OUTPUT_DIRECTORY "$<1:${OUT_DIR}/bin>")
 project_warnings(Tollvane)
 
+# The scriptable agent the tests install as bin\Tollvane.exe; never shipped.
+add_executable(test_agent ${CMAKE_SOURCE_DIR}/tests/agent/main.cpp ${CMAKE_SOURCE_DIR}/app/name_rules.cpp)
+target_include_directories(test_agent PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(test_agent PRIVATE ${WIN_LIBS})
+target_link_options(test_agent PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
+project_warnings(test_agent)
+
 # The minimal agents of the agent authors' guide, built so the guide's code
 # is known to work (tests/e2e runs them as the agent).
 foreach(lang cpp c)
@@ -122,14 +129,24 @@ endfunction()
 add_wine_tests(win_tests win)
 add_wine_tests(e2e_tests e2e)
 if(TARGET e2e_tests)
-  add_dependencies(e2e_tests QuorvelTollvane Tollvane minimal_agent_cpp minimal_agent_c)
+  add_dependencies(e2e_tests QuorvelTollvane Tollvane test_agent minimal_agent_cpp minimal_agent_c)
 endif()
 
 # The tray menu test loads the real menu and strings from the supervisor.
 if(TARGET win_tests)
-  add_dependencies(win_tests QuorvelTollvane)
+  add_dependencies(win_tests QuorvelTollvane test_agent)
   set_tests_properties(TrayMenuTexts.ChineseTableGivesEveryItemItsChineseText PROPERTIES
     ENVIRONMENT "${WINE_TEST_ENV};LC_ALL=zh_CN.UTF-8")
+endif()
+
+# Not a test: holds a menu of a running supervisor open for
+# scripts/screenshots.sh.
+if(TARGET e2e_tests)
+  add_executable(screenshot_helper ${CMAKE_SOURCE_DIR}/tests/e2e/shots/main.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
+  target_link_libraries(screenshot_helper PRIVATE supervisor_core)
+  target_link_options(screenshot_helper PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
+  project_warnings(screenshot_helper)
 endif()
 
 # The Chinese user-interface test starts the supervisor from the Unix side
@@ -158,12 +175,23 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/bench/output_bench.cpp)
   project_warnings(output_bench)
 endif()
 
+# benchmarks: relaunch and Stop latency and a crash loop's CPU, written with
+# the end-to-end tests' tools (a GoogleTest program that prints its figures).
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/agent_latency_bench.cpp AND TARGET gtest)
+  add_executable(agent_latency_bench ${CMAKE_SOURCE_DIR}/bench/agent_latency_bench.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
+  target_link_libraries(agent_latency_bench PRIVATE supervisor_core gtest gtest_main)
+  target_link_options(agent_latency_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK})
+  add_dependencies(agent_latency_bench QuorvelTollvane test_agent)
+  project_warnings(agent_latency_bench)
+endif()
+
 # benchmarks: supervision figures; drives a real installation like the e2e tests.
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/supervisor_bench.cpp)
   add_executable(supervisor_bench ${CMAKE_SOURCE_DIR}/bench/supervisor_bench.cpp
                  ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
   target_link_libraries(supervisor_bench PRIVATE supervisor_core)
   target_link_options(supervisor_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
-  add_dependencies(supervisor_bench QuorvelTollvane Tollvane)
+  add_dependencies(supervisor_bench QuorvelTollvane test_agent)
   project_warnings(supervisor_bench)
 endif()

@@ -19,10 +19,6 @@
 template <typename T>
 class CDialogResize {
 public:
-    // Id of the size grip created at set-up; the value the system's own
-    // status bars use.
-    enum { IDC_GRIP = 59393 };
-
     // Centres the dialog on the work area of the monitor nearest to it,
     // without resizing, reordering or activating it. If the monitor cannot be
     // read, the dialog stays where it is.
@@ -64,7 +60,7 @@ public:
         ::GetClientRect(hWnd, &rcClient);
         m_sizeDialog = SIZE{rcClient.right - rcClient.left, rcClient.bottom - rcClient.top};
 
-        if (bAddGripper && ::GetDlgItem(hWnd, IDC_GRIP) == nullptr) {
+        if (bAddGripper && ::GetDlgItem(hWnd, kSizeGripId) == nullptr) {
             // The bottom-right-aligned size box shrinks itself to the system's
             // size-box dimensions in the corner of the rectangle it is given.
             HWND hGrip = ::CreateWindowExW(
@@ -72,12 +68,12 @@ public:
                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SBS_SIZEBOX | SBS_SIZEGRIP |
                     SBS_SIZEBOXBOTTOMRIGHTALIGN,
                 rcClient.left, rcClient.top, rcClient.right - rcClient.left, rcClient.bottom - rcClient.top,
-                hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_GRIP)),
+                hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSizeGripId)),
                 reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(hWnd, GWLP_HINSTANCE)), nullptr);
             if (hGrip != nullptr) {
                 m_bGripper = true;
-                m_entries.push_back(
-                    LayoutEntry{IDC_GRIP, kResizeMoveX | kResizeMoveY | kResizeRepaint, ClientRectOf(hGrip)});
+                m_entries.push_back(LayoutEntry{kSizeGripId, kResizeMoveX | kResizeMoveY | kResizeRepaint,
+                                                ClientRectOf(hGrip)});
             }
         }
 
@@ -136,7 +132,7 @@ protected:
     LRESULT OnSize(unsigned sizeType, int cx, int cy) {
         const SizeResponse response = RespondToSize(sizeType);
         if (m_bGripper && response.grip != GripChange::Keep) {
-            HWND hGrip = ::GetDlgItem(Host(), IDC_GRIP);
+            HWND hGrip = ::GetDlgItem(Host(), kSizeGripId);
             if (hGrip != nullptr) ::ShowWindow(hGrip, response.grip == GripChange::Hide ? SW_HIDE : SW_SHOW);
         }
         if (response.layout) UpdateDialogLayout(cx, cy);

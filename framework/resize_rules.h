@@ -26,6 +26,10 @@ inline bool operator==(const Point& a, const Point& b) { return a.x == b.x && a.
 // than the work area sits at its top-left corner.
 Point CenterInWorkArea(const Rect& window, const Rect& work);
 
+// Id of the size grip the resize mix-in creates; the value the system's own
+// status bars use.
+inline constexpr int kSizeGripId = 59393;
+
 // Flag bits of a resize-table row.
 enum : unsigned {
     kResizeSizeX = 1,    // width follows the dialog's right edge

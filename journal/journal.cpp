@@ -147,7 +147,7 @@ void CJournal::RunWriter() {
             // The queue was full, so every entry taken here is older than the
             // lost ones: the report comes after them.
             const int64_t offset = LocalOffset(firstLost);
-            m_block.Append(Stamp(), L"supervisor",
+            m_block.Append(Stamp(), kJournalSupervisor,
                            LostEntriesText(nLost, LocalTime(firstLost, offset), LocalTime(lastLost, offset)));
         }
         const size_t nWritten = WriteBlock(m_block);

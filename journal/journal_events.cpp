@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "journal/journal.h"
+#include "journal/journal_rules.h"
 #include "supervision/exit_texts.h"
 
 namespace {
@@ -40,32 +41,32 @@ std::wstring RelaunchPausedText(DWORD pauseMs, AgentPauseReason reason) {
 }
 
 void CAgentJournalListener::OnAgentStarted(DWORD pid) {
-    m_spJournal->Add(L"supervisor", L"agent started: pid " + std::to_wstring(pid));
+    m_spJournal->Add(kJournalSupervisor, L"agent started: pid " + std::to_wstring(pid));
 }
 
 void CAgentJournalListener::OnAgentExited(DWORD exitCode, DWORD runMs) {
-    m_spJournal->Add(L"supervisor", AgentExitedText(exitCode, runMs));
+    m_spJournal->Add(kJournalSupervisor, AgentExitedText(exitCode, runMs));
 }
 
 void CAgentJournalListener::OnLaunchFailed(DWORD error) {
-    m_spJournal->Add(L"supervisor", L"launch failed: " + LaunchErrorText(error, m_strAgentPath) +
-                                        L" (error " + std::to_wstring(error) + L")");
+    m_spJournal->Add(kJournalSupervisor, L"launch failed: " + LaunchErrorText(error, m_strAgentPath) +
+                                             L" (error " + std::to_wstring(error) + L")");
 }
 
 void CAgentJournalListener::OnAgentHeld(AgentHold hold, DWORD error) {
-    m_spJournal->Add(L"supervisor", AgentHeldText(hold, error));
+    m_spJournal->Add(kJournalSupervisor, AgentHeldText(hold, error));
 }
 
 void CAgentJournalListener::OnAgentStopEnded(StopOutcome outcome, DWORD elapsedMs) {
-    m_spJournal->Add(L"supervisor", StopOutcomeText(outcome, elapsedMs));
+    m_spJournal->Add(kJournalSupervisor, StopOutcomeText(outcome, elapsedMs));
 }
 
 void CAgentJournalListener::OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) {
-    m_spJournal->Add(L"supervisor", RelaunchPausedText(pauseMs, reason));
+    m_spJournal->Add(kJournalSupervisor, RelaunchPausedText(pauseMs, reason));
 }
 
 void CAgentJournalListener::OnAgentMissing(const std::wstring& path) {
-    m_spJournal->Add(L"supervisor", L"agent file missing: " + path);
+    m_spJournal->Add(kJournalSupervisor, L"agent file missing: " + path);
 }
 
-void CAgentJournalListener::Note(std::wstring text) { m_spJournal->Add(L"supervisor", std::move(text)); }
+void CAgentJournalListener::Note(std::wstring text) { m_spJournal->Add(kJournalSupervisor, std::move(text)); }

@@ -8,6 +8,11 @@
 #include <string_view>
 #include <vector>
 
+// The sources an entry names: what the agent wrote, and the supervisor's own
+// events and notes.
+inline constexpr const wchar_t* kJournalAgent = L"agent";
+inline constexpr const wchar_t* kJournalSupervisor = L"supervisor";
+
 // 32-bit FNV-1a over the text's UTF-16LE code units (low byte first).
 uint32_t Fnv1a32(std::wstring_view text);
 

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "journal/journal.h"
+#include "journal/journal_rules.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ void COutputSink::AppendOutput(const char* bytes, size_t length) {
     AppendChunk(m_log, chunk, m_nLimit);
     // Queued under the sink's lock, so the journal has the messages in the
     // view's order; the journal's own lock is short and never waits for the disk.
-    if (spJournal) spJournal->Add(L"agent", chunk.strText);
+    if (spJournal) spJournal->Add(kJournalAgent, chunk.strText);
     if (HasViewUpdate(m_log)) PostLocked();
 }
 

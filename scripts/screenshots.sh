@@ -35,16 +35,14 @@ shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the tray menu>]
     import -window "$id" "$3"
     if [ -n "$4" ]; then
       xdotool mousemove 420 300
-      TOLLVANE_SHOT_EXE=$(tollvane_winepath "$2/QuorvelTollvane.exe") \
-        tollvane_wine "$5/e2e_tests.exe" --gtest_filter=Screenshots.HoldTheTrayMenuOpen >/dev/null 2>&1 &
+      tollvane_wine "$5/screenshot_helper.exe" tray "$(tollvane_winepath "$2/QuorvelTollvane.exe")" >/dev/null 2>&1 &
       driver=$!
       sleep 4
       import -window root -crop 200x150+415+295 +repage "$4"
       wait $driver
     fi
     if [ -n "$6" ]; then
-      TOLLVANE_SHOT_EXE=$(tollvane_winepath "$2/QuorvelTollvane.exe") \
-        tollvane_wine "$5/e2e_tests.exe" --gtest_filter=Screenshots.HoldTheLogMenuOpen >/dev/null 2>&1 &
+      tollvane_wine "$5/screenshot_helper.exe" log "$(tollvane_winepath "$2/QuorvelTollvane.exe")" >/dev/null 2>&1 &
       driver=$!
       sleep 4
       import -window root -crop 160x125+295+295 +repage "$6"

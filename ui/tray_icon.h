@@ -14,13 +14,14 @@
 #include "framework/app_module.h"
 #include "framework/debug_trace.h"
 #include "framework/handle.h"
+#include "resource.h"
 #include "ui/tray_rules.h"
 
 template <typename T>
 class CTrayIconImpl {
 public:
     // The icon's id; also the number of the menu resource it opens.
-    enum { kTrayIconId = 202 };
+    enum { kTrayIconId = IDR_TRAY_MENU };
     // The record's length up to and including guidItem, without hBalloonIcon:
     // the classic form every shell since Windows XP accepts.
     static constexpr DWORD kNidSize = static_cast<DWORD>(offsetof(NOTIFYICONDATAW, guidItem) + sizeof(GUID));

@@ -10,7 +10,7 @@
 #include "app/instance_guard.h"
 #include "resource.h"
 #include "supervision/stop_rules.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 
 using namespace e2e;
 

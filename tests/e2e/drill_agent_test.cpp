@@ -7,7 +7,7 @@
 
 #include "resource.h"
 #include "supervision/stop_rules.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 #include "tests/e2e/drill_support.h"
 
 using namespace e2e;

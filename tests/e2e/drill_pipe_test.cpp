@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 #include "tests/e2e/drill_support.h"
 
 using namespace e2e;

@@ -183,6 +183,8 @@ bool WaitUntil(const std::function<bool()>& pred, Millis timeout, Millis step) {
     }
 }
 
+std::wstring TestAgentPath() { return OwnDir() + L"test_agent.exe"; }
+
 std::wstring OwnDir() {
     wchar_t buffer[2048] = {};
     ::GetModuleFileNameW(nullptr, buffer, 2047);
@@ -234,9 +236,6 @@ bool IsProcessAlive(DWORD pid) {
 }
 
 TempInstall::TempInstall(bool withAgent, size_t minDirLength) {
-    // The demo agent follows scripts and records its runs only in a test run;
-    // the supervisors this process starts, and their agents, inherit it.
-    ::SetEnvironmentVariableW(L"TOLLVANE_TEST_AGENT", L"1");
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH] = {};
     if (::GetTempPathW(MAX_PATH, temp) == 0) FailSetup("no temporary directory");
@@ -246,7 +245,7 @@ TempInstall::TempInstall(bool withAgent, size_t minDirLength) {
     m_dir += L"\\";
     if (!::CreateDirectoryW(m_dir.c_str(), nullptr)) FailSetup("cannot create " + Narrow(m_dir));
     const std::wstring out = OwnDir();
-    const std::wstring agent = out + L"bin\\Tollvane.exe";
+    const std::wstring agent = TestAgentPath();
     if (!::CreateDirectoryW(AgentDir().c_str(), nullptr) ||
         !::CopyFileW((out + L"QuorvelTollvane.exe").c_str(), ExePath().c_str(), FALSE) ||
         (withAgent && !::CopyFileW(agent.c_str(), AgentPath().c_str(), FALSE))) {

@@ -34,6 +34,9 @@ bool WaitUntil(const std::function<bool()>& pred, Millis timeout, Millis step = 
 
 // Directory of the running test executable, with a trailing backslash.
 std::wstring OwnDir();
+// The scriptable test agent the build puts beside the tests; installations
+// get it as bin\Tollvane.exe. The shipped demo agent is OwnDir() + bin\Tollvane.exe.
+std::wstring TestAgentPath();
 
 struct ProcessInfo {
     DWORD pid;
@@ -46,8 +49,8 @@ std::vector<ProcessInfo> ProcessesUnder(const std::wstring& dir);
 void KillProcessesUnder(const std::wstring& dir);
 bool IsProcessAlive(DWORD pid);
 
-// A fresh installation in a new temporary directory: QuorvelTollvane.exe and
-// bin\Tollvane.exe copied from the build's out\ tree. Everything that runs
+// A fresh installation in a new temporary directory: QuorvelTollvane.exe
+// from the build's out\ tree and the test agent as bin\Tollvane.exe. Everything that runs
 // from it is ended and the directory removed when the object goes. A copy or
 // write that fails throws SetupError.
 class TempInstall {

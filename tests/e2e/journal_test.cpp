@@ -14,7 +14,7 @@
 #include "journal/journal_rules.h"
 #include "app/instance_guard.h"
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 
 using namespace e2e;
 

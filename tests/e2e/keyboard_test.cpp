@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 
 using namespace e2e;
 
@@ -48,7 +48,7 @@ TEST(Keyboard, TabLeavesTheLogAndCtrlASelectsTheWholeLogFromAnyControl) {
     Supervisor& sup = run.sup;
     ASSERT_TRUE(BringToFront(sup.m_hWnd)) << "the display did not hand over the foreground";
     HWND hEdit = ::GetDlgItem(sup.m_hWnd, IDC_LOG_EDIT);
-    // The demo agent's greeting gives the log something to select: on an
+    // The agent's greeting gives the log something to select: on an
     // empty log no selection could tell Ctrl+A from nothing.
     ASSERT_TRUE(WaitUntil([&] { return !ReadWindowText(hEdit).empty(); }, 15s)) << "the log stayed empty";
     const DWORD length = static_cast<DWORD>(ReadWindowText(hEdit).size());

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
-#include "tests/e2e/tray_layout_support.h"
+#include "tests/e2e/agent_support.h"
+#include "tests/e2e/tray_menu_support.h"
 
 using namespace e2e;
 
@@ -141,18 +141,4 @@ TEST(LogView, ItsMenuCopiesSelectsAllAndClearsTheViewButNotTheText) {
     if (HWND hStill = FindMenuWindow(sup.Pid())) PressKey(hStill, VK_ESCAPE);
     ASSERT_TRUE(WaitUntil([&] { return ViewShows(sup, L"gamma"); }, 20s));
     EXPECT_EQ(sup.ControlText(IDC_LOG_EDIT), L"gamma\r\n");
-}
-
-// Run by scripts/screenshots.sh: holds the log view's menu open for the picture.
-TEST(Screenshots, HoldTheLogMenuOpen) {
-    wchar_t exe[2048] = {};
-    if (::GetEnvironmentVariableW(L"TOLLVANE_SHOT_EXE", exe, 2047) == 0)
-        GTEST_SKIP() << "run by screenshots.sh";
-    HWND hWnd = WaitForSupervisorWindowOf(exe, 30s);
-    ASSERT_NE(hWnd, nullptr);
-    HWND hEdit = ::GetDlgItem(hWnd, IDC_LOG_EDIT);
-    ::SendMessageW(hEdit, EM_SETSEL, 0, 12);
-    ::PostMessageW(hEdit, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hEdit), MAKELPARAM(300, 300));
-    ::Sleep(6000);
-    ::PostMessageW(hWnd, WM_CANCELMODE, 0, 0);
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 
 using namespace e2e;
 
@@ -131,7 +131,7 @@ TEST(OutputPipe, AnInstallPathTooLongForThePipeNameLeavesTheAgentRunningAndTheLo
     EXPECT_TRUE(capture.WaitForLine(
         sup.Pid(), [](const std::wstring& line) { return line.rfind(L"CreatePipe failed", 0) == 0; }, 10s));
     EXPECT_TRUE(WaitUntil([&] { return ShowsRunning(sup); }, 5s));
-    // The demo agent greets at once and ticks every few seconds: none of it arrives.
+    // The agent greets at once and ticks every few seconds: none of it arrives.
     ::Sleep(3000);
     EXPECT_EQ(ReadWindowText(::GetDlgItem(sup.m_hWnd, IDC_LOG_EDIT)), L"");
     EXPECT_EQ(AgentPids(run.install).size(), 1u);

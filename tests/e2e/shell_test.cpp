@@ -7,7 +7,7 @@
 
 #include "app/name_rules.h"
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 
 using namespace e2e;
 
@@ -293,20 +293,6 @@ TEST(Shell, VersionResourceCarriesTheVersionTheAboutBoxShows) {
     EXPECT_EQ(ReadWindowText(::GetDlgItem(about, IDC_ABOUT_VERSION)),
               L"Quorvel Tollvane  " + query(L"ProductVersion"));
     ::PostMessageW(about, WM_COMMAND, IDOK, 0);
-}
-
-// Not a check: scripts/screenshots.sh uses this to open the tray menu of the
-// supervisor it started (named by TOLLVANE_SHOT_EXE) while it photographs it.
-TEST(Screenshots, HoldTheTrayMenuOpen) {
-    wchar_t exe[2048] = {};
-    if (::GetEnvironmentVariableW(L"TOLLVANE_SHOT_EXE", exe, 2047) == 0)
-        GTEST_SKIP() << "run by screenshots.sh";
-    HWND hWnd = WaitForSupervisorWindowOf(exe, 30s);
-    ASSERT_NE(hWnd, nullptr);
-    const UINT trayMsg = ::RegisterWindowMessageW(L"WM_TRAYICON");
-    ::PostMessageW(hWnd, trayMsg, IDR_TRAY_MENU, WM_RBUTTONUP);
-    ::Sleep(6000);
-    ::PostMessageW(hWnd, WM_CANCELMODE, 0, 0);
 }
 
 TEST(Shell, StartAndExitQueuedBehindExitCannotKeepTheAgentAliveOrHangExit) {

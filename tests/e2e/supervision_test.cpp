@@ -8,7 +8,7 @@
 
 #include "app/name_rules.h"
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 
 using namespace e2e;
 
@@ -121,10 +121,9 @@ TEST(Supervision, AnInstanceNameWeMayNotOpenMeansAnotherSupervisorRuns) {
 // As shipped the demo agent greets and beats: no script, no record.
 TEST(Supervision, TheShippedDemoAgentFollowsNoScriptAndKeepsNoRecord) {
     TempInstall install;
+    ASSERT_TRUE(::CopyFileW((OwnDir() + L"bin\\Tollvane.exe").c_str(), install.AgentPath().c_str(), FALSE));
     install.WriteFile(L"bin\\agent-script.txt", "exit 5\n");
-    ::SetEnvironmentVariableW(L"TOLLVANE_TEST_AGENT", nullptr);
     Supervisor sup(install.ExePath());
-    ::SetEnvironmentVariableW(L"TOLLVANE_TEST_AGENT", L"1");
     ASSERT_NE(sup.WaitForWindow(), nullptr);
     EXPECT_TRUE(WaitUntil(
         [&] { return sup.ControlText(IDC_LOG_EDIT).find(L"agent started") != std::wstring::npos; }, 15s));

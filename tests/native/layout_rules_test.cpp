@@ -40,7 +40,7 @@ TEST(CenterInWorkArea, TruncatesHalvesTowardZeroOnMonitorsLeftOfAndAboveThePrima
 // mix-in puts it.
 std::vector<LayoutEntry> MainDialogEntries() {
     std::vector<LayoutEntry> entries = {
-        {IDC_SIZE_GRIP, kResizeMoveX | kResizeMoveY | kResizeRepaint, Rect{666, 389, 683, 406}}};
+        {kSizeGripId, kResizeMoveX | kResizeMoveY | kResizeRepaint, Rect{666, 389, 683, 406}}};
     const Rect refs[] = {
         {11, 11, 672, 360},    // log
         {29, 372, 104, 395},   // Start

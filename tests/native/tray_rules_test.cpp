@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr unsigned kIconId = 202;
+constexpr unsigned kIconId = IDR_TRAY_MENU;
 
 TEST(TrayActionFor, RightReleaseOpensTheMenuAndDoubleClickShowsTheWindow) {
     EXPECT_EQ(TrayActionFor(kIconId, 0x0205, kIconId), TrayAction::OpenMenu);

@@ -15,7 +15,7 @@
 
 namespace {
 
-// Marks a copy of the demo agent as a window-subsystem program. Started by
+// Marks a copy of the test agent as a window-subsystem program. Started by
 // this console test, a console agent would get a console host of its own
 // that outlives the test and holds the test runner's output open; the
 // agent's behaviour does not depend on its console.
@@ -24,7 +24,7 @@ bool MakeWindowsProgram(const std::wstring& exe) {
         ::CreateFileW(exe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     IMAGE_DOS_HEADER dos = {};
-    IMAGE_NT_HEADERS nt = {};  // the demo agent is built for this test's own architecture
+    IMAGE_NT_HEADERS nt = {};  // the test agent is built for this test's own architecture
     DWORD done = 0;
     bool ok = ::ReadFile(file, &dos, sizeof(dos), &done, nullptr) && done == sizeof(dos) &&
               dos.e_magic == IMAGE_DOS_SIGNATURE &&
@@ -45,12 +45,11 @@ protected:
     void SetUp() override {
         wchar_t temp[MAX_PATH] = {};
         ::GetTempPathW(MAX_PATH, temp);
-        ::SetEnvironmentVariableW(L"TOLLVANE_TEST_AGENT", L"1");
         m_dir = std::wstring(temp) + L"qt-race-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                 std::to_wstring(::GetTickCount()) + L"\\";
         ::CreateDirectoryW(m_dir.c_str(), nullptr);
         ::CreateDirectoryW((m_dir + L"bin").c_str(), nullptr);
-        ASSERT_TRUE(::CopyFileW((ExeDir() + L"bin\\Tollvane.exe").c_str(),
+        ASSERT_TRUE(::CopyFileW((ExeDir() + L"test_agent.exe").c_str(),
                                 (m_dir + L"bin\\Tollvane.exe").c_str(), FALSE));
         ASSERT_TRUE(MakeWindowsProgram(m_dir + L"bin\\Tollvane.exe"));
         ASSERT_TRUE(WriteScript("hang\n"));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "resource.h"
+#include "tests/win/win_test_support.h"
 
 namespace {
 
@@ -24,11 +25,7 @@ std::wstring LoadStringIn(HMODULE hRes, UINT id, LANGID lang) {
 }  // namespace
 
 TEST(LogMenuTexts, EveryItemAndBalloonHasItsEnglishAndChineseText) {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring exe(path);
-    exe = exe.substr(0, exe.rfind(L'\\') + 1) + L"QuorvelTollvane.exe";
-    HMODULE hRes = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE hRes = ::LoadLibraryExW(SupervisorPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(hRes, nullptr);
     const LANGID en = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
     const LANGID zh = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);

@@ -16,6 +16,7 @@
 
 #include "output/output_rules.h"
 #include "output/output_sink.h"
+#include "tests/win/win_test_support.h"
 #include "ui/main_dlg.h"
 #include "ui/output_view.h"
 
@@ -40,22 +41,6 @@ LRESULT CALLBACK HostWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     }
     if (uMsg == WM_KEYDOWN) g_keyDownAt = NowMs();
     return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
-}
-
-// Dispatches this thread's messages until done() holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG msg;
-        // A few at a time: output keeps posting while it flows.
-        for (int i = 0; i < 50 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        if (done()) return true;
-        if (::GetTickCount64() >= deadline) return false;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
 }
 
 // One client of the output pipe, the way the agent writes to it.
@@ -124,7 +109,7 @@ protected:
         if (m_spServer) {
             m_spServer->Stop();
             EXPECT_TRUE(
-                PumpUntil([&] { return ::WaitForSingleObject(m_hServerThread.get(), 0) == WAIT_OBJECT_0; }));
+                WaitFor([&] { return ::WaitForSingleObject(m_hServerThread.get(), 0) == WAIT_OBJECT_0; }));
         }
         if (m_spSink) m_spSink->Detach();
         if (m_hHost) ::DestroyWindow(m_hHost);
@@ -138,7 +123,7 @@ protected:
 
     // Waits until n messages were taken and the view shows all of them.
     bool WaitForChunks(size_t n) {
-        return PumpUntil(
+        return WaitFor(
             [&] { return m_spSink->GetChunkCount() >= n && ViewText() == m_spSink->GetLogText(); });
     }
 
@@ -234,12 +219,12 @@ TEST_F(PipeServerTest, EmptyMessageEndsTheConnectionAndTheNextClientIsHeard) {
     ASSERT_TRUE(client.Write("one"));
     ASSERT_TRUE(client.Write(""));
     // The server drops the connection: further writes fail before long.
-    const bool ended = PumpUntil([&] { return !client.Write("lost"); }, 5000);
+    const bool ended = WaitFor([&] { return !client.Write("lost"); }, 5000);
     EXPECT_TRUE(ended);
     CPipeClient next(m_strName);
     ASSERT_TRUE(next.IsOpen());
     ASSERT_TRUE(next.Write("three"));
-    ASSERT_TRUE(PumpUntil([&] { return ViewText().find(L"three") != std::wstring::npos; }));
+    ASSERT_TRUE(WaitFor([&] { return ViewText().find(L"three") != std::wstring::npos; }));
     EXPECT_EQ(ViewText(), L"one\r\nthree\r\n");
 }
 
@@ -366,10 +351,10 @@ TEST_F(PipeServerTest, KeysReachTheWindowPromptlyDuringAFlood) {
     ::ShowWindow(m_hHost, SW_SHOWNORMAL);
     ::SetForegroundWindow(m_hHost);
     ::SetFocus(m_hHost);
-    ASSERT_TRUE(PumpUntil([&] { return ::GetForegroundWindow() == m_hHost; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == m_hHost; }, 5000));
     std::atomic<bool> stop{false};
     std::thread writer(Flood, m_strName, std::ref(*m_spSink), std::cref(stop));
-    ASSERT_TRUE(PumpUntil([&] { return m_spSink->GetChunkCount() > 2000; }));
+    ASSERT_TRUE(WaitFor([&] { return m_spSink->GetChunkCount() > 2000; }));
     std::vector<double> delays;
     for (int i = 0; i < 20 && ::GetForegroundWindow() == m_hHost; ++i) {
         g_keyDownAt = 0.0;
@@ -379,9 +364,9 @@ TEST_F(PipeServerTest, KeysReachTheWindowPromptlyDuringAFlood) {
         keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
         const double sent = NowMs();
         ::SendInput(2, keys, sizeof(INPUT));
-        PumpUntil([&] { return g_keyDownAt.load() != 0.0; }, 3000);
+        WaitFor([&] { return g_keyDownAt.load() != 0.0; }, 3000);
         delays.push_back(g_keyDownAt.load() != 0.0 ? g_keyDownAt.load() - sent : 3000.0);
-        PumpUntil([] { return false; }, 30);
+        WaitFor([] { return false; }, 30);
     }
     stop = true;
     writer.join();
@@ -441,17 +426,17 @@ TEST_F(PipeServerTest, ReadersAreBoundedAndAClientBeyondWaitsForAFreeOne) {
     CPipeClient refused(m_strName, 300);
     EXPECT_FALSE(refused.IsOpen());
     EXPECT_EQ(refused.LastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
-    PumpUntil([] { return false; }, 300);
+    WaitFor([] { return false; }, 300);
     EXPECT_EQ(m_spSink->GetChunkCount(), static_cast<size_t>(kMaxPipeReaders));
     // A reader comes free: the waiting client is heard; the next one connects
     // at once and is heard when another reader comes free.
     busy[0]->Close();
-    ASSERT_TRUE(PumpUntil([&] { return ViewText().find(L"late\r\n") != std::wstring::npos; }));
+    ASSERT_TRUE(WaitFor([&] { return ViewText().find(L"late\r\n") != std::wstring::npos; }));
     CPipeClient next(m_strName);
     ASSERT_TRUE(next.IsOpen());
     ASSERT_TRUE(next.Write("next"));
     busy[1]->Close();
-    EXPECT_TRUE(PumpUntil([&] { return ViewText().find(L"next\r\n") != std::wstring::npos; }));
+    EXPECT_TRUE(WaitFor([&] { return ViewText().find(L"next\r\n") != std::wstring::npos; }));
 }
 
 // A process that created the pipe's name first: the server never serves

@@ -2,6 +2,7 @@
 // the taskbar appears, and an icon that was never wanted is never added.
 #include <gtest/gtest.h>
 
+#include "tests/win/win_test_support.h"
 #include "ui/tray_icon.h"
 
 namespace {
@@ -11,21 +12,11 @@ public:
     HWND m_hWnd = nullptr;
 };
 
-class CPlainWindow {
-public:
-    CPlainWindow() {
-        m_hWnd = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
-                                   nullptr, nullptr);
-    }
-    ~CPlainWindow() { ::DestroyWindow(m_hWnd); }
-    HWND m_hWnd;
-};
-
 NOTIFYICONDATAW Record(HWND hWnd, UINT flags) {
     NOTIFYICONDATAW nid = {};
     nid.cbSize = sizeof(nid);
     nid.hWnd = hWnd;
-    nid.uID = 202;
+    nid.uID = IDR_TRAY_MENU;
     nid.uFlags = flags;
     return nid;
 }
@@ -43,7 +34,7 @@ void AnnounceTaskbar(CHost& host) {
 }
 
 TEST(TrayIcon, AFirstAddTheShellRefusedIsRetriedWhenTheTaskbarAppears) {
-    CPlainWindow window;
+    CPlainWindow window(WS_OVERLAPPED, 100, 100);
     ASSERT_NE(window.m_hWnd, nullptr);
     HICON hRunning = ::LoadIconW(nullptr, IDI_APPLICATION);
     HICON hStopped = ::LoadIconW(nullptr, IDI_WARNING);
@@ -75,7 +66,7 @@ TEST(TrayIcon, AFirstAddTheShellRefusedIsRetriedWhenTheTaskbarAppears) {
 }
 
 TEST(TrayIcon, NoIconIsAddedForATaskbarThatAppearsBeforeTheFirstAdd) {
-    CPlainWindow window;
+    CPlainWindow window(WS_OVERLAPPED, 100, 100);
     ASSERT_NE(window.m_hWnd, nullptr);
     CHost host;
     host.m_hWnd = window.m_hWnd;
@@ -85,7 +76,7 @@ TEST(TrayIcon, NoIconIsAddedForATaskbarThatAppearsBeforeTheFirstAdd) {
 }
 
 TEST(TrayIcon, ANewTaskbarGetsTheImageOfTheAgentsStateAtThatMoment) {
-    CPlainWindow window;
+    CPlainWindow window(WS_OVERLAPPED, 100, 100);
     ASSERT_NE(window.m_hWnd, nullptr);
     HICON hRunning = ::LoadIconW(nullptr, IDI_APPLICATION);
     HICON hStopped = ::LoadIconW(nullptr, IDI_WARNING);

@@ -9,16 +9,10 @@
 #include "framework/app_module.h"
 #include "framework/handle.h"
 #include "resource.h"
+#include "tests/win/win_test_support.h"
 #include "ui/main_dlg.h"
 
 namespace {
-
-std::wstring SupervisorPath() {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path);
-    return dir.substr(0, dir.rfind(L'\\') + 1) + L"QuorvelTollvane.exe";
-}
 
 // The string table follows the user-interface language, which Wine takes
 // from the Unix locale.
@@ -80,17 +74,6 @@ protected:
 
     HMODULE m_hRes = nullptr;
     HINSTANCE m_hOldRes = nullptr;
-};
-
-// A stand-in top-level window for the dialog's visibility.
-class CPlainWindow {
-public:
-    CPlainWindow() {
-        m_hWnd = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                                   nullptr, nullptr);
-    }
-    ~CPlainWindow() { ::DestroyWindow(m_hWnd); }
-    HWND m_hWnd;
 };
 
 TEST_F(TrayMenuTexts, AgentStoppedWindowHiddenReadsStartDisabledStopShowWindow) {

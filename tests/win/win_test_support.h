@@ -14,15 +14,19 @@
 
 #include "supervision/agent_supervisor.h"
 
-// Polls done() every few milliseconds while serving this thread's messages;
+// Checks done() every few milliseconds while serving this thread's messages;
 // false when timeoutMs passed first.
-inline bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
+inline bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     for (;;) {
         MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        // A few at a time: output keeps posting while it flows.
+        for (int i = 0; i < 50 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
         if (done()) return true;
-        if (::GetTickCount() - start >= timeoutMs) return false;
+        if (::GetTickCount64() >= deadline) return false;
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
 }
@@ -34,6 +38,22 @@ inline std::wstring ExeDir() {
     std::wstring dir = path;
     return dir.substr(0, dir.rfind(L'\\') + 1);
 }
+
+// The supervisor the build puts beside the tests: its menus and string tables.
+inline std::wstring SupervisorPath() { return ExeDir() + L"QuorvelTollvane.exe"; }
+
+// A top-level window of this thread that stands in for the dialog or the
+// tray's host; destroyed with the object.
+class CPlainWindow {
+public:
+    explicit CPlainWindow(DWORD style = WS_OVERLAPPEDWINDOW, int cx = 200, int cy = 100)
+        : m_hWnd(::CreateWindowExW(0, L"STATIC", L"", style, 0, 0, cx, cy, nullptr, nullptr, nullptr,
+                                   nullptr)) {}
+    ~CPlainWindow() { ::DestroyWindow(m_hWnd); }
+    CPlainWindow(const CPlainWindow&) = delete;
+    CPlainWindow& operator=(const CPlainWindow&) = delete;
+    HWND m_hWnd;
+};
 
 // A fresh folder under the temporary one, with its trailing backslash.
 inline std::wstring MakeTestDir(const wchar_t* prefix) {

@@ -1,4 +1,4 @@
-// What the end-to-end tests read and steer: the demo agent's run log
+// What the end-to-end tests read and steer: the test agent's run log
 // (agent-runs.log beside each copy) and its script, the supervisor's process
 // figures, and the set-up most tests begin with (RunningInstall).
 #pragma once
@@ -98,11 +98,11 @@ inline int64_t NowMicroseconds() {
            counter.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
 }
 
-// Copies the demo agent to <install>\<dir>\Tollvane.exe.
+// Copies the test agent to <install>\<dir>\Tollvane.exe.
 inline std::wstring CopyAgentTo(const TempInstall& install, const std::wstring& dir) {
     ::CreateDirectoryW((install.Dir() + dir).c_str(), nullptr);  // bin is there already
     const std::wstring path = install.Dir() + dir + L"\\Tollvane.exe";
-    if (!::CopyFileW((OwnDir() + L"bin\\Tollvane.exe").c_str(), path.c_str(), FALSE))
+    if (!::CopyFileW(TestAgentPath().c_str(), path.c_str(), FALSE))
         FailSetup("cannot copy the agent to " + Narrow(path));
     return path;
 }
@@ -168,7 +168,7 @@ struct Launch {
         files.emplace_back(std::move(relative), std::move(content));
         return *this;
     }
-    // The demo agent's script, bin\agent-script.txt.
+    // The test agent's script, bin\agent-script.txt.
     Launch& Script(std::string text) { return File(L"bin\\agent-script.txt", std::move(text)); }
     Launch& Args(std::wstring words) {
         args = std::move(words);

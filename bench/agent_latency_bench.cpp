@@ -1,14 +1,14 @@
 // Figures, not checks: relaunch latency, Stop latency for a 20-process tree
-// and the supervisor's CPU over 30 s of a crash-looping agent. Disabled in
-// the normal run; run it with
-//   e2e_tests.exe --gtest_also_run_disabled_tests --gtest_filter=AgentLatencyBench.*
+// and the supervisor's CPU over 30 s of a crash-looping agent, measured on
+// real installations as the end-to-end tests lay them out. `make bench` runs
+// it with the other benchmarks; a step that does not happen fails it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 
 #include "resource.h"
-#include "tests/e2e/agent_e2e_support.h"
+#include "tests/e2e/agent_support.h"
 
 using namespace e2e;
 
@@ -25,7 +25,7 @@ void PrintSpread(const char* what, std::vector<double> ms) {
 
 }  // namespace
 
-TEST(AgentLatencyBench, DISABLED_RelaunchAndStopLatencyAndCrashLoopCpu) {
+TEST(AgentLatencyBench, RelaunchAndStopLatencyAndCrashLoopCpu) {
     // Relaunch: agent exit (its own record) to the next agent's start record.
     {
         TempInstall install;
