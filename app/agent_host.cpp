@@ -51,7 +51,7 @@ CAgentHost::CAgentHost(const std::wstring& moduleDir, CAgentListener& windowList
     : m_strAgentPath(moduleDir + L"bin\\Tollvane.exe"),
       m_spJournal(std::make_shared<CJournal>(
           CJournal::DefaultFolder(), JournalFileName(CanonicalPath(WithoutTrailingSlash(moduleDir))))),
-      m_pJournalListener(std::make_unique<CAgentJournalListener>(m_spJournal)),
+      m_pJournalListener(std::make_unique<CAgentJournalListener>(m_spJournal, m_strAgentPath)),
       m_spOutput(std::make_shared<COutputSink>()),
       m_pSupervisor(std::make_unique<CAgentSupervisor>(
           m_strAgentPath, std::vector<CAgentListener*>{m_pJournalListener.get(), &windowListener})) {

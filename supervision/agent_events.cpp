@@ -12,6 +12,12 @@ void DeliverAgentEvent(const AgentEvent& event, CAgentListener& listener) {
         case AgentEvent::Kind::Exited:
             listener.OnAgentExited(event.exitCode, event.runMs);
             break;
+        case AgentEvent::Kind::Stopping:
+            listener.OnAgentStopping();
+            break;
+        case AgentEvent::Kind::StopEnded:
+            listener.OnAgentStopEnded(event.outcome, event.elapsedMs);
+            break;
         case AgentEvent::Kind::LaunchFailed:
             listener.OnLaunchFailed(event.error);
             break;
@@ -54,6 +60,20 @@ void CAgentEventPoster::OnAgentExited(DWORD exitCode, DWORD runMs) {
     e.kind = AgentEvent::Kind::Exited;
     e.exitCode = exitCode;
     e.runMs = runMs;
+    Post(std::move(e));
+}
+
+void CAgentEventPoster::OnAgentStopping() {
+    AgentEvent e;
+    e.kind = AgentEvent::Kind::Stopping;
+    Post(std::move(e));
+}
+
+void CAgentEventPoster::OnAgentStopEnded(StopOutcome outcome, DWORD elapsedMs) {
+    AgentEvent e;
+    e.kind = AgentEvent::Kind::StopEnded;
+    e.outcome = outcome;
+    e.elapsedMs = elapsedMs;
     Post(std::move(e));
 }
 

@@ -13,7 +13,17 @@
 #include "supervision/agent_supervisor.h"
 
 struct AgentEvent {
-    enum class Kind { Started, Exited, LaunchFailed, Paused, Missing, PipeHeld, WatchEnded };
+    enum class Kind {
+        Started,
+        Exited,
+        Stopping,
+        StopEnded,
+        LaunchFailed,
+        Paused,
+        Missing,
+        PipeHeld,
+        WatchEnded
+    };
     Kind kind = Kind::WatchEnded;
     DWORD pid = 0;
     DWORD exitCode = 0;
@@ -22,6 +32,8 @@ struct AgentEvent {
     DWORD pauseMs = 0;
     AgentPauseReason reason = AgentPauseReason::CrashLoop;
     bool bFlag = false;  // Missing: the path is a folder; PipeHeld: held (else ours again)
+    StopOutcome outcome = StopOutcome::EndedByItself;
+    DWORD elapsedMs = 0;
     std::wstring path;
 };
 
@@ -36,6 +48,8 @@ public:
 
     void OnAgentStarted(DWORD pid) override;
     void OnAgentExited(DWORD exitCode, DWORD runMs) override;
+    void OnAgentStopping() override;
+    void OnAgentStopEnded(StopOutcome outcome, DWORD elapsedMs) override;
     void OnLaunchFailed(DWORD error) override;
     void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override;
     void OnAgentMissing(const std::wstring& path, bool bFolder) override;

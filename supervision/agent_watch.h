@@ -15,10 +15,12 @@
 #include "supervision/agent_supervisor.h"
 #include "supervision/launch_gate.h"
 
+class CAgentRun;
+
 class CAgentWatch {
 public:
-    // After a stop the watch thread has ended the agent, it waits this long
-    // for the process to go before the supervisor's end lets go of it.
+    // After a quit has ended the agent (asked, then forced), the watch thread
+    // waits this long for the process to go before it lets go of it.
     static constexpr DWORD kQuitPatienceMs = 1000;
 
     CAgentWatch(std::wstring agentPath, std::vector<CAgentListener*> listeners);
@@ -51,10 +53,13 @@ private:
     static unsigned __stdcall ThreadProc(void* pv);
     bool EnsureWatchThreadLocked(const std::shared_ptr<CAgentWatch>& spSelf);
     void WatchAgent();
-    // Waits for the launched agent to end, ending it when a Stop or a Restart
-    // asks (bEndedOnStop: it did so for a Stop); false when a quit let go of
-    // an agent that would not end.
-    bool WaitAgentEnd(HANDLE hProcess, unsigned nSeenStarts, bool& bEndedOnStop);
+    // Waits for the launched agent to end, ending it (asked, then forced)
+    // when a Stop or a Restart asks (bEndedOnStop: it did so for a Stop);
+    // false when a quit let go of an agent that would not end.
+    bool WaitAgentEnd(CAgentRun& run, unsigned nSeenStarts, bool& bEndedOnStop);
+    void EndAgentGracefully(CAgentRun& run);
+    void EndPreviousRun(CAgentRun& run);
+    void ReportLaunch(const CAgentRun& run);
     // Whether a launch (and the sweep before it) may go ahead now.
     bool MayLaunch() const;
     bool IsGateOpen() const { return !m_spGate || m_spGate->IsOpen(); }
@@ -62,6 +67,7 @@ private:
     void WaitToLaunch();
     void EndAgent();
     unsigned StartRequests();
+    unsigned StopRequests();
     bool EndWatchUnlessStarted(unsigned nStarts);
     void DropWatchThreadLocked();
     void SetAgentProcess(HANDLE hProcess);
@@ -96,6 +102,10 @@ private:
     mutable CCriticalSection m_csAgent;
     HANDLE m_hWatchThread = nullptr;  // guarded; closed by the watch thread as it ends
     unsigned m_nStartRequests = 0;    // guarded; counts Start calls
+    unsigned m_nStopRequests = 0;     // guarded; counts Stop calls (a second one forces)
+    // Watch thread only: how the last launched agent was held, so that the
+    // journal hears of it once and again only when it changes.
+    int m_nLastHold = -1;
     // Guarded: a copy of the handle of the agent the watch thread launched
     // and waits on, for as long as it waits; empty otherwise.
     CHandle m_hAgentProcess;

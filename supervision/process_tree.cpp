@@ -30,9 +30,6 @@ namespace {
 constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
 constexpr DWORD kNativeName = 0x1;       // PROCESS_NAME_NATIVE
 constexpr DWORD kPathCapacity = 1040;
-// Rounds of snapshot and termination in one kill; each one after the first
-// only runs when the one before ended something.
-constexpr int kMaxKillRounds = 8;
 
 uint64_t CreationTime(HANDLE hProcess) {
     FILETIME created = {}, exited = {}, kernel = {}, user = {};
@@ -152,14 +149,14 @@ bool WasEnded(const std::vector<ProcessRow>& ended, const ProcessRow& row) {
 
 // Safe on any thread and from two threads at once: every call works on its
 // own snapshots, and a process the other call has ended just fails to open.
-void KillAgentTree(const std::wstring& agentDir, DWORD launchedPid) {
+void KillAgentTree(const std::wstring& agentDir, int maxRounds, DWORD launchedPid) {
     const DWORD selfPid = ::GetCurrentProcessId();
     CAgentDirIdentity identity(agentDir);
     // A process of the tree may start a child between the snapshot and its
     // own end. Another round finds such children through the ended parent;
     // the kill is over when a round ends nothing new.
     std::vector<ProcessRow> ended;
-    for (int round = 0; round < kMaxKillRounds; ++round) {
+    for (int round = 0; round < maxRounds; ++round) {
         const std::vector<ProcessRow> rows = TakeProcessSnapshot(identity, launchedPid);
         std::map<uint32_t, const ProcessRow*> byPid;
         for (const ProcessRow& row : rows) byPid.emplace(row.pid, &row);
@@ -179,4 +176,24 @@ void KillAgentTree(const std::wstring& agentDir, DWORD launchedPid) {
         }
         if (ended.size() == endedBefore) break;
     }
+}
+
+std::vector<DWORD> AgentTreePids(const std::wstring& agentDir, HANDLE hAgent) {
+    const DWORD selfPid = ::GetCurrentProcessId();
+    // An agent that has ended still leads the walk to the children it left.
+    std::vector<ProcessRow> ended;
+    if (hAgent != nullptr) {
+        ProcessRow agent;
+        agent.pid = ::GetProcessId(hAgent);
+        agent.created = CreationTime(hAgent);
+        ended.push_back(agent);
+    }
+    CAgentDirIdentity identity(agentDir);
+    const std::set<uint32_t> tree =
+        SelectAgentTree(TakeProcessSnapshot(identity, 0), agentDir, selfPid, ended);
+    std::vector<DWORD> pids;
+    for (uint32_t pid : tree) {
+        if (hAgent == nullptr || pid != ended[0].pid) pids.push_back(pid);
+    }
+    return pids;
 }

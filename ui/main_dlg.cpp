@@ -198,9 +198,10 @@ LRESULT CMainDlg::OnInitDialog() {
     m_strModuleDir = ReadModuleDir();
     SetInitialTexts();
 
-    m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this);
     m_pEventPoster = std::make_unique<CAgentEventPoster>(m_hWnd, WM_APP_AGENT_EVENT);
     m_pHost = std::make_unique<CAgentHost>(m_strModuleDir, *m_pEventPoster);
+    // Before the agent starts; its events reach the window as messages.
+    m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this, m_pHost->AgentPath());
     m_pHost->Begin(LogViewTarget(m_hWnd, m_hLogEdit));
     if (m_pHost->IsOutputImpossible()) ShowPipeTooLong();
 

@@ -135,6 +135,8 @@ public:
     // What the tooltip says; UI thread only.
     AgentStateLine m_agentState;
     TrayNotes m_trayNotes;
+    // Runs in a row too short to count as settled, for the pause's line.
+    unsigned m_nQuickExits = 0;
 
     const BOOL m_bStartHidden;
     BOOL m_bWindowShown;

@@ -1,11 +1,22 @@
 // A complete minimal agent in C++: it finds the supervisor's output pipe from
-// its own path and writes its output there, one message per line.
+// its own path and writes its output there, one message per line. When the
+// supervisor asks it to end (Ctrl+C), it says goodbye, flushes and exits.
 #include <windows.h>
 
 #include <cwchar>
 #include <string>
 
 namespace {
+
+// Set when the supervisor asks us to end; the main loop waits on it.
+HANDLE g_stop = nullptr;
+
+// Runs on a thread of its own: only signal the loop, which does the work.
+BOOL WINAPI OnConsoleCtrl(DWORD type) {
+    if (type != CTRL_C_EVENT) return FALSE;
+    ::SetEvent(g_stop);
+    return TRUE;
+}
 
 // "\\.\pipe\" + own path with \ : / turned into _ + the fixed suffix.
 std::wstring PipeNameFor(std::wstring path) {
@@ -66,10 +77,17 @@ int wmain() {
     if (pipe == INVALID_HANDLE_VALUE) return 1;
     // Text before the first comma is dropped by the supervisor: use it for a level.
     Send(pipe, "INFO,hello from the minimal C++ agent");
+    g_stop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ::SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
     for (int tick = 1;; ++tick) {
-        ::Sleep(1000);
+        // A second, or less when the supervisor asks us to end: it waits 2 s.
+        if (::WaitForSingleObject(g_stop, 1000) == WAIT_OBJECT_0) {
+            Send(pipe, "INFO,goodbye from the minimal C++ agent");
+            break;
+        }
         if (!Send(pipe, "INFO,tick " + std::to_string(tick))) break;
     }
+    ::FlushFileBuffers(pipe);  // until the supervisor has read what we wrote
     ::CloseHandle(pipe);
     return 0;
 }
