@@ -7,6 +7,7 @@
 #include "journal/journal_rules.h"
 #include "output/pipe_server.h"
 #include "resource.h"
+#include "supervision/launch_gate.h"
 
 namespace {
 #ifdef _WIN64
@@ -14,6 +15,31 @@ constexpr const wchar_t* kArchitecture = L"64-bit";
 #else
 constexpr const wchar_t* kArchitecture = L"32-bit";
 #endif
+
+// Holds off the system's end of the session while the journal is written,
+// where the system has the call (Vista on); no reason is shown otherwise.
+class CShutdownBlock {
+public:
+    CShutdownBlock(HWND hWnd, const wchar_t* pszReason) : m_hWnd(hWnd) {
+        using CreateFn = BOOL(WINAPI*)(HWND, LPCWSTR);
+        const auto create = reinterpret_cast<CreateFn>(
+            reinterpret_cast<void*>(::GetProcAddress(User32(), "ShutdownBlockReasonCreate")));
+        m_bHeld = create != nullptr && create(hWnd, pszReason);
+    }
+    ~CShutdownBlock() {
+        using DestroyFn = BOOL(WINAPI*)(HWND);
+        const auto destroy = reinterpret_cast<DestroyFn>(
+            reinterpret_cast<void*>(::GetProcAddress(User32(), "ShutdownBlockReasonDestroy")));
+        if (m_bHeld && destroy != nullptr) destroy(m_hWnd);
+    }
+    CShutdownBlock(const CShutdownBlock&) = delete;
+    CShutdownBlock& operator=(const CShutdownBlock&) = delete;
+
+private:
+    static HMODULE User32() { return ::GetModuleHandleW(L"user32.dll"); }
+    const HWND m_hWnd;
+    bool m_bHeld = false;
+};
 
 std::wstring WithoutTrailingSlash(std::wstring folder) {
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
@@ -25,7 +51,7 @@ CAgentHost::CAgentHost(const std::wstring& moduleDir, CAgentListener& windowList
     : m_strAgentPath(moduleDir + L"bin\\Tollvane.exe"),
       m_spJournal(std::make_shared<CJournal>(
           CJournal::DefaultFolder(), JournalFileName(CanonicalPath(WithoutTrailingSlash(moduleDir))))),
-      m_pJournalListener(std::make_unique<CAgentJournalListener>(m_spJournal)),
+      m_pJournalListener(std::make_unique<CAgentJournalListener>(m_spJournal, m_strAgentPath)),
       m_spOutput(std::make_shared<COutputSink>()),
       m_pSupervisor(std::make_unique<CAgentSupervisor>(
           m_strAgentPath, std::vector<CAgentListener*>{m_pJournalListener.get(), &windowListener})) {
@@ -41,8 +67,21 @@ void CAgentHost::Begin(const OutputViewTarget& view) {
     // The sink exists before the pipe server, which exists before the agent:
     // the agent may connect and write at once.
     m_spOutput->Attach(view);
-    m_hPipeThread =
-        CPipeServer::Start(std::make_shared<CPipeServer>(MakePipeName(m_strAgentPath), m_spOutput));
+    const std::wstring pipeName = MakePipeName(m_strAgentPath);
+    if (PipeNameFits(pipeName)) {
+        auto spGate = std::make_shared<CLaunchGate>();
+        m_pSupervisor->SetLaunchGate(spGate);
+        m_hPipeThread = CPipeServer::Start(std::make_shared<CPipeServer>(pipeName, m_spOutput, spGate));
+    } else {
+        // The system refuses the name, for ever: no server, and no wait for it.
+        m_bOutputImpossible = true;
+        m_pJournalListener->Note(L"no output: the pipe name has " + std::to_wstring(pipeName.size()) +
+                                 L" characters, more than the " + std::to_wstring(kMaxPipeNameChars) +
+                                 L" the system allows; install in a shorter folder");
+    }
+    // The agent, and every helper it starts, can tell its own supervisor's
+    // pipe from one that another program serves under the same name.
+    ::SetEnvironmentVariableW(L"QUORVEL_SUPERVISOR_PID", std::to_wstring(::GetCurrentProcessId()).c_str());
     m_pSupervisor->Start();
 }
 
@@ -73,6 +112,20 @@ void CAgentHost::ExitByUser() {
 void CAgentHost::WatchJournal(HWND hWnd, UINT message) {
     m_spJournal->NotifyTrouble(hWnd, message);
     ::PostMessageW(hWnd, message, 0, 0);
+}
+
+void CAgentHost::HoldLaunches(bool bHold) {
+    if (m_pSupervisor) m_pSupervisor->HoldLaunches(bHold);
+}
+
+void CAgentHost::EndSession(HWND hWnd) {
+    if (!m_pSupervisor) return;
+    CShutdownBlock block(hWnd, L"Writing the agent's journal");
+    m_pJournalListener->Note(L"session ending");
+    // The system has told the agent already: no grace.
+    m_pSupervisor->EndNow();
+    m_pJournalListener->Note(L"supervisor exiting");
+    m_spJournal->Close(kSessionEndJournalMs);
 }
 
 void CAgentHost::DetachView() { m_spOutput->Detach(); }

@@ -35,8 +35,22 @@ public:
     CAgentHost(const CAgentHost&) = delete;
     CAgentHost& operator=(const CAgentHost&) = delete;
 
+    // How long the end of the session waits for the journal's queue: the
+    // system gives a window about five seconds, and the agent's end comes first.
+    static constexpr DWORD kSessionEndJournalMs = 1500;
+
     // The view gets the output; then the pipe server and the agent start.
+    // The agent is launched only while the pipe's name is ours.
     void Begin(const OutputViewTarget& view);
+    // True when the pipe's name is too long for the system to create: the
+    // agent runs, but its output cannot arrive. Known from Begin on.
+    bool IsOutputImpossible() const { return m_bOutputImpossible; }
+    // The session is about to end: launch nothing from here on; or, when it
+    // did not end after all (bHold false), go on as before.
+    void HoldLaunches(bool bHold);
+    // The session ends: a last journal line, the agent ended without grace,
+    // the journal written out; bounded by the system's patience.
+    void EndSession(HWND hWnd);
     // The user's commands: into the journal, then to the supervisor.
     void StartByUser();
     void StopByUser();
@@ -68,6 +82,7 @@ private:
     // Shared with the pipe readers; it outlives the window for them.
     std::shared_ptr<COutputSink> m_spOutput;
     CHandle m_hPipeThread;  // a mark only; never waited on
+    bool m_bOutputImpossible = false;
     // Last, so it goes first: the watch thread calls the listeners above.
     std::unique_ptr<CAgentSupervisor> m_pSupervisor;
 };

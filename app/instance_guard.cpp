@@ -1,12 +1,17 @@
 #include "app/instance_guard.h"
 
+#include <process.h>
 #include <psapi.h>
+#include <sddl.h>
 
+#include <memory>
 #include <vector>
 
 #include "app/instance_rules.h"
 #include "framework/debug_trace.h"
+#include "framework/file_identity.h"
 #include "framework/handle.h"
+#include "framework/user_security.h"
 #include "resource.h"
 
 namespace {
@@ -39,6 +44,16 @@ std::optional<std::wstring> ReadProcessPath(HWND hWnd, InstanceWindowQuery& quer
 }
 }  // namespace
 
+// Upper case as NTFS compares names: the file system's own case rule, not
+// only ASCII. The text as given when the mapping fails.
+std::wstring UpperCase(std::wstring text) {
+    if (text.empty()) return text;
+    std::wstring upper(text.size(), L'\0');
+    const int m = ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.c_str(),
+                                 static_cast<int>(text.size()), &upper[0], static_cast<int>(upper.size()));
+    return m == static_cast<int>(upper.size()) ? upper : text;
+}
+
 std::wstring CanonicalPath(const std::wstring& path) {
     std::wstring full(kPathCapacity, L'\0');
     DWORD n = ::GetFullPathNameW(path.c_str(), kPathCapacity, &full[0], nullptr);
@@ -48,16 +63,39 @@ std::wstring CanonicalPath(const std::wstring& path) {
     n = ::GetLongPathNameW(full.c_str(), &longForm[0], kPathCapacity);
     longForm.resize(n > 0 && n < kPathCapacity ? n : 0);
     if (longForm.empty()) longForm = full;
-    // The file system's own case rule, not only ASCII: upper case as NTFS
-    // compares names.
-    if (!longForm.empty()) {
-        std::wstring upper(longForm.size(), L'\0');
-        const int m =
-            ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, longForm.c_str(),
-                           static_cast<int>(longForm.size()), &upper[0], static_cast<int>(upper.size()));
-        if (m == static_cast<int>(upper.size())) longForm = upper;
-    }
-    return longForm;
+    return UpperCase(longForm);
+}
+
+std::wstring IdentityPath(const std::wstring& path) {
+    if (const auto folder = ReadFolderIdentity(path)) return UpperCase(folder->path);
+    return CanonicalPath(path);
+}
+
+std::wstring CurrentUserSid() {
+    const std::vector<BYTE> user = ReadTokenUser();
+    if (user.empty()) return {};
+    LPWSTR text = nullptr;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, &text))
+        return {};
+    std::wstring sid(text);
+    ::LocalFree(text);
+    return sid;
+}
+
+InstanceLock TakeInstanceName(const std::wstring& name, bool bUserOnly) {
+    CUserOnlySecurity security(MUTEX_ALL_ACCESS);
+    SECURITY_ATTRIBUTES* pSecurity = bUserOnly ? security.Get() : nullptr;
+    InstanceLock lock;
+    if (bUserOnly && pSecurity == nullptr) return lock;  // MayBeHeld: we cannot tell
+    lock.hMutex.reset(::CreateMutexW(pSecurity, TRUE, name.c_str()));
+    const DWORD error = ::GetLastError();
+    if (lock.hMutex)
+        lock.take = error == ERROR_ALREADY_EXISTS ? NameTake::Held : NameTake::Ours;
+    else
+        // Access denied: one that runs elevated made it. Anything else (an
+        // object of another kind under the name, no resources) proves nothing.
+        lock.take = error == ERROR_ACCESS_DENIED ? NameTake::Held : NameTake::MayBeHeld;
+    return lock;
 }
 
 std::wstring GetOwnModulePath(HMODULE hModule) {
@@ -89,8 +127,8 @@ BOOL CALLBACK MatchInstanceWindow(HWND hWnd, LPARAM lParam) {
     }
     if (rule.modulePath) {
         auto path = ReadProcessPath(hWnd, *query);
-        // The search names the canonical path; so must the candidate.
-        if (path) path = CanonicalPath(*path);
+        // The search names the identity of its executable; so must the candidate.
+        if (path) path = IdentityPath(*path);
         if (!ModulePathMatches(rule, path)) return TRUE;
         DebugTrace(*path);
     }
@@ -100,7 +138,7 @@ BOOL CALLBACK MatchInstanceWindow(HWND hWnd, LPARAM lParam) {
 
 HWND FindInstanceWindow(HINSTANCE hInstance) {
     std::vector<wchar_t> scratch(kPathCapacity, L'\0');
-    const std::wstring path = CanonicalPath(GetOwnModulePath(hInstance));
+    const std::wstring path = IdentityPath(GetOwnModulePath(hInstance));
     wchar_t title[256] = {};
     ::LoadStringW(hInstance, IDR_MAINFRAME, title, 256);
     InstanceWindowQuery query = {L"#32770", title, path.c_str(), scratch.data(), kPathCapacity, nullptr};
@@ -108,15 +146,37 @@ HWND FindInstanceWindow(HINSTANCE hInstance) {
     return query.hwndFound;
 }
 
-void ActivateInstanceWindow(HWND hWnd) {
-    ::SwitchToThisWindow(hWnd, TRUE);
-    HWND foreground = ::GetForegroundWindow();
-    const DWORD targetThread = ::GetWindowThreadProcessId(hWnd, nullptr);
-    const DWORD foregroundThread = ::GetWindowThreadProcessId(foreground, nullptr);
-    // Joining the foreground thread's input state lets the activation through.
-    ::AttachThreadInput(foregroundThread, targetThread, TRUE);
-    if (!::IsWindowVisible(hWnd)) ::ShowWindow(hWnd, SW_SHOW);
-    if (::IsIconic(hWnd)) ::ShowWindow(hWnd, SW_RESTORE);
-    ::SetForegroundWindow(hWnd);
-    ::AttachThreadInput(foregroundThread, targetThread, FALSE);
+namespace {
+// The activation's calls reach into the other supervisor's thread; a hung
+// one would hold this process with it, so they run on a thread of their own.
+unsigned __stdcall ActivateThreadProc(void* pv) {
+    const HWND hWnd = static_cast<HWND>(pv);
+    try {
+        ::SwitchToThisWindow(hWnd, TRUE);
+        // Asynchronous: a window whose thread does not answer cannot hold us.
+        if (!::IsWindowVisible(hWnd)) ::ShowWindowAsync(hWnd, SW_SHOW);
+        if (::IsIconic(hWnd)) ::ShowWindowAsync(hWnd, SW_RESTORE);
+        const HWND foreground = ::GetForegroundWindow();
+        const DWORD targetThread = ::GetWindowThreadProcessId(hWnd, nullptr);
+        const DWORD foregroundThread = ::GetWindowThreadProcessId(foreground, nullptr);
+        // Joining the foreground thread's input state lets the activation
+        // through; a hung window's input state is not joined.
+        const bool bAttach = foregroundThread != 0 && foregroundThread != targetThread &&
+                             !::IsHungAppWindow(hWnd) &&
+                             ::AttachThreadInput(foregroundThread, targetThread, TRUE);
+        ::SetForegroundWindow(hWnd);
+        if (bAttach) ::AttachThreadInput(foregroundThread, targetThread, FALSE);
+    } catch (...) {
+    }
+    return 0;
+}
+}  // namespace
+
+void ActivateInstanceWindow(HWND hWnd, DWORD timeoutMs) {
+    const uintptr_t h = ::_beginthreadex(nullptr, 0, ActivateThreadProc, hWnd, 0, nullptr);
+    if (h == 0) return;
+    // Left running if it hangs: it holds nothing of ours, and the process
+    // ends soon after.
+    CHandle hThread(reinterpret_cast<HANDLE>(h));
+    ::WaitForSingleObject(hThread.get(), timeoutMs);
 }

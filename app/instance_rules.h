@@ -10,6 +10,13 @@
 // True when one of the words equals word exactly (whole word, case-sensitive).
 bool HasCommandWord(const std::vector<std::wstring>& words, std::wstring_view word);
 
+// The instance name that every session of the machine sees: "Global\\",
+// the product, the user's SID in its string form and eight hex digits of
+// the hash of the folder's identity path. Its length does not grow with the
+// folder, so a deep installation is guarded too; the SID keeps two users'
+// supervisors of one folder apart (the output pipe decides between them).
+std::wstring MakeGlobalInstanceName(std::wstring_view userSid, std::wstring_view folderIdentity);
+
 // Equality that ignores the case of ASCII letters; other units compare exactly.
 bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b);
 

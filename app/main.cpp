@@ -3,6 +3,10 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "app/command_line.h"
 #include "app/instance_guard.h"
 #include "app/instance_rules.h"
@@ -12,12 +16,6 @@
 #include "framework/debug_trace.h"
 
 namespace {
-// A name that another supervisor holds: it exists, or it was created by one
-// that runs elevated and we may not open it.
-bool HeldByAnother(DWORD createError) {
-    return createError == ERROR_ALREADY_EXISTS || createError == ERROR_ACCESS_DENIED;
-}
-
 enum class AwaitResult { Window, OtherEnded, NoWindow };
 
 // The window of a supervisor that holds an instance mutex but has not shown
@@ -49,6 +47,38 @@ int RunSupervisor(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdShow) {
     if (SUCCEEDED(hrCom)) ::CoUninitialize();
     return nRet;
 }
+
+bool IsGlobalName(const std::wstring& name) { return name.rfind(L"Global\\", 0) == 0; }
+
+// The names this installation's supervisor holds, in the order they are
+// taken: the global one first, which every session of the machine sees and
+// which decides; then the two that older supervisors and the installer look
+// for (session-local, named from the path). A name the system cannot hold,
+// for a folder too deep, is left out.
+std::vector<std::wstring> InstanceNames(const std::wstring& ownPath) {
+    std::vector<std::wstring> names;
+    const std::wstring sid = CurrentUserSid();
+    const std::wstring folder = ownPath.substr(0, ownPath.find_last_of(L'\\') + 1);
+    if (!sid.empty()) names.push_back(MakeGlobalInstanceName(sid, IdentityPath(folder)));
+    names.push_back(MakeCanonicalInstanceName(CanonicalPath(ownPath)));
+    names.push_back(MakeInstanceName(ownPath));
+    names.erase(
+        std::remove_if(names.begin(), names.end(), [](const std::wstring& n) { return !ObjectNameFits(n); }),
+        names.end());
+    return names;
+}
+
+// Takes the names from index first on, stopping at the first that another
+// may hold; returns that one's index, or names.size() when all are ours.
+// Every lock is kept for the process's life (the system releases them at
+// exit). Taken in this order, two starts at once cannot each hold one.
+size_t TakeNames(const std::vector<std::wstring>& names, size_t first, std::vector<InstanceLock>& locks) {
+    for (size_t i = first; i < names.size(); ++i) {
+        locks[i] = TakeInstanceName(names[i], IsGlobalName(names[i]));
+        if (locks[i].take != NameTake::Ours) return i;
+    }
+    return names.size();
+}
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpCmdLine, int nCmdShow) {
@@ -57,40 +87,32 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
         if (bStartInstall) ::Sleep(1000);
 
         const std::wstring ownPath = GetOwnModulePath(nullptr);
-        const std::wstring instanceName = MakeInstanceName(ownPath);
-        DebugTrace(instanceName);
-        // Both owned for the whole life of the process; the system releases
-        // them at exit. The canonical one, where every spelling of this
-        // installation meets, decides; only its owner also takes the one
-        // named from the path as spelled (an installer may look for that
-        // one). Taken in this order, two starts at once cannot each hold one.
-        const std::wstring canonicalName = MakeCanonicalInstanceName(CanonicalPath(ownPath));
-        HANDLE hCanonical = ::CreateMutexW(nullptr, TRUE, canonicalName.c_str());
-        const DWORD canonicalError = ::GetLastError();
-        HANDLE hMutex = nullptr;
-        DWORD createError = ERROR_SUCCESS;
-        if (!HeldByAnother(canonicalError)) {
-            hMutex = ::CreateMutexW(nullptr, TRUE, instanceName.c_str());
-            createError = ::GetLastError();
-        }
-        const bool bAnother = HeldByAnother(canonicalError) || HeldByAnother(createError);
+        DebugTrace(MakeInstanceName(ownPath));
+        const std::vector<std::wstring> names = InstanceNames(ownPath);
+        std::vector<InstanceLock> locks(names.size());
+        const size_t held = TakeNames(names, 0, locks);
+        const bool bAnother = held < names.size();
 
         if (bStartInstall || bAnother) {
             HWND hWnd = FindInstanceWindow(hInstance);
             // Started at the same moment as the other one: its window may not
             // exist yet. Wait for it, or for that process to go.
             if (hWnd == nullptr && bAnother) {
-                HANDLE hWait = canonicalError == ERROR_ALREADY_EXISTS ? hCanonical
-                               : createError == ERROR_ALREADY_EXISTS  ? hMutex
-                                                                      : nullptr;
+                const bool bGlobal = IsGlobalName(names[held]);
+                HANDLE hWait = locks[held].take == NameTake::Held ? locks[held].hMutex.get() : nullptr;
                 const AwaitResult result = AwaitInstanceWindow(hInstance, hWait, hWnd);
-                // A supervisor we cannot even open the name of runs on, window
-                // or not; a second one beside it would fight it over the agent.
-                if (result == AwaitResult::NoWindow && hWait == nullptr) return 0;
-                // The other one ended and its canonical mutex came to us: the
-                // spelled one goes with it.
-                if (result == AwaitResult::OtherEnded && hWait == hCanonical)
-                    hMutex = ::CreateMutexW(nullptr, TRUE, instanceName.c_str());
+                if (result == AwaitResult::NoWindow) {
+                    // A supervisor we cannot even open the name of, or one
+                    // whose name failed for no known reason, may run on,
+                    // window or not; so may one of ours in another session,
+                    // whose window we cannot see. A second one beside it
+                    // would fight it over the agent.
+                    if (hWait == nullptr || bGlobal) return 0;
+                } else if (result == AwaitResult::OtherEnded) {
+                    // Its name came to us: the ones after it go with it.
+                    locks[held].take = NameTake::Ours;
+                    TakeNames(names, held + 1, locks);
+                }
             }
             if (hWnd != nullptr) {
                 ActivateInstanceWindow(hWnd);

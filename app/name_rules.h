@@ -20,3 +20,13 @@ std::wstring MakeCanonicalInstanceName(std::wstring_view canonicalPath);
 
 // Output pipe name for the agent's full path: "\\.\pipe\" + rule.
 std::wstring MakePipeName(std::wstring_view agentPath);
+
+// The system's limits on these names. A longer pipe name is refused by
+// CreateNamedPipeW; a longer mutex name by CreateMutexW. Both grow with the
+// installation folder, so a deep enough folder cannot have them.
+inline constexpr size_t kMaxPipeNameChars = 256;
+inline constexpr size_t kMaxObjectNameChars = 259;  // MAX_PATH less the terminating zero
+inline bool PipeNameFits(std::wstring_view name) { return name.size() <= kMaxPipeNameChars; }
+inline bool ObjectNameFits(std::wstring_view name) {
+    return !name.empty() && name.size() <= kMaxObjectNameChars;
+}

@@ -1,6 +1,7 @@
 // Supervision figures, each against the floor the platform sets in the same
-// run: relaunch latency against a bare launch, Stop of a 20-process tree
-// against one snapshot and 20 terminations, the cost of one tree kill as
+// run: relaunch latency against a bare launch, the forced Stop of a
+// 20-process tree against one snapshot and 20 terminations, a graceful Stop
+// and one that waits out the grace, the cost of one tree kill as
 // unrelated processes pile up, idle CPU, footprint and startup. Drives a
 // real installation from outside and prints one table; exits with 1 when a
 // row misses its target or a section could not measure.
@@ -21,6 +22,8 @@
 #include "resource.h"
 #include "tests/e2e/agent_support.h"
 #include "tests/e2e/drill_support.h"
+#include "supervision/agent_job.h"
+#include "supervision/stop_rules.h"
 
 using namespace e2e;
 
@@ -217,14 +220,14 @@ void BenchIdleAndFootprint() {
 
 // ---- Relaunch latency against a bare launch ----
 struct LaunchFloor {
-    std::vector<double> launch;  // ShellExecuteExW -> agent started
+    std::vector<double> launch;  // the supervisor's way of launching -> agent started
     std::vector<double> loop;    // agent's exit -> next agent started, by a bare wait-and-launch loop
 };
 
 // A bare wait-and-launch loop: launch, wait for the exit, launch again, and
-// nothing else in between. The agents' log is read once, afterwards. COM is
-// set up on the thread as the supervisor's watch thread has it: without it
-// each ShellExecuteExW would set it up and tear it down again.
+// nothing else in between. Each launch is the supervisor's own (suspended,
+// into a new job, resumed). The agents' log is read once, afterwards. COM is
+// set up on the thread as the supervisor's watch thread has it.
 LaunchFloor MeasureBareLaunch(const TempInstall& install, int count) {
     struct ComScope {
         const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -239,17 +242,11 @@ LaunchFloor MeasureBareLaunch(const TempInstall& install, int count) {
     std::vector<int64_t> launchedAt;
     launchedAt.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        SHELLEXECUTEINFOW sei = {};
-        sei.cbSize = sizeof(sei);
-        sei.fMask = SEE_MASK_NOCLOSEPROCESS;
-        sei.lpFile = path.c_str();
-        sei.lpDirectory = dir.c_str();
-        sei.nShow = SW_HIDE;
         launchedAt.push_back(NowMicroseconds());
-        if (!::ShellExecuteExW(&sei) || sei.hProcess == nullptr) Fail("a bare launch failed");
-        const DWORD waited = ::WaitForSingleObject(sei.hProcess, 10000);
-        ::CloseHandle(sei.hProcess);
-        if (waited != WAIT_OBJECT_0) Fail("a bare launch did not exit within 10 s");
+        const CAgentLaunch launch = LaunchAgentProcess(path, dir);
+        if (!launch.hProcess) Fail("a bare launch failed");
+        if (::WaitForSingleObject(launch.hProcess.get(), 10000) != WAIT_OBJECT_0)
+            Fail("a bare launch did not exit within 10 s");
     }
     const auto events = ReadRunLog(install, L"raw");
     const auto starts = EventsOf(events, "start");
@@ -303,15 +300,16 @@ void BenchRelaunch() {
 std::string Quoted(const std::wstring& path) { return "\"" + Narrow(path) + "\""; }
 
 // The agent starts 4 children (2 from bin, 2 from outside it), and they
-// start 15 grandchildren outside it: 20 processes in all.
+// start 15 grandchildren outside it: 20 processes in all, every one of them
+// ignoring Ctrl+C, so that a Stop has to force them.
 void WriteTreeScripts(const TempInstall& install, const std::wstring& runLogDir) {
     const std::wstring other = CopyAgentTo(install, L"other");
     const std::wstring grand = CopyAgentTo(install, L"grand");
-    install.WriteFile(L"grand\\hang.txt", "hang\n");
+    install.WriteFile(L"grand\\hang.txt", "ignorectrlc\nhang\n");
     const int grandchildren[4] = {4, 4, 4, 3};
-    std::string agent;
+    std::string agent = "ignorectrlc\n";
     for (int c = 0; c < 4; ++c) {
-        std::string child;
+        std::string child = "ignorectrlc\n";
         for (int g = 0; g < grandchildren[c]; ++g)
             child += "spawn " + Quoted(grand) + " child " + Quoted(install.Dir() + L"grand\\hang.txt") + "\n";
         child += "hang\n";
@@ -378,8 +376,18 @@ double FloorKill(std::vector<HANDLE>& handles, const std::vector<DWORD>& pids) {
     return Ms(NowMicroseconds() - t0);
 }
 
-const char* const kStopTree = "Stop: command -> all 20 processes of the tree gone (median of 5)";
+const char* const kStopTree =
+    "Stop of a tree ignoring the ask: the force (a second Stop) -> all 20 processes gone (median of 5)";
 const char* const kStopHandler = "Stop: the command's own time (handler returns)";
+const char* const kStopGraceful =
+    "Stop of an agent answering Ctrl+C at once: command -> agent gone (p50 of 9)";
+const char* const kStopIgnored =
+    "Stop of an agent ignoring the ask: command -> agent gone, less the grace (p50 of 3)";
+
+// Waits until the agent of pid has logged its Ctrl+C: the ask has come.
+bool WaitForAsk(const TempInstall& install, size_t askedBefore) {
+    return Poll([&] { return EventsOf(ReadRunLog(install), "ctrlc").size() > askedBefore; }, 5000);
+}
 
 void BenchStop() {
     Note("Stop of a 20-process tree (5 rounds, each against its floor)");
@@ -402,12 +410,16 @@ void BenchStop() {
         agentStarts += 3;
         if (tree.size() != 20) Fail("the tree did not grow to 20 processes");
         ::Sleep(300);
+        // The ask, then the force: a second Stop once the agent has ignored it.
+        const size_t asked = EventsOf(ReadRunLog(install), "ctrlc").size();
+        const int64_t tAsk = NowMicroseconds();
+        sup.SendCommand(ID_AGENT_STOP);
+        handler.push_back(Ms(NowMicroseconds() - tAsk));
+        if (!WaitForAsk(install, asked)) Fail("the agent was not asked to end");
         const int64_t t0 = NowMicroseconds();
         sup.SendCommand(ID_AGENT_STOP);
-        const int64_t t1 = NowMicroseconds();
         if (!WaitAllGone(tree)) Fail("Stop left processes of the tree running after 10 s");
         stop.push_back(Ms(NowMicroseconds() - t0));
-        handler.push_back(Ms(t1 - t0));
         Poll([&] { return ProcessesUnder(install.Dir()).size() == 1; }, 5000);
 
         // The same tree without the supervisor.
@@ -423,8 +435,42 @@ void BenchStop() {
     ExitSupervisor(sup);
     const double s = Median(stop), f = Median(floor);
     Add(kStopTree, Fmt("%.1f ms", s), Fmt("%.1f ms", f) + " snapshot + 20 terminations", Fmt("%.2fx", s / f),
-        "<= 1.5x: " + Verdict(s / f, 1.5));
+        "<= 1.3x: " + Verdict(s / f, 1.3));
     Add(kStopHandler, Fmt("%.1f ms", Median(handler)));
+}
+
+// One agent, stopped over and over: command -> its process gone.
+std::vector<double> TimeStops(const char* script, int rounds) {
+    TempInstall install;
+    install.WriteFile(L"bin\\agent-script.txt", script);
+    Supervisor sup(install.ExePath());
+    if (sup.WaitForWindow() == nullptr) Fail("no window within 15 s");
+    std::vector<double> times;
+    for (int round = 0; round < rounds; ++round) {
+        if (round > 0) sup.SendCommand(ID_AGENT_START);
+        const auto starts = WaitForStarts(install, static_cast<size_t>(round) + 1, 15s);
+        if (starts.size() != static_cast<size_t>(round) + 1) Fail("the agent did not start");
+        HANDLE agent = ::OpenProcess(SYNCHRONIZE, FALSE, starts.back().pid);
+        if (agent == nullptr) Fail("the agent cannot be watched");
+        ::Sleep(300);  // past its start-up, its handler in place
+        const int64_t t0 = NowMicroseconds();
+        sup.SendCommand(ID_AGENT_STOP);
+        const DWORD waited = ::WaitForSingleObject(agent, 10000);
+        times.push_back(Ms(NowMicroseconds() - t0));
+        ::CloseHandle(agent);
+        if (waited != WAIT_OBJECT_0) Fail("Stop left the agent running after 10 s");
+        Poll([&] { return sup.ControlText(ID_AGENT_START) == L"Start"; }, 5000);
+    }
+    ExitSupervisor(sup);
+    return times;
+}
+
+void BenchGracefulStop() {
+    Note("Stop of an agent that answers the ask, and of one that ignores it");
+    const double answered = Median(TimeStops("onctrlc 0\nhang\n", 9));
+    Add(kStopGraceful, Fmt("%.1f ms", answered), "", "", "< 100 ms: " + Verdict(answered, 99.999));
+    const double ignored = Median(TimeStops("ignorectrlc\nhang\n", 3)) - kStopGraceMs;
+    Add(kStopIgnored, Fmt("%.1f ms", ignored), "", "", "< 100 ms: " + Verdict(ignored, 99.999));
 }
 
 // ---- One tree kill among many unrelated processes ----
@@ -542,7 +588,10 @@ int wmain(int argc, wchar_t** argv) {
     if (only.empty() || only == L"startup") RunSection({kStartupWindow, kStartupAgent}, BenchStartup);
     if (only.empty() || only == L"relaunch")
         RunSection({kRelaunchP50, kRelaunchP99, kRelaunchLoop}, BenchRelaunch);
-    if (only.empty() || only == L"stop") RunSection({kStopTree, kStopHandler}, BenchStop);
+    if (only.empty() || only == L"stop") {
+        RunSection({kStopTree, kStopHandler}, BenchStop);
+        RunSection({kStopGraceful, kStopIgnored}, BenchGracefulStop);
+    }
     if (only.empty() || only == L"kill") {
         RunSection({kPathReads}, BenchPathReads);
         RunSection({kKillAmong[0], kKillAmong[1], kKillAmong[2], kKillAmong[3]}, BenchKillScaling);

@@ -4,6 +4,7 @@
 
 #include "journal/journal.h"
 #include "journal/journal_rules.h"
+#include "supervision/exit_texts.h"
 
 namespace {
 
@@ -14,26 +15,24 @@ std::wstring Seconds(DWORD ms) {
     return text;
 }
 
-// The system's words for an error code, on one line.
-std::wstring ErrorText(DWORD error) {
-    wchar_t* buffer = nullptr;
-    const DWORD n = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n > 0 && buffer != nullptr ? std::wstring(buffer, n) : std::wstring();
-    if (buffer != nullptr) ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-        text.pop_back();
-    if (text.empty()) text = L"unknown error";
-    return text + L" (error " + std::to_wstring(error) + L")";
-}
-
 }  // namespace
 
 std::wstring AgentExitedText(DWORD exitCode, DWORD runMs) {
-    wchar_t hex[16] = {};
-    std::swprintf(hex, 16, L"0x%08lX", static_cast<unsigned long>(exitCode));
-    return L"agent exited: code " + std::to_wstring(exitCode) + L" (" + hex + L"), ran " + Seconds(runMs);
+    return L"agent exited: code " + DescribeAgentExitCode(exitCode) + L", ran " + Seconds(runMs);
+}
+
+std::wstring AgentHeldText(AgentHold hold, DWORD error) {
+    switch (hold) {
+        case AgentHold::Job:
+            return L"agent held by a job: it and everything it starts end with the supervisor";
+        case AgentHold::NoJob:
+            return L"no job for the agent (error " + std::to_wstring(error) +
+                   L"): Stop walks the process tree, and what the agent starts may outlive the supervisor";
+        case AgentHold::Shell:
+            break;
+    }
+    return L"agent started by the shell (error " + std::to_wstring(error) +
+           L" starting it directly): no job, Stop walks the process tree";
 }
 
 std::wstring RelaunchPausedText(DWORD pauseMs, AgentPauseReason reason) {
@@ -50,15 +49,31 @@ void CAgentJournalListener::OnAgentExited(DWORD exitCode, DWORD runMs) {
 }
 
 void CAgentJournalListener::OnLaunchFailed(DWORD error) {
-    m_spJournal->Add(kJournalSupervisor, L"launch failed: " + ErrorText(error));
+    m_spJournal->Add(kJournalSupervisor, L"launch failed: " + LaunchErrorText(error, m_strAgentPath) +
+                                             L" (error " + std::to_wstring(error) + L")");
+}
+
+void CAgentJournalListener::OnAgentHeld(AgentHold hold, DWORD error) {
+    m_spJournal->Add(kJournalSupervisor, AgentHeldText(hold, error));
+}
+
+void CAgentJournalListener::OnAgentStopEnded(StopOutcome outcome, DWORD elapsedMs) {
+    m_spJournal->Add(kJournalSupervisor, StopOutcomeText(outcome, elapsedMs));
 }
 
 void CAgentJournalListener::OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) {
     m_spJournal->Add(kJournalSupervisor, RelaunchPausedText(pauseMs, reason));
 }
 
-void CAgentJournalListener::OnAgentMissing(const std::wstring& path) {
-    m_spJournal->Add(kJournalSupervisor, L"agent file missing: " + path);
+void CAgentJournalListener::OnAgentMissing(const std::wstring& path, bool bFolder) {
+    m_spJournal->Add(kJournalSupervisor, (bFolder ? L"agent file is a folder: " : L"agent file missing: ") + path);
+}
+
+void CAgentJournalListener::OnOutputPipeHeld(bool bHeld) {
+    m_spJournal->Add(kJournalSupervisor, bHeld
+                                        ? L"waiting: another program holds the output pipe; the agent is not "
+                                          L"started until the name is free"
+                                        : L"the output pipe is ours; the agent is started");
 }
 
 void CAgentJournalListener::Note(std::wstring text) { m_spJournal->Add(kJournalSupervisor, std::move(text)); }

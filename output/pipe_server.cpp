@@ -7,61 +7,12 @@
 
 #include "output/output_sink.h"
 #include "framework/debug_trace.h"
+#include "framework/user_security.h"
+#include "supervision/launch_gate.h"
 
 namespace {
 
 constexpr DWORD kPipeBufferSize = 4096;
-
-// The pipe's security: full access for the current user and for SYSTEM,
-// nothing for anyone else.
-class CPipeSecurity {
-public:
-    CPipeSecurity() = default;
-    CPipeSecurity(const CPipeSecurity&) = delete;
-    CPipeSecurity& operator=(const CPipeSecurity&) = delete;
-
-    // Null until the descriptor could be built.
-    SECURITY_ATTRIBUTES* Get() {
-        if (m_sa.lpSecurityDescriptor == nullptr && !Build()) return nullptr;
-        return &m_sa;
-    }
-
-private:
-    bool Build() {
-        HANDLE hToken = nullptr;
-        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken)) return false;
-        const CHandle token(hToken);
-        DWORD size = 0;
-        ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-        if (size == 0) return false;
-        m_user.assign(size, 0);
-        if (!::GetTokenInformation(token.get(), TokenUser, m_user.data(), size, &size)) return false;
-        const PSID user = reinterpret_cast<TOKEN_USER*>(m_user.data())->User.Sid;
-        DWORD systemSize = SECURITY_MAX_SID_SIZE;
-        m_system.assign(systemSize, 0);
-        if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, m_system.data(), &systemSize)) return false;
-        const DWORD aclSize = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
-                              ::GetLengthSid(user) + ::GetLengthSid(m_system.data());
-        m_acl.assign(aclSize / sizeof(DWORD) + 1, 0);  // DWORD-aligned, as an ACL must be
-        auto* acl = reinterpret_cast<ACL*>(m_acl.data());
-        if (!::InitializeAcl(acl, aclSize, ACL_REVISION) ||
-            !::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, user) ||
-            !::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, m_system.data()) ||
-            !::InitializeSecurityDescriptor(&m_sd, SECURITY_DESCRIPTOR_REVISION) ||
-            !::SetSecurityDescriptorDacl(&m_sd, TRUE, acl, FALSE))
-            return false;
-        m_sa.nLength = sizeof(m_sa);
-        m_sa.bInheritHandle = FALSE;
-        m_sa.lpSecurityDescriptor = &m_sd;
-        return true;
-    }
-
-    std::vector<BYTE> m_user;    // TOKEN_USER of this process
-    std::vector<BYTE> m_system;  // the SYSTEM account's SID
-    std::vector<DWORD> m_acl;
-    SECURITY_DESCRIPTOR m_sd = {};
-    SECURITY_ATTRIBUTES m_sa = {};
-};
 
 // Message pipe, one message per read; local clients only. The first instance
 // must be the first of its name: if the name exists, someone else holds it.
@@ -104,9 +55,11 @@ bool ReadMessage(HANDLE hPipe, std::vector<char>& message) {
 
 }  // namespace
 
-CPipeServer::CPipeServer(std::wstring strPipeName, std::shared_ptr<COutputSink> spSink)
+CPipeServer::CPipeServer(std::wstring strPipeName, std::shared_ptr<COutputSink> spSink,
+                         std::shared_ptr<CLaunchGate> spGate)
     : m_strPipeName(std::move(strPipeName)),
       m_spSink(std::move(spSink)),
+      m_spGate(std::move(spGate)),
       m_hStopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 CHandle CPipeServer::Start(const std::shared_ptr<CPipeServer>& spServer) {
@@ -150,7 +103,8 @@ void CPipeServer::CloseInstance(HANDLE hPipe) {
 }
 
 unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) {
-    CPipeSecurity security;
+    // Full access for the current user and for SYSTEM, nothing for anyone else.
+    CUserOnlySecurity security(FILE_ALL_ACCESS);
     CFileHandle hWaiting;  // our instance that waits for the next client
     while (m_bPipeRunning) {
         try {
@@ -158,6 +112,7 @@ unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) 
                 m_hReaderSlots.reset(::CreateSemaphoreW(nullptr, kMaxPipeReaders, kMaxPipeReaders, nullptr));
                 if (!m_hReaderSlots) {
                     DebugTrace(L"CreateSemaphore failed");
+                    if (m_spGate) m_spGate->Open();  // no pipe to wait for
                     Pause();
                     continue;
                 }
@@ -166,6 +121,7 @@ unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) 
                 SECURITY_ATTRIBUTES* pSecurity = security.Get();
                 if (pSecurity == nullptr) {
                     DebugTrace(L"Pipe security failed");
+                    if (m_spGate) m_spGate->Open();  // no pipe to wait for
                     Pause();
                     continue;
                 }
@@ -175,13 +131,19 @@ unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) 
                 hWaiting.reset(CreateOutputPipe(m_strPipeName, first, pSecurity));
                 if (!hWaiting) {
                     const DWORD error = ::GetLastError();
-                    DebugTrace(first && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)
-                                   ? L"CreatePipe failed: the pipe name is in use"
-                                   : L"CreatePipe failed");
+                    const bool bHeldElsewhere =
+                        first && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY);
+                    DebugTrace(bHeldElsewhere ? L"CreatePipe failed: the pipe name is in use"
+                                              : L"CreatePipe failed");
+                    // Only a name held by another program keeps the agent
+                    // waiting; when the server fails for any other reason
+                    // the agent runs, as it would without a pipe.
+                    if (m_spGate) bHeldElsewhere ? m_spGate->SetHeldElsewhere() : m_spGate->Open();
                     Pause();
                     continue;
                 }
                 ++m_nInstances;
+                if (first && m_spGate) m_spGate->Open();
             }
             // A client that came between creation and the wait counts as
             // connected; so does one that has already left: what it wrote is

@@ -25,10 +25,15 @@
 #include "framework/handle.h"
 
 class COutputSink;
+class CLaunchGate;
 
 class CPipeServer {
 public:
-    CPipeServer(std::wstring strPipeName, std::shared_ptr<COutputSink> spSink);
+    // spGate, when given, hears whether the name is ours: opened when the
+    // first instance is created as the first of its name, closed while
+    // another program holds the name.
+    CPipeServer(std::wstring strPipeName, std::shared_ptr<COutputSink> spSink,
+                std::shared_ptr<CLaunchGate> spGate = nullptr);
     CPipeServer(const CPipeServer&) = delete;
     CPipeServer& operator=(const CPipeServer&) = delete;
 
@@ -58,6 +63,7 @@ private:
 
     const std::wstring m_strPipeName;             // written before the thread starts, read-only after
     const std::shared_ptr<COutputSink> m_spSink;  // the sink is thread-safe
+    const std::shared_ptr<CLaunchGate> m_spGate;  // may be null; thread-safe
     std::atomic<BOOL> m_bPipeRunning{TRUE};       // run flag of the server and reader loops
     // Manual-reset, set by Stop; created with the object, read-only after.
     const CHandle m_hStopEvent;

@@ -50,6 +50,11 @@
 #define IDS_BALLOON_LAUNCH_FAILED 166
 #define IDS_BALLOON_LAST_EXIT 167
 
+// The supervisor's own notes (tooltip line and balloon): the output pipe's
+// name is another program's, or too long to exist ({limit} is filled in).
+#define IDS_NOTE_PIPE_HELD 180
+#define IDS_NOTE_PIPE_TOO_LONG 181
+
 // The log view's context menu.
 #define ID_LOG_COPY 32800
 #define ID_LOG_SELECT_ALL 32801

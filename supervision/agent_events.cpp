@@ -12,6 +12,12 @@ void DeliverAgentEvent(const AgentEvent& event, CAgentListener& listener) {
         case AgentEvent::Kind::Exited:
             listener.OnAgentExited(event.exitCode, event.runMs);
             break;
+        case AgentEvent::Kind::Stopping:
+            listener.OnAgentStopping();
+            break;
+        case AgentEvent::Kind::StopEnded:
+            listener.OnAgentStopEnded(event.outcome, event.elapsedMs);
+            break;
         case AgentEvent::Kind::LaunchFailed:
             listener.OnLaunchFailed(event.error);
             break;
@@ -19,7 +25,10 @@ void DeliverAgentEvent(const AgentEvent& event, CAgentListener& listener) {
             listener.OnRelaunchPaused(event.pauseMs, event.reason);
             break;
         case AgentEvent::Kind::Missing:
-            listener.OnAgentMissing(event.path);
+            listener.OnAgentMissing(event.path, event.bFlag);
+            break;
+        case AgentEvent::Kind::PipeHeld:
+            listener.OnOutputPipeHeld(event.bFlag);
             break;
         case AgentEvent::Kind::WatchEnded:
             listener.OnWatchEnded();
@@ -54,6 +63,20 @@ void CAgentEventPoster::OnAgentExited(DWORD exitCode, DWORD runMs) {
     Post(std::move(e));
 }
 
+void CAgentEventPoster::OnAgentStopping() {
+    AgentEvent e;
+    e.kind = AgentEvent::Kind::Stopping;
+    Post(std::move(e));
+}
+
+void CAgentEventPoster::OnAgentStopEnded(StopOutcome outcome, DWORD elapsedMs) {
+    AgentEvent e;
+    e.kind = AgentEvent::Kind::StopEnded;
+    e.outcome = outcome;
+    e.elapsedMs = elapsedMs;
+    Post(std::move(e));
+}
+
 void CAgentEventPoster::OnLaunchFailed(DWORD error) {
     AgentEvent e;
     e.kind = AgentEvent::Kind::LaunchFailed;
@@ -69,13 +92,21 @@ void CAgentEventPoster::OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason)
     Post(std::move(e));
 }
 
-void CAgentEventPoster::OnAgentMissing(const std::wstring& path) {
+void CAgentEventPoster::OnAgentMissing(const std::wstring& path, bool bFolder) {
     AgentEvent e;
     e.kind = AgentEvent::Kind::Missing;
+    e.bFlag = bFolder;
     try {
         e.path = path;
     } catch (...) {
     }
+    Post(std::move(e));
+}
+
+void CAgentEventPoster::OnOutputPipeHeld(bool bHeld) {
+    AgentEvent e;
+    e.kind = AgentEvent::Kind::PipeHeld;
+    e.bFlag = bHeld;
     Post(std::move(e));
 }
 

@@ -13,7 +13,17 @@
 #include "supervision/agent_supervisor.h"
 
 struct AgentEvent {
-    enum class Kind { Started, Exited, LaunchFailed, Paused, Missing, WatchEnded };
+    enum class Kind {
+        Started,
+        Exited,
+        Stopping,
+        StopEnded,
+        LaunchFailed,
+        Paused,
+        Missing,
+        PipeHeld,
+        WatchEnded
+    };
     Kind kind = Kind::WatchEnded;
     DWORD pid = 0;
     DWORD exitCode = 0;
@@ -21,6 +31,9 @@ struct AgentEvent {
     DWORD error = 0;
     DWORD pauseMs = 0;
     AgentPauseReason reason = AgentPauseReason::CrashLoop;
+    bool bFlag = false;  // Missing: the path is a folder; PipeHeld: held (else ours again)
+    StopOutcome outcome = StopOutcome::EndedByItself;
+    DWORD elapsedMs = 0;
     std::wstring path;
 };
 
@@ -35,9 +48,12 @@ public:
 
     void OnAgentStarted(DWORD pid) override;
     void OnAgentExited(DWORD exitCode, DWORD runMs) override;
+    void OnAgentStopping() override;
+    void OnAgentStopEnded(StopOutcome outcome, DWORD elapsedMs) override;
     void OnLaunchFailed(DWORD error) override;
     void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override;
-    void OnAgentMissing(const std::wstring& path) override;
+    void OnAgentMissing(const std::wstring& path, bool bFolder) override;
+    void OnOutputPipeHeld(bool bHeld) override;
     void OnWatchEnded() override;
 
     // The window's thread, with a message of uMsg: the record, now the caller's.

@@ -15,6 +15,11 @@ CAgentSupervisor::~CAgentSupervisor() {
     m_spWatch->SilenceListeners();
 }
 
+void CAgentSupervisor::SetLaunchGate(std::shared_ptr<CLaunchGate> spGate) {
+    m_spWatch->SetLaunchGate(std::move(spGate));
+}
+void CAgentSupervisor::HoldLaunches(bool bHold) { m_spWatch->HoldLaunches(bHold); }
+void CAgentSupervisor::EndNow() { m_spWatch->EndNow(); }
 void CAgentSupervisor::Start() { m_spWatch->Start(m_spWatch); }
 void CAgentSupervisor::Stop() { m_spWatch->Stop(m_spWatch); }
 bool CAgentSupervisor::IsStopRequested() const { return m_spWatch->IsStopRequested(); }

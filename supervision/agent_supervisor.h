@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "supervision/agent_job.h"
+#include "supervision/stop_rules.h"
+
 enum class AgentPauseReason { CrashLoop, LaunchFailed };
 
 // What happens to the agent, as the watch thread sees it. Called on the watch
@@ -27,12 +30,24 @@ public:
     virtual void OnAgentStarted(DWORD /*pid*/) {}
     // The launched process ended after runMs.
     virtual void OnAgentExited(DWORD /*exitCode*/, DWORD /*runMs*/) {}
+    // How the agent is held (a job, or only the tree walk, and why);
+    // reported with the first launch and again whenever it changes.
+    virtual void OnAgentHeld(AgentHold /*hold*/, DWORD /*error*/) {}
+    // Stop, Restart or Exit has asked the agent to end; it has the grace.
+    virtual void OnAgentStopping() {}
+    // The asked agent's tree is gone: by itself, or by force.
+    virtual void OnAgentStopEnded(StopOutcome /*outcome*/, DWORD /*elapsedMs*/) {}
     // The launch started nothing (error: the system's error code).
     virtual void OnLaunchFailed(DWORD /*error*/) {}
     // The next launch waits pauseMs.
     virtual void OnRelaunchPaused(DWORD /*pauseMs*/, AgentPauseReason /*reason*/) {}
-    // The agent file is not there; the watch ends (OnWatchEnded follows).
-    virtual void OnAgentMissing(const std::wstring& /*path*/) {}
+    // The agent file is not there, or is a folder (bFolder); the watch ends
+    // (OnWatchEnded follows).
+    virtual void OnAgentMissing(const std::wstring& /*path*/, bool /*bFolder*/) {}
+    // bHeld: another program holds the output pipe's name, and nothing is
+    // launched (or swept) until it is ours; told once per such wait. Then,
+    // with false, once the name is ours again.
+    virtual void OnOutputPipeHeld(bool /*bHeld*/) {}
     // The watch has ended: no agent runs and none will until the next Start.
     virtual void OnWatchEnded() {}
 
@@ -41,14 +56,17 @@ protected:
 };
 
 class CAgentWatch;
+class CLaunchGate;
 
 class CAgentSupervisor {
 public:
-    // How long the destructor waits for the watch thread. Whatever a stop
-    // takes on the watch thread (the tree kill, a wait for the agent to go),
-    // the owner's thread waits no longer than this: past it the supervisor
-    // silences its listeners and lets the thread finish on its own.
-    static constexpr DWORD kJoinBoundMs = 5000;
+    // How long the destructor waits for the watch thread: the grace an asked
+    // agent has, then as long again as a forced end may take. Whatever a stop
+    // takes on the watch thread (the ask, the force, the tree kill, a wait
+    // for the agent to go), the owner's thread waits no longer than this:
+    // past it the supervisor silences its listeners and lets the thread
+    // finish on its own.
+    static constexpr DWORD kJoinBoundMs = kStopGraceMs + 5000;
 
     // agentPath: the agent executable; it runs in its own directory. The
     // listeners must outlive the supervisor; they hear of every event from
@@ -60,13 +78,24 @@ public:
     CAgentSupervisor& operator=(const CAgentSupervisor&) = delete;
 
     // Keeps the agent running: creates the watch thread, or, when an agent
-    // runs, has the watch thread end it and launch it again at once.
+    // runs, has the watch thread end it (asked, then forced after the grace)
+    // and launch it again at once. Returns at once; during a grace, the
+    // agent is forced at once.
     void Start();
     // The same request, by its name for a running agent.
     void Restart() { Start(); }
     // Keeps the agent stopped: ends a back-off wait and has the watch thread
-    // end the agent and its tree. Returns at once.
+    // end the agent and its tree, asked first, forced after the grace.
+    // Returns at once; a second Stop during the grace forces at once.
     void Stop();
+    // Before the first Start: launches wait until the gate is open.
+    void SetLaunchGate(std::shared_ptr<CLaunchGate> spGate);
+    // From the end of the session on (bHold), nothing is launched; a session
+    // end that was called off lets launches go on.
+    void HoldLaunches(bool bHold);
+    // The session ends: the agent and its tree are ended here and now,
+    // without grace, and it stays stopped.
+    void EndNow();
     // True from a Stop until the next Start (and before the first one).
     bool IsStopRequested() const;
     // Waits at most timeoutMs for the watch thread to end; true when none

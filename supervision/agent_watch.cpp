@@ -3,37 +3,17 @@
 #include <windows.h>
 #include <objbase.h>
 #include <process.h>
-#include <shellapi.h>
 
 #include <memory>
 
 #include "supervision/agent_watch.h"
 
 #include "framework/debug_trace.h"
+#include "supervision/agent_run.h"
 #include "supervision/process_tree.h"
 #include "supervision/relaunch_rules.h"
 
 namespace {
-
-// Default action on the agent file, hidden, in its own directory, with no
-// parameters. Empty when no process was started; error then says why.
-CHandle LaunchAgent(const std::wstring& path, const std::wstring& dir, DWORD& error) {
-    SHELLEXECUTEINFOW sei = {};
-    sei.cbSize = sizeof(sei);
-    // No error box or prompt: it would block this thread, and Exit behind it.
-    sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    sei.hwnd = nullptr;
-    sei.lpVerb = nullptr;
-    sei.lpFile = path.c_str();
-    sei.lpParameters = nullptr;
-    sei.lpDirectory = dir.c_str();
-    sei.nShow = SW_HIDE;
-    sei.hInstApp = nullptr;
-    error = ::ShellExecuteExW(&sei) ? ERROR_SUCCESS : ::GetLastError();
-    // Success without a process: a document handed to a running program.
-    if (sei.hProcess == nullptr && error == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
-    return CHandle(sei.hProcess);
-}
 
 // The shell may hand the launch to extensions that expect COM on the thread.
 class CComScope {
@@ -65,6 +45,11 @@ CAgentWatch::CAgentWatch(std::wstring agentPath, std::vector<CAgentListener*> li
 unsigned CAgentWatch::StartRequests() {
     CLockGuard lock(m_csAgent);
     return m_nStartRequests;
+}
+
+unsigned CAgentWatch::StopRequests() {
+    CLockGuard lock(m_csAgent);
+    return m_nStopRequests;
 }
 
 // Closes the watch thread's own handle and clears the mark; under m_csAgent.
@@ -118,13 +103,15 @@ void CAgentWatch::Start(const std::shared_ptr<CAgentWatch>& spSelf) {
 }
 
 // Owner's thread: the Stop and Exit commands. The watch thread ends the agent
-// and sweeps the agent directory; with no agent watched, a watch thread is
+// (asked, then forced after the grace; a second Stop forces at once) and
+// sweeps the agent directory; with no agent watched, a watch thread is
 // made for the sweep alone, so a Stop ends what runs there either way.
 void CAgentWatch::Stop(const std::shared_ptr<CAgentWatch>& spSelf) {
     m_bStopRequested = true;
     bool bWatching = false;
     if (m_hWakeEvent) {
         CLockGuard lock(m_csAgent);
+        ++m_nStopRequests;
         bWatching = EnsureWatchThreadLocked(spSelf);
     }
     if (m_hWakeEvent && bWatching)
@@ -156,13 +143,47 @@ bool CAgentWatch::WaitForEnd(DWORD timeoutMs) const {
     return ::WaitForSingleObject(hThread.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
-// The tree walk first, while the agent is still there to lead it to its
-// descendants; then the launched process itself, through the handle that
-// reaches it even when it cannot be opened by id.
+// Without a watch thread to wake (no event could be made), and at the end
+// of the session: the force alone, here. The tree walk first, while the agent
+// is still there to lead it to its descendants (it is part of the tree
+// whatever its path says); then the launched process itself, through the
+// handle that reaches it even when it cannot be opened by id.
 void CAgentWatch::EndAgent() {
-    KillAgentTree(m_strAgentDir);
+    DWORD launchedPid = 0;
+    {
+        // The handle kept here keeps the id from passing to another process.
+        CLockGuard lock(m_csAgent);
+        if (m_hAgentProcess) launchedPid = ::GetProcessId(m_hAgentProcess.get());
+    }
+    KillAgentTree(m_strAgentDir, kMaxKillRounds, launchedPid);
     CLockGuard lock(m_csAgent);
     if (m_hAgentProcess) ::TerminateProcess(m_hAgentProcess.get(), 0);
+}
+
+void CAgentWatch::HoldLaunches(bool bHold) {
+    m_bLaunchesHeld = bHold;
+    if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
+}
+
+// Owner's thread, at the session's end: no time for the watch thread to
+// take its turn, so the agent is ended from here, and the watch ends after.
+void CAgentWatch::EndNow() {
+    m_bLaunchesHeld = true;
+    m_bStopRequested = true;
+    EndAgent();
+    if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
+}
+
+bool CAgentWatch::MayLaunch() const { return !m_bLaunchesHeld && IsGateOpen(); }
+
+void CAgentWatch::WaitToLaunch() {
+    if (!m_hWakeEvent) {
+        ::Sleep(kGatePollMs);
+        return;
+    }
+    const HANDLE gate = !m_bLaunchesHeld && m_spGate ? m_spGate->OpenEvent() : nullptr;
+    const HANDLE waits[] = {m_hWakeEvent.get(), gate};
+    ::WaitForMultipleObjects(gate != nullptr ? 2 : 1, waits, FALSE, gate != nullptr ? kGatePollMs : INFINITE);
 }
 
 // Watch thread: publishes (or, with null, withdraws) the running agent's handle.
@@ -199,8 +220,11 @@ unsigned __stdcall CAgentWatch::ThreadProc(void* pv) {
 
 // Watch thread. The wake event ends the wait for the agent as well as a
 // back-off pause, so a Stop always reaches this thread, whatever the agent
-// does: it ends the agent here, and a quit ends the wait for good.
-bool CAgentWatch::WaitAgentEnd(HANDLE hProcess, unsigned nSeenStarts, bool& bEndedOnStop) {
+// does: it asks the agent to end and forces it after the grace, and a quit
+// ends the wait for good.
+bool CAgentWatch::WaitAgentEnd(CAgentRun& run, unsigned nSeenStarts, bool& bEndedOnStop) {
+    const HANDLE hProcess = run.Process();
+    bool bAsked = false;
     for (;;) {
         if (!m_hWakeEvent) return ::WaitForSingleObject(hProcess, INFINITE) == WAIT_OBJECT_0;
         const HANDLE waits[] = {hProcess, m_hWakeEvent.get()};
@@ -208,18 +232,78 @@ bool CAgentWatch::WaitAgentEnd(HANDLE hProcess, unsigned nSeenStarts, bool& bEnd
         if (r != WAIT_OBJECT_0 + 1) return r == WAIT_OBJECT_0;
         // Reset before reading what was asked: a later request sets it again.
         ::ResetEvent(m_hWakeEvent.get());
+        const bool bStop = m_bStopRequested;
+        if (!m_bQuitting && !bStop && StartRequests() == nSeenStarts) continue;
+        if (bAsked) {
+            // Asked and forced already, yet still there: force again.
+            run.Force();
+            KillAgentTree(m_strAgentDir, run.HasJob() ? 1 : kMaxKillRounds);
+        } else {
+            bAsked = true;
+            EndAgentGracefully(run);
+        }
+        if (bStop) bEndedOnStop = true;
         if (m_bQuitting) {
-            EndAgent();
-            bEndedOnStop = true;
             if (::WaitForSingleObject(hProcess, kQuitPatienceMs) == WAIT_OBJECT_0) return true;
             DebugTrace(L"the agent did not end; the watch lets go of it");
             return false;
         }
-        // A second Stop ends the agent again.
-        const bool bStop = m_bStopRequested;
-        if (bStop || StartRequests() != nSeenStarts) EndAgent();
-        if (bStop) bEndedOnStop = true;
     }
+}
+
+// Watch thread: the ask, the grace and the force, told to the listeners.
+// The owner's thread is never kept waiting: a command during the grace only
+// sets the wake event, and a second Stop (or a Start) forces at once.
+void CAgentWatch::EndAgentGracefully(CAgentRun& run) {
+    Report([](CAgentListener& l) { l.OnAgentStopping(); });
+    const unsigned nStarts = StartRequests();
+    const unsigned nStops = StopRequests();
+    // The windows to close are those of the job's processes; where the
+    // system does not list them (Wine), or there is no job, the tree's.
+    const auto treePids = [&] {
+        std::vector<DWORD> pids =
+            run.HasJob() ? JobProcessIds(run.Launch().hJob.get()) : std::vector<DWORD>();
+        if (pids.empty()) pids = AgentTreePids(m_strAgentDir, run.Process());
+        return pids;
+    };
+    DWORD elapsedMs = 0;
+    const StopOutcome outcome = run.EndGracefully(
+        treePids, m_hWakeEvent.get(), [&] { return StartRequests() != nStarts || StopRequests() != nStops; },
+        elapsedMs);
+    // What is outside the job (a copy started by hand, a process that broke
+    // away) by the path rule: one sweep where a job held the rest, rounds
+    // where none did.
+    KillAgentTree(m_strAgentDir, run.HasJob() ? 1 : kMaxKillRounds);
+    Report([outcome, elapsedMs](CAgentListener& l) { l.OnAgentStopEnded(outcome, elapsedMs); });
+}
+
+// Watch thread, before each launch: the previous agent's job (what it left
+// running when it exited), then one sweep by path for what is outside any
+// job of ours (a copy started by hand, one that broke away); without a job
+// the walk goes in rounds.
+void CAgentWatch::EndPreviousRun(CAgentRun& run) {
+    const bool bHadJob = run.HasJob();
+    run.Force();
+    run = CAgentRun();
+    KillAgentTree(m_strAgentDir, bHadJob ? 1 : kMaxKillRounds);
+}
+
+// Watch thread: how the agent is held (once, and again when it changes),
+// then the start or the failure.
+void CAgentWatch::ReportLaunch(const CAgentRun& run) {
+    if (!run.Started()) {
+        const DWORD error = run.Launch().error;
+        Report([error](CAgentListener& l) { l.OnLaunchFailed(error); });
+        return;
+    }
+    const AgentHold hold = run.Launch().hold;
+    if (static_cast<int>(hold) != m_nLastHold) {
+        m_nLastHold = static_cast<int>(hold);
+        const DWORD holdError = run.Launch().holdError;
+        Report([hold, holdError](CAgentListener& l) { l.OnAgentHeld(hold, holdError); });
+    }
+    const DWORD pid = run.Pid();
+    Report([pid](CAgentListener& l) { l.OnAgentStarted(pid); });
 }
 
 // Watch thread.
@@ -227,11 +311,16 @@ void CAgentWatch::WatchAgent() {
     const std::wstring& path = m_strAgentPath;
     const std::wstring& dir = m_strAgentDir;
     CRelaunchBackoff backoff;
+    // The agent of the last launch; its job (and so its tree) ends when the
+    // next launch replaces it or the watch ends.
+    CAgentRun run;
     DWORD pauseMs = 0;
     unsigned nSeenStarts = StartRequests();
     // The tree has been ended since a Stop was asked; else the end of the
     // watch ends it, as a Stop during a back-off pause needs.
     bool bTreeEnded = false;
+    // The wait for the pipe's name has been told.
+    bool bPipeWaitTold = false;
     for (;;) {
         // Start, Stop and Quit set the event after changing the flag or the
         // start count, both read below, so a reset here loses none of them.
@@ -244,11 +333,18 @@ void CAgentWatch::WatchAgent() {
             pauseMs = 0;
         }
         const bool bStop = m_bStopRequested;
-        const bool bMissing = !bStop && ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+        const DWORD attributes = bStop ? 0 : ::GetFileAttributesW(path.c_str());
+        // A folder of the agent's name is no program: the shell would open
+        // a window on it at every try.
+        const bool bFolder =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool bMissing = !bStop && (attributes == INVALID_FILE_ATTRIBUTES || bFolder);
         if (bStop || bMissing) {
-            if (bStop && !bTreeEnded) KillAgentTree(dir);
+            // While another program holds the pipe's name, what runs from the
+            // agent folder is not ours to end.
+            if (bStop && !bTreeEnded && IsGateOpen()) EndPreviousRun(run);
             bTreeEnded = bStop;
-            if (bMissing) Report([&](CAgentListener& l) { l.OnAgentMissing(path); });
+            if (bMissing) Report([&](CAgentListener& l) { l.OnAgentMissing(path, bFolder); });
             Report([](CAgentListener& l) { l.OnWatchEnded(); });
             if (EndWatchUnlessStarted(nStarts)) return;
             continue;
@@ -263,33 +359,41 @@ void CAgentWatch::WatchAgent() {
             continue;
         }
 
+        if (!MayLaunch()) {
+            if (!bPipeWaitTold && !m_bLaunchesHeld && m_spGate && m_spGate->IsHeldElsewhere()) {
+                bPipeWaitTold = true;
+                Report([](CAgentListener& l) { l.OnOutputPipeHeld(true); });
+            }
+            WaitToLaunch();
+            continue;
+        }
+        if (bPipeWaitTold) {
+            bPipeWaitTold = false;
+            Report([](CAgentListener& l) { l.OnOutputPipeHeld(false); });
+        }
+
         // No earlier copy of the agent, nor anything it started, survives.
-        KillAgentTree(dir);
-        // A Stop that came during the kill would find nothing to end yet.
-        if (m_bStopRequested) continue;
+        EndPreviousRun(run);
+        // A Stop that came during the kill would find nothing to end yet; a
+        // session's end that came during it wants no launch.
+        if (m_bStopRequested || !MayLaunch()) continue;
         const DWORD startTick = ::GetTickCount();
-        DWORD error = ERROR_SUCCESS;
-        CHandle hProcess = LaunchAgent(path, dir, error);
+        run = CAgentRun(LaunchAgentProcess(path, dir));
         // Published before the flag is read: a Stop that has no event to
         // wake this thread either finds the handle or is seen here.
-        SetAgentProcess(hProcess.get());
-        if (hProcess) {
-            const DWORD pid = ::GetProcessId(hProcess.get());
-            Report([pid](CAgentListener& l) { l.OnAgentStarted(pid); });
-        } else {
-            Report([error](CAgentListener& l) { l.OnLaunchFailed(error); });
-        }
+        SetAgentProcess(run.Process());
+        ReportLaunch(run);
         // A Stop during the launch found nothing to end.
-        if (m_bStopRequested) {
+        if (m_bStopRequested && !m_hWakeEvent) {
             EndAgent();
             bTreeEnded = true;
         }
         DWORD runMs = 0;  // a failed launch counts as a run that ended at once
-        if (hProcess) {
-            if (WaitAgentEnd(hProcess.get(), nSeenStarts, bTreeEnded)) {
+        if (run.Started()) {
+            if (WaitAgentEnd(run, nSeenStarts, bTreeEnded)) {
                 runMs = ::GetTickCount() - startTick;
                 DWORD exitCode = 0;
-                ::GetExitCodeProcess(hProcess.get(), &exitCode);
+                ::GetExitCodeProcess(run.Process(), &exitCode);
                 Report([exitCode, runMs](CAgentListener& l) { l.OnAgentExited(exitCode, runMs); });
             }
         }
@@ -299,7 +403,7 @@ void CAgentWatch::WatchAgent() {
         // the watch, a Start launches at once.
         if (pauseMs != 0 && !m_bStopRequested && StartRequests() == nSeenStarts) {
             const AgentPauseReason reason =
-                hProcess ? AgentPauseReason::CrashLoop : AgentPauseReason::LaunchFailed;
+                run.Started() ? AgentPauseReason::CrashLoop : AgentPauseReason::LaunchFailed;
             const DWORD pause = pauseMs;
             Report([pause, reason](CAgentListener& l) { l.OnRelaunchPaused(pause, reason); });
         }

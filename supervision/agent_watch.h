@@ -13,18 +13,29 @@
 #include "framework/critical_section.h"
 #include "framework/handle.h"
 #include "supervision/agent_supervisor.h"
+#include "supervision/launch_gate.h"
+
+class CAgentRun;
 
 class CAgentWatch {
 public:
-    // After a stop the watch thread has ended the agent, it waits this long
-    // for the process to go before the supervisor's end lets go of it.
+    // After a quit has ended the agent (asked, then forced), the watch thread
+    // waits this long for the process to go before it lets go of it.
     static constexpr DWORD kQuitPatienceMs = 1000;
 
     CAgentWatch(std::wstring agentPath, std::vector<CAgentListener*> listeners);
     CAgentWatch(const CAgentWatch&) = delete;
     CAgentWatch& operator=(const CAgentWatch&) = delete;
 
+    // While the gate is closed the watch waits, now and then looking again
+    // whether the pipe server has found the name held by another program.
+    static constexpr DWORD kGatePollMs = 250;
+
+    // Owner's thread, before the first Start.
+    void SetLaunchGate(std::shared_ptr<CLaunchGate> spGate) { m_spGate = std::move(spGate); }
     // Owner's thread.
+    void HoldLaunches(bool bHold);
+    void EndNow();
     void Start(const std::shared_ptr<CAgentWatch>& spSelf);
     void Stop(const std::shared_ptr<CAgentWatch>& spSelf);
     // The supervisor's end: a stop after which the watch thread ends even
@@ -42,12 +53,21 @@ private:
     static unsigned __stdcall ThreadProc(void* pv);
     bool EnsureWatchThreadLocked(const std::shared_ptr<CAgentWatch>& spSelf);
     void WatchAgent();
-    // Waits for the launched agent to end, ending it when a Stop or a Restart
-    // asks (bEndedOnStop: it did so for a Stop); false when a quit let go of
-    // an agent that would not end.
-    bool WaitAgentEnd(HANDLE hProcess, unsigned nSeenStarts, bool& bEndedOnStop);
+    // Waits for the launched agent to end, ending it (asked, then forced)
+    // when a Stop or a Restart asks (bEndedOnStop: it did so for a Stop);
+    // false when a quit let go of an agent that would not end.
+    bool WaitAgentEnd(CAgentRun& run, unsigned nSeenStarts, bool& bEndedOnStop);
+    void EndAgentGracefully(CAgentRun& run);
+    void EndPreviousRun(CAgentRun& run);
+    void ReportLaunch(const CAgentRun& run);
+    // Whether a launch (and the sweep before it) may go ahead now.
+    bool MayLaunch() const;
+    bool IsGateOpen() const { return !m_spGate || m_spGate->IsOpen(); }
+    // Waits for a wake or, while only the gate holds launches back, for it to open.
+    void WaitToLaunch();
     void EndAgent();
     unsigned StartRequests();
+    unsigned StopRequests();
     bool EndWatchUnlessStarted(unsigned nStarts);
     void DropWatchThreadLocked();
     void SetAgentProcess(HANDLE hProcess);
@@ -70,6 +90,11 @@ private:
     std::atomic<bool> m_bStopRequested{true};
     // Atomic; set once by Quit, read by the watch thread when it wakes.
     std::atomic<bool> m_bQuitting{false};
+    // Atomic; written by the owner's thread as the session ends (or does not
+    // after all), read by the watch thread before every launch.
+    std::atomic<bool> m_bLaunchesHeld{false};
+    // Set before the first Start, read-only after; null when no pipe decides.
+    std::shared_ptr<CLaunchGate> m_spGate;
 
     // Guards m_hWatchThread, m_nStartRequests and m_hAgentProcess: the
     // test-and-create in Start and the watch thread's decision to end are
@@ -77,6 +102,10 @@ private:
     mutable CCriticalSection m_csAgent;
     HANDLE m_hWatchThread = nullptr;  // guarded; closed by the watch thread as it ends
     unsigned m_nStartRequests = 0;    // guarded; counts Start calls
+    unsigned m_nStopRequests = 0;     // guarded; counts Stop calls (a second one forces)
+    // Watch thread only: how the last launched agent was held, so that the
+    // journal hears of it once and again only when it changes.
+    int m_nLastHold = -1;
     // Guarded: a copy of the handle of the agent the watch thread launched
     // and waits on, for as long as it waits; empty otherwise.
     CHandle m_hAgentProcess;

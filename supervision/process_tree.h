@@ -1,8 +1,22 @@
 // Ending the agent's process tree.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+#include <vector>
+
+// Rounds of snapshot and termination in one kill; each one after the first
+// only runs when the one before ended something.
+constexpr int kMaxKillRounds = 8;
 
 // Ends every process under agentDir and their descendants, never this
-// process. Safe on any thread and from two threads at once.
-void KillAgentTree(const std::wstring& agentDir);
+// process, in rounds until one ends nothing new, at most maxRounds;
+// launchedPid (0: none), the agent the caller launched and holds a handle
+// to, counts as under agentDir whatever its path. Safe on any thread and
+// from two threads at once.
+void KillAgentTree(const std::wstring& agentDir, int maxRounds = kMaxKillRounds, DWORD launchedPid = 0);
+
+// The ids of the processes KillAgentTree would end now, with the
+// descendants of hAgent (the launched agent) even when it has ended.
+std::vector<DWORD> AgentTreePids(const std::wstring& agentDir, HANDLE hAgent = nullptr);

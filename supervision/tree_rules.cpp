@@ -17,7 +17,43 @@ bool IsPlausibleParent(const ProcessRow& parent, const ProcessRow& child) {
            parent.created <= child.created;
 }
 
+// "\Device\Name" of a native path: up to its third backslash.
+std::wstring_view DeviceOf(std::wstring_view path) {
+    size_t end = 0;
+    for (int i = 0; i < 3 && end != std::wstring_view::npos; ++i) end = path.find(L'\\', end + 1);
+    return path.substr(0, end);
+}
+
+// The text of needle inside hay, ASCII letters without case.
+bool ContainsIgnoringAsciiCase(std::wstring_view hay, std::wstring_view needle) {
+    if (needle.size() > hay.size()) return false;
+    for (size_t at = 0; at + needle.size() <= hay.size(); ++at) {
+        size_t i = 0;
+        while (i < needle.size() && FoldAscii(hay[at + i]) == FoldAscii(needle[i])) ++i;
+        if (i == needle.size()) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+NativeVerdict JudgeNativeImage(std::wstring_view imageNative, std::wstring_view dirNative) {
+    const std::wstring_view device = DeviceOf(dirNative);
+    if (device.empty()) return NativeVerdict::NotUnder;
+    if (device.size() == DeviceOf(imageNative).size() &&
+        IsUnderAgentDir(imageNative.substr(0, device.size()), device))
+        return IsUnderAgentDir(imageNative, dirNative) ? NativeVerdict::Under : NativeVerdict::NotUnder;
+    // The directory's last two names, as "\Sup\bin\".
+    std::wstring_view tail = dirNative;
+    while (!tail.empty() && tail.back() == L'\\') tail.remove_suffix(1);
+    size_t cut = tail.size();
+    for (int names = 0; names < 2 && cut != std::wstring_view::npos && cut > device.size(); ++names)
+        cut = tail.rfind(L'\\', cut - 1);
+    if (cut == std::wstring_view::npos || cut < device.size()) cut = device.size();
+    const std::wstring needle = std::wstring(tail.substr(cut)) + L"\\";
+    return ContainsIgnoringAsciiCase(imageNative, needle) ? NativeVerdict::AskFileSystem
+                                                          : NativeVerdict::NotUnder;
+}
 
 std::wstring NormalizeSeparators(std::wstring_view path) {
     std::wstring out;
@@ -63,7 +99,7 @@ std::set<uint32_t> SelectAgentTree(const std::vector<ProcessRow>& rows, std::wst
     // By path.
     std::set<uint32_t> kill;
     for (const auto& [pid, row] : table) {
-        if (row->path && IsUnderAgentDir(*row->path, agentDir)) kill.insert(pid);
+        if (row->inAgentDir || (row->path && IsUnderAgentDir(*row->path, agentDir))) kill.insert(pid);
     }
 
     // Already ended: still there while it goes away, or gone and standing in

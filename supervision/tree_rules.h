@@ -18,6 +18,10 @@ struct ProcessRow {
     std::optional<std::wstring> path;
     // Creation time in 100 ns units; kCreatedUnknown when it could not be read.
     uint64_t created = 0;
+    // Set by the caller when the file system says the executable lies in the
+    // agent directory however its path is spelled, and for the agent it
+    // launched itself: selected whatever path says.
+    bool inAgentDir = false;
 };
 
 inline constexpr uint64_t kCreatedUnknown = 0;
@@ -32,8 +36,18 @@ std::wstring NormalizeSeparators(std::wstring_view path);
 // "...\binaries\x.exe".
 bool IsUnderAgentDir(std::wstring_view path, std::wstring_view agentDir);
 
-// The processes to end, ascending by id: every process whose executable lies
-// under agentDir and every process up to kMaxTreeDepth generations below one
+// How an executable's native path ("\Device\HarddiskVolume3\Sup\bin\a.exe")
+// stands to the agent directory's final native path. Paths on one device
+// compare as text (ASCII letters without case, the plain prefix test below).
+// Paths on two devices are apart, unless the executable's path holds the
+// directory's last two names: then one device may be another's way to the
+// same files (a mapped network drive beside the redirector's own name), and
+// only the file system can tell.
+enum class NativeVerdict { Under, NotUnder, AskFileSystem };
+NativeVerdict JudgeNativeImage(std::wstring_view imageNative, std::wstring_view dirNative);
+
+// The processes to end, ascending by id: every process marked inAgentDir or
+// whose executable lies under agentDir and every process up to kMaxTreeDepth generations below one
 // of those. Never 0 and never selfPid (whose descendants are still taken).
 //
 // ended lists processes that were ended after an earlier snapshot of the same

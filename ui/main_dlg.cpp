@@ -82,6 +82,21 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             OnOutputReady(true);
             lResult = 0;
             return TRUE;
+        case WM_QUERYENDSESSION:
+            // A console agent ends with the session by itself: nothing may
+            // start it again from here on.
+            if (m_pHost) m_pHost->HoldLaunches(true);
+            lResult = TRUE;
+            return TRUE;
+        case WM_ENDSESSION:
+            if (m_pHost) {
+                if (wParam)
+                    m_pHost->EndSession(m_hWnd);
+                else
+                    m_pHost->HoldLaunches(false);  // the session goes on after all
+            }
+            lResult = 0;
+            return TRUE;
         case WM_DESTROY:
             OnDestroy();
             return FALSE;
@@ -190,11 +205,13 @@ LRESULT CMainDlg::OnInitDialog() {
     m_strModuleDir = ReadModuleDir();
     SetInitialTexts();
 
-    m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this);
     m_pEventPoster = std::make_unique<CAgentEventPoster>(m_hWnd, WM_APP_AGENT_EVENT);
     m_pHost = std::make_unique<CAgentHost>(m_strModuleDir, *m_pEventPoster);
+    // Before the agent starts; its events reach the window as messages.
+    m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this, m_pHost->AgentPath());
     m_pHost->Begin(LogViewTarget(m_hWnd, m_hLogEdit));
     m_pHost->WatchJournal(m_hWnd, WM_APP_JOURNAL);
+    if (m_pHost->IsOutputImpossible()) ShowPipeTooLong();
 
     if (CMessageLoop* pLoop = g_Module.GetMessageLoop()) pLoop->AddMessageFilter(this);
     // Started hidden, no control takes the focus yet: the log's caret would

@@ -65,6 +65,10 @@ public:
     // True while no agent is wanted: before the host exists, after a Stop.
     bool IsAgentStopRequested() const;
     void OnAgentEvent(const AgentEvent& event);
+    // The supervisor's notes about the output pipe: a balloon once, and a
+    // tooltip line for as long as it holds.
+    void ShowPipeHeld(bool bHeld);
+    void ShowPipeTooLong();
 
     // ---- The tray tooltip (ui/main_dlg_tip.cpp); UI thread only ----
     // The agent's line, under the title.
@@ -159,6 +163,8 @@ public:
     // What the tooltip says; UI thread only.
     AgentStateLine m_agentState;
     TrayNotes m_trayNotes;
+    // Runs in a row too short to count as settled, for the pause's line.
+    unsigned m_nQuickExits = 0;
 
     const BOOL m_bStartHidden;
     BOOL m_bWindowShown;

@@ -1,40 +1,109 @@
 // The agent's life as the window shows it: the Start/Restart and Stop
-// buttons, the tray image and the trouble balloon. The watch thread posts
-// each event; this runs on the UI thread as the message is handled.
+// buttons, the tray image, the tooltip's agent line and the trouble balloon.
+// The watch thread posts each event; this runs on the UI thread as the
+// message is handled.
 #include "app/agent_host.h"
+#include "app/name_rules.h"
 #include "framework/strings.h"
 #include "supervision/agent_events.h"
+#include "supervision/exit_texts.h"
+#include "supervision/relaunch_rules.h"
 #include "ui/main_dlg.h"
 #include "ui/trouble_notice.h"
+
+namespace {
+
+AgentStateLine StateLine(AgentState state) {
+    AgentStateLine line;
+    line.state = state;
+    return line;
+}
+
+}  // namespace
 
 bool CMainDlg::IsAgentStopRequested() const { return !m_pHost || m_pHost->IsStopRequested(); }
 
 void CMainDlg::ShowAgentButtons(bool bRunning) {
     ::SetDlgItemTextW(m_hWnd, ID_AGENT_START, LoadResString(bRunning ? IDS_RESTART : IDS_START).c_str());
+    ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
     ::EnableWindow(::GetDlgItem(m_hWnd, ID_AGENT_STOP), bRunning ? TRUE : FALSE);
 }
 
 void CMainDlg::OnAgentEvent(const AgentEvent& event) {
     switch (event.kind) {
-        case AgentEvent::Kind::Started:
+        case AgentEvent::Kind::Started: {
             // A Stop that came meanwhile is ending this agent again.
             if (IsAgentStopRequested()) break;
             if (m_hIconRunning) SetTrayIcon(m_hIconRunning.get());
             ShowAgentButtons(true);
+            AgentStateLine line = StateLine(AgentState::Running);
+            line.pid = event.pid;
+            line.at = LocalClockTime();
+            ShowAgentState(line);
             break;
-        case AgentEvent::Kind::LaunchFailed:
-        case AgentEvent::Kind::Paused:
+        }
+        case AgentEvent::Kind::Exited:
+            m_nQuickExits = event.runMs < CRelaunchBackoff::kShortRunMs ? m_nQuickExits + 1 : 0;
+            break;
+        case AgentEvent::Kind::Stopping:
+            // The agent has the grace to end: Stop stays enabled, since a
+            // second Stop forces at once, and says what is going on.
+            ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_TIP_STOPPING).c_str());
+            ShowAgentState(StateLine(AgentState::Stopping));
+            break;
+        case AgentEvent::Kind::StopEnded:
+            ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
+            break;
+        case AgentEvent::Kind::LaunchFailed: {
             // No agent runs, but the watch goes on: the buttons keep offering
             // Restart and Stop, the image tells the truth.
             if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
+            AgentStateLine line = StateLine(AgentState::CannotLaunch);
+            line.reason = LaunchErrorText(event.error, m_pHost ? m_pHost->AgentPath() : std::wstring());
+            ShowAgentState(line);
+            break;
+        }
+        case AgentEvent::Kind::Paused:
+            if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
+            // A failing launch keeps its reason on the line.
+            if (event.reason == AgentPauseReason::CrashLoop) {
+                AgentStateLine line = StateLine(AgentState::Paused);
+                line.at = LocalClockTime(event.pauseMs);
+                line.quickExits = m_nQuickExits;
+                ShowAgentState(line);
+            }
+            break;
+        case AgentEvent::Kind::Missing:
+            ShowAgentState(StateLine(AgentState::Missing));
             break;
         case AgentEvent::Kind::WatchEnded:
             ShowAgentButtons(false);
             if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
+            m_nQuickExits = 0;
+            if (m_agentState.state != AgentState::Missing) ShowAgentState(StateLine(AgentState::Stopped));
             break;
-        case AgentEvent::Kind::Exited:
-        case AgentEvent::Kind::Missing:
+        case AgentEvent::Kind::PipeHeld:
+            ShowPipeHeld(event.bFlag);
             break;
     }
     if (m_pTroubleNotice) DeliverAgentEvent(event, *m_pTroubleNotice);
+}
+
+void CMainDlg::ShowPipeHeld(bool bHeld) {
+    const std::wstring text = bHeld ? LoadResString(IDS_NOTE_PIPE_HELD) : std::wstring();
+    // No agent runs while the name is another's.
+    if (bHeld && m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
+    SetTrayNote(IDS_NOTE_PIPE_HELD, text);
+    if (bHeld) ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
+}
+
+void CMainDlg::ShowPipeTooLong() {
+    // The folder's length that the pipe name allows: what the name adds to
+    // the folder's path is the same for every installation.
+    const size_t limit = kMaxPipeNameChars - MakePipeName(L"\\bin\\Tollvane.exe").size();
+    std::wstring text = LoadResString(IDS_NOTE_PIPE_TOO_LONG);
+    const size_t at = text.find(L"{limit}");
+    if (at != std::wstring::npos) text.replace(at, 7, std::to_wstring(limit));
+    SetTrayNote(IDS_NOTE_PIPE_TOO_LONG, text);
+    ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
 }

@@ -43,6 +43,12 @@ TroubleNotice CTroubleEpisode::OnCrashLoopPause(uint32_t pauseMs) {
     return TroubleNotice::CrashLoop;
 }
 
+TroubleNotice CTroubleEpisode::OnLaunchFailurePause(uint32_t pauseMs) {
+    if (pauseMs < kNoticePauseMs || m_bLaunchFailureShown) return TroubleNotice::None;
+    m_bLaunchFailureShown = true;
+    return TroubleNotice::LaunchFailing;
+}
+
 TroubleNotice CTroubleEpisode::OnAgentMissing() {
     if (m_bMissingShown) return TroubleNotice::None;
     m_bMissingShown = true;
@@ -56,4 +62,5 @@ void CTroubleEpisode::OnRunEnded(uint32_t runMs) {
 void CTroubleEpisode::OnUserAction() {
     m_bCrashLoopShown = false;
     m_bMissingShown = false;
+    m_bLaunchFailureShown = false;
 }

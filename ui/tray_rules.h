@@ -31,10 +31,10 @@ std::array<TrayMenuItem, 5> TrayMenuItems(bool stopRequested, bool windowShown);
 int ClampMenuX(int x, const Rect& work);
 
 // When the tray shows a balloon about the agent's trouble: once when the
-// back-off of a crash loop reaches kNoticePauseMs, once when the agent file is
-// missing. Each shows once per episode; the episode ends when the agent has
-// run for kSettledRunMs or the user acts.
-enum class TroubleNotice { None, CrashLoop, AgentMissing };
+// back-off of a crash loop, or of a launch that keeps failing, reaches
+// kNoticePauseMs, once when the agent file is missing. Each shows once per episode; the episode ends when the
+// agent has run for kSettledRunMs or the user acts.
+enum class TroubleNotice { None, CrashLoop, LaunchFailing, AgentMissing };
 
 class CTroubleEpisode {
 public:
@@ -42,6 +42,7 @@ public:
     static constexpr uint32_t kSettledRunMs = 30000;
 
     TroubleNotice OnCrashLoopPause(uint32_t pauseMs);
+    TroubleNotice OnLaunchFailurePause(uint32_t pauseMs);
     TroubleNotice OnAgentMissing();
     void OnRunEnded(uint32_t runMs);
     void OnUserAction();
@@ -49,4 +50,5 @@ public:
 private:
     bool m_bCrashLoopShown = false;
     bool m_bMissingShown = false;
+    bool m_bLaunchFailureShown = false;
 };

@@ -11,6 +11,11 @@
 //   crash               an access violation
 //   hang                wait forever
 //   protect             deny every other opener access to this process
+//   onctrlc <code>      on Ctrl+C: record "ctrlc", exit with code
+//   ignorectrlc         on Ctrl+C: record "ctrlc" and go on
+//   window <code>       a hidden top-level window; on WM_CLOSE: record
+//                       "close", exit with code
+//   ignoreclose         the same window, which records "close" and goes on
 // and records every start in agent-runs.log beside the executable; that
 // record is kept to kRunLogLimit bytes plus one older generation. Without a
 // script it greets and beats like the demo agent (a child hangs instead).
@@ -124,10 +129,12 @@ void RecordStart(const CRunLog& log, int argc) {
                                                                : L"hidden";
     std::vector<wchar_t> cwd(32768);
     const DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(cwd.size()), cwd.data());
-    log.Event(L"start", L"ppid=" + std::to_wstring(ParentProcessId()) + L" args=" +
-                            std::to_wstring(argc - 1) + L" show=" + show + L" console=" + consoleState +
-                            L" cwd=" + std::wstring(cwd.data(), n < cwd.size() ? n : 0) + L" cmd=" +
-                            ::GetCommandLineW());
+    wchar_t supervisor[16] = {};
+    ::GetEnvironmentVariableW(L"QUORVEL_SUPERVISOR_PID", supervisor, 16);
+    log.Event(L"start", L"ppid=" + std::to_wstring(ParentProcessId()) + L" supervisor=" + supervisor +
+                            L" args=" + std::to_wstring(argc - 1) + L" show=" + show + L" console=" +
+                            consoleState + L" cwd=" + std::wstring(cwd.data(), n < cwd.size() ? n : 0) +
+                            L" cmd=" + ::GetCommandLineW());
 }
 
 std::string_view Trim(std::string_view text) {
@@ -213,6 +220,67 @@ void Protect(const CRunLog& log) {
     log.Event(L"protect", L"error=" + std::to_wstring(error));
 }
 
+// The ask to end, as a test wants it answered. Set before the handlers can
+// run, read-only after.
+const CRunLog* g_pAskLog = nullptr;
+UINT g_askExitCode = 0;
+
+BOOL WINAPI EndOnCtrlC(DWORD type) {
+    if (type != CTRL_C_EVENT) return FALSE;
+    g_pAskLog->Event(L"ctrlc", L"action=exit code=" + std::to_wstring(g_askExitCode));
+    ::ExitProcess(g_askExitCode);
+}
+
+BOOL WINAPI IgnoreCtrlC(DWORD type) {
+    if (type != CTRL_C_EVENT) return FALSE;
+    g_pAskLog->Event(L"ctrlc", L"action=ignore");
+    return TRUE;
+}
+
+LRESULT CALLBACK AskWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (uMsg != WM_CLOSE) return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    const bool ignore = ::GetWindowLongPtrW(hWnd, GWLP_USERDATA) != 0;
+    g_pAskLog->Event(L"close",
+                     ignore ? L"action=ignore" : L"action=exit code=" + std::to_wstring(g_askExitCode));
+    if (!ignore) ::ExitProcess(g_askExitCode);
+    return 0;
+}
+
+struct AskWindowStart {
+    bool ignore;
+    HANDLE hReady;
+};
+
+DWORD WINAPI RunAskWindow(void* pv) {
+    const AskWindowStart start = *static_cast<AskWindowStart*>(pv);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = &AskWindowProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TollvaneTestAgentWindow";
+    ::RegisterClassW(&wc);
+    HWND hWnd = ::CreateWindowExW(0, wc.lpszClassName, L"Tollvane test agent", WS_OVERLAPPEDWINDOW, 0, 0, 100,
+                                  100, nullptr, nullptr, wc.hInstance, nullptr);
+    ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, start.ignore ? 1 : 0);
+    ::SetEvent(start.hReady);
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+    return 0;
+}
+
+// The window lives on a thread of its own, so the script goes on; it is
+// there before the script's next command runs.
+void OpenAskWindow(const CRunLog& log, bool ignore) {
+    g_pAskLog = &log;
+    CHandle ready(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    AskWindowStart start{ignore, ready.get()};
+    CHandle thread(::CreateThread(nullptr, 0, &RunAskWindow, &start, 0, nullptr));
+    if (thread) {
+        const HANDLE waits[] = {ready.get(), thread.get()};
+        ::WaitForMultipleObjects(2, waits, FALSE, 5000);
+    }
+    log.Event(L"window", ignore ? L"action=ignore" : L"action=exit");
+}
+
 [[noreturn]] void Hang() {
     for (;;) ::Sleep(INFINITE);
 }
@@ -251,6 +319,15 @@ void RunScript(const std::string& script, CPipeWriter& pipe, const CRunLog& log)
             Hang();
         } else if (command == "protect") {
             Protect(log);
+        } else if (command == "onctrlc" || command == "ignorectrlc") {
+            g_pAskLog = &log;
+            g_askExitCode = static_cast<UINT>(number);
+            ::SetConsoleCtrlHandler(command == "onctrlc" ? &EndOnCtrlC : &IgnoreCtrlC, TRUE);
+        } else if (command == "window") {
+            g_askExitCode = static_cast<UINT>(number);
+            OpenAskWindow(log, false);
+        } else if (command == "ignoreclose") {
+            OpenAskWindow(log, true);
         }
     }
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "resource.h"
+#include "supervision/stop_rules.h"
 #include "tests/e2e/agent_support.h"
 #include "tests/e2e/drill_support.h"
 
@@ -151,7 +152,12 @@ TEST(DrillAgent, StopAndRestartEndAnAgentThatKeepsStartingChildren) {
         if (restart) {
             ASSERT_EQ(WaitForStarts(install, runsBefore + 1, 10s).size(), runsBefore + 1);
         }
-        ::Sleep(1500);
+        // The agent ends on the ask and its children with it; a child caught
+        // half-started hears nothing and waits out the grace to be forced.
+        if (restart)
+            ::Sleep(kStopGraceMs + 1500);
+        else
+            WaitUntil([&] { return ShowsStopped(sup); }, std::chrono::milliseconds(kStopGraceMs + 1500));
         // After a Restart the newest run has children of its own; any child of
         // an earlier run is a leftover. After a Stop every child is.
         const auto runs = EventsOf(ReadRunLog(install), "start");

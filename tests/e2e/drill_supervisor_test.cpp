@@ -43,16 +43,16 @@ TEST(DrillSupervisor, KilledFromOutsideThenStartedAgainEndsTheStaleTreeBeforeLau
     for (int r = 0; r < rounds; ++r) {
         std::vector<HANDLE> stale;
         {
-            Supervisor sup(install.ExePath());
-            ASSERT_NE(sup.WaitForWindow(), nullptr);
-            // Each round has two runs: the killed supervisor's and the next one's.
+            // A killed supervisor's tree ends with it (its job); a stale tree
+            // is one no supervisor held: a copy started by hand, with a child.
+            ASSERT_NE(StartAgentCopy(install.AgentPath(), install.Dir() + L"bin\\agent-script.txt"), 0u);
+            // Each round has two runs: the copy's and the supervisor's.
             const size_t want = static_cast<size_t>(2 * r + 1);
             ASSERT_EQ(WaitForStarts(install, want, 15s).size(), want);
             ASSERT_EQ(WaitForStarts(install, want, 15s, L"other").size(), want);
             for (DWORD pid : {EventsOf(ReadRunLog(install), "start").back().pid,
                               EventsOf(ReadRunLog(install, L"other"), "start").back().pid})
                 stale.push_back(::OpenProcess(SYNCHRONIZE, FALSE, pid));
-            sup.Kill();  // no Exit: the agent and its child live on
         }
         ASSERT_TRUE(stale[0] != nullptr && stale[1] != nullptr);
         const DWORD early = ::WaitForMultipleObjects(2, stale.data(), FALSE, 500);

@@ -507,6 +507,32 @@ bool DebugCapture::WaitForLine(DWORD pid, const std::function<bool(const std::ws
         timeout);
 }
 
+std::wstring SpelledThroughAnotherDrive(const std::wstring& path) {
+    if (path.size() < 3 || path.compare(1, 2, L":\\") != 0) return {};
+    const std::wstring alias = L"P" + path.substr(1);
+    if (::GetFileAttributesW(alias.c_str()) != INVALID_FILE_ATTRIBUTES) return alias;
+    const std::wstring root = path.substr(0, 3);
+    wchar_t prefix[1024] = {};
+    if (::GetEnvironmentVariableW(L"WINEPREFIX", prefix, 1023) > 0 && path[0] == L'C') {
+        // Wine runs Unix programs as processes of their own.
+        std::wstring cmd =
+            L"Z:\\bin\\ln -sfn \"" + std::wstring(prefix) + L"/drive_c\" \"" + prefix + L"/dosdevices/p:\"";
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        if (::CreateProcessW(L"Z:\\bin\\ln", &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                             &pi)) {
+            ::WaitForSingleObject(pi.hProcess, 10000);
+            ::CloseHandle(pi.hThread);
+            ::CloseHandle(pi.hProcess);
+        }
+    } else {
+        ::DefineDosDeviceW(0, L"P:", root.c_str());
+    }
+    WaitUntil([&] { return ::GetFileAttributesW(alias.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5s);
+    return ::GetFileAttributesW(alias.c_str()) != INVALID_FILE_ATTRIBUTES ? alias : std::wstring();
+}
+
 bool RunsUnderWine64() {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return sizeof(void*) == 8 && ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;

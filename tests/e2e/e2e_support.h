@@ -159,6 +159,13 @@ bool RunsUnderWine64();
 // sees a single leaked handle.
 long CountHandles(DWORD pid);
 
+// The same path through a second drive letter (P:) that names the system
+// drive's root; empty where no such letter can be made. Under Wine the
+// letter is a link in the prefix's dosdevices folder (DefineDosDeviceW
+// reports success there, but the drive does not open); on Windows a SUBST
+// drive. The letter stays for later tests.
+std::wstring SpelledThroughAnotherDrive(const std::wstring& path);
+
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
 

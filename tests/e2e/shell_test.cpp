@@ -101,6 +101,20 @@ TEST(Shell, SecondStartBringsTheFirstWindowBackAndExitsZero) {
     EXPECT_EQ(SupervisorWindowsOf(install).size(), 1u);
 }
 
+TEST(Shell, SecondStartThroughAnotherDriveLetterActivatesTheFirst) {
+    RunningInstall run;
+    const std::wstring alias = SpelledThroughAnotherDrive(run.install.ExePath());
+    if (alias.empty()) GTEST_SKIP() << "no second drive letter can be made here";
+    run.sup.PostCommand(ID_HIDE);
+    ASSERT_TRUE(WaitUntil([&] { return !run.sup.IsVisible(); }, 10s));
+
+    // One folder, two spellings: one installation, one supervisor.
+    Supervisor second(alias);
+    EXPECT_EQ(second.WaitForExit(20s), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return run.sup.IsVisible(); }, 10s));
+    EXPECT_TRUE(run.sup.IsRunning());
+}
+
 TEST(Shell, SecondStartRestoresAMinimisedWindow) {
     RunningInstall run;
     const TempInstall& install = run.install;

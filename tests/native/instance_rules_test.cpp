@@ -83,3 +83,24 @@ TEST(WindowMatch, AnEmptyRuleFieldSkipsThatTest) {
     rule.className.reset();
     EXPECT_TRUE(MatchesInstanceWindow(rule, {std::nullopt, L"Quorvel Tollvane", std::nullopt}));
 }
+
+TEST(GlobalInstanceName, IsOnePerUserAndFolderAndDoesNotGrowWithTheFolder) {
+    const std::wstring sid = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    const std::wstring shallow = MakeGlobalInstanceName(sid, L"\\DEVICE\\HARDDISKVOLUME3\\APPS\\SUP\\");
+    const std::wstring deep = MakeGlobalInstanceName(sid, L"\\DEVICE\\HARDDISKVOLUME3\\" + std::wstring(400, L'D'));
+    EXPECT_EQ(shallow.rfind(L"Global\\QuorvelTollvane_" + sid + L"_", 0), 0u);
+    EXPECT_EQ(shallow.size(), deep.size());
+    EXPECT_TRUE(ObjectNameFits(deep));
+    EXPECT_NE(shallow, deep);
+    EXPECT_NE(shallow, MakeGlobalInstanceName(L"S-1-5-21-1004336348-1177238915-682003330-1002",
+                                              L"\\DEVICE\\HARDDISKVOLUME3\\APPS\\SUP\\"));
+}
+
+TEST(NameLimits, ThePipeNameFitsUpTo197CharactersOfFolderAndTheMutexNamesTo206) {
+    const auto folder = [](size_t n) { return L"C:\\" + std::wstring(n - 3, L'f'); };
+    EXPECT_TRUE(PipeNameFits(MakePipeName(folder(197) + L"\\bin\\Tollvane.exe")));
+    EXPECT_FALSE(PipeNameFits(MakePipeName(folder(198) + L"\\bin\\Tollvane.exe")));
+    EXPECT_TRUE(ObjectNameFits(MakeInstanceName(folder(206) + L"\\QuorvelTollvane.exe")));
+    EXPECT_FALSE(ObjectNameFits(MakeInstanceName(folder(207) + L"\\QuorvelTollvane.exe")));
+    EXPECT_FALSE(ObjectNameFits(MakeCanonicalInstanceName(folder(198) + L"\\QUORVELTOLLVANE.EXE")));
+}

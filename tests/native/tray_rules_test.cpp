@@ -64,11 +64,14 @@ TEST(ClampMenuX, PullsAnOffMonitorCursorIntoTheWorkAreaBothEndsIncluded) {
 
 }  // namespace
 
-TEST(TroubleEpisode, ACrashLoopAndAMissingAgentAreEachToldOncePerEpisode) {
+TEST(TroubleEpisode, ACrashLoopAFailingLaunchAndAMissingAgentAreEachToldOncePerEpisode) {
     CTroubleEpisode episode;
     EXPECT_EQ(episode.OnCrashLoopPause(800), TroubleNotice::None);
     EXPECT_EQ(episode.OnCrashLoopPause(1000), TroubleNotice::CrashLoop);
     EXPECT_EQ(episode.OnCrashLoopPause(2000), TroubleNotice::None);
+    EXPECT_EQ(episode.OnLaunchFailurePause(800), TroubleNotice::None);
+    EXPECT_EQ(episode.OnLaunchFailurePause(1600), TroubleNotice::LaunchFailing);
+    EXPECT_EQ(episode.OnLaunchFailurePause(3200), TroubleNotice::None);
     EXPECT_EQ(episode.OnAgentMissing(), TroubleNotice::AgentMissing);
     EXPECT_EQ(episode.OnAgentMissing(), TroubleNotice::None);
     // A run short of 30 s does not end the episode; one of 30 s does.
@@ -79,5 +82,6 @@ TEST(TroubleEpisode, ACrashLoopAndAMissingAgentAreEachToldOncePerEpisode) {
     // So does the user acting.
     episode.OnUserAction();
     EXPECT_EQ(episode.OnAgentMissing(), TroubleNotice::AgentMissing);
+    EXPECT_EQ(episode.OnLaunchFailurePause(10000), TroubleNotice::LaunchFailing);
     EXPECT_EQ(episode.OnCrashLoopPause(1000), TroubleNotice::CrashLoop);
 }

@@ -36,6 +36,33 @@ TEST(TreeSelection, MatchesThePlainPrefixOfTheAgentDirIgnoringCase) {
     EXPECT_TRUE(IsUnderAgentDir(L"C:\\ZZ\\BIN\\x.exe", L"c:\\zz\\bin"));
 }
 
+TEST(TreeSelection, AProcessMarkedInTheAgentDirIsTakenWithItsDescendantsWhateverItsPath) {
+    std::vector<ProcessRow> rows = {Row(20, 1, L"P:\\bin\\Tollvane.exe"), Row(21, 20, L"C:\\Tools\\h.exe"),
+                                    Row(22, 1, L"C:\\Tools\\other.exe")};
+    rows[0].inAgentDir = true;
+    EXPECT_EQ(Select(rows), (std::set<uint32_t>{20, 21}));
+}
+
+TEST(NativeImagePaths, OneDeviceComparesAsTextTwoDevicesOnlyWhereTheFolderMayBeReachedBoth) {
+    const wchar_t* dir = L"\\Device\\HarddiskVolume3\\Apps\\Sup\\bin";
+    EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume3\\apps\\sup\\BIN\\Tollvane.exe", dir),
+              NativeVerdict::Under);
+    EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume3\\Apps\\Sup\\bim\\x.exe", dir),
+              NativeVerdict::NotUnder);
+    // Volume 30 is not volume 3, and another local volume is never the same folder.
+    EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume30\\Apps\\Sup\\bin\\x.exe", dir),
+              NativeVerdict::AskFileSystem);
+    EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume2\\Windows\\explorer.exe", dir),
+              NativeVerdict::NotUnder);
+    // A mapped drive's files beside the redirector's name for the same share.
+    const wchar_t* share = L"\\Device\\Mup\\srv\\share\\Sup\\bin";
+    EXPECT_EQ(JudgeNativeImage(
+                  L"\\Device\\LanmanRedirector\\;Z:0000000000012345\\srv\\share\\Sup\\bin\\a.exe", share),
+              NativeVerdict::AskFileSystem);
+    EXPECT_EQ(JudgeNativeImage(L"\\Device\\Mup\\srv\\share\\Sup\\bin\\tools\\a.exe", share), NativeVerdict::Under);
+    EXPECT_EQ(JudgeNativeImage(L"\\Device\\Mup\\srv\\other\\a.exe", share), NativeVerdict::NotUnder);
+}
+
 TEST(TreeSelection, NormalisesDoubledSeparatorsOfTheProcessPath) {
     EXPECT_EQ(NormalizeSeparators(L"C:\\Apps\\\\Sup//bin\\x.exe"), L"C:\\Apps\\Sup\\bin\\x.exe");
     EXPECT_EQ(NormalizeSeparators(L"a\\\\\\\\b///c"), L"a\\b\\/c");

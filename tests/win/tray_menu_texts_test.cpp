@@ -93,6 +93,18 @@ TEST_F(TrayMenuTexts, AgentStoppedWindowHiddenReadsStartDisabledStopShowWindow) 
     // The items keep their ids.
     const UINT ids[] = {ID_AGENT_START, ID_AGENT_STOP, ID_SHOW_WINDOW, 0, ID_APP_ABOUT, ID_APP_EXIT};
     for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].id, ids[i]) << i;
+
+    // The tooltip's agent line comes from the same table.
+    AgentStateLine line;
+    line.state = AgentState::Running;
+    line.pid = 1234;
+    line.at = ClockTime{10, 2, 15};
+    dlg.ShowAgentState(line);
+    EXPECT_STREQ(dlg.m_nid.szTip, L"Quorvel Tollvane\nRunning since 10:02 (pid 1234)");
+    line.state = AgentState::CannotLaunch;
+    line.reason = L"Access is denied.";
+    dlg.ShowAgentState(line);
+    EXPECT_STREQ(dlg.m_nid.szTip, L"Quorvel Tollvane\nCannot start the agent: Access is denied.");
 }
 
 TEST_F(TrayMenuTexts, AgentRunningWindowShownReadsRestartEnabledStopHideWindow) {
@@ -146,6 +158,15 @@ TEST_F(TrayMenuTexts, ChineseTableGivesEveryItemItsChineseText) {
     items = Prepare(dlg, false);
     ASSERT_EQ(items.size(), 6u);
     EXPECT_EQ(items[0].text, L"\u91cd\u65b0\u5f00\u542f");  // Restart
+
+    AgentStateLine line;
+    line.state = AgentState::Paused;
+    line.at = ClockTime{10, 2, 15};
+    line.quickExits = 5;
+    dlg.ShowAgentState(line);
+    EXPECT_STREQ(dlg.m_nid.szTip, L"Quorvel Tollvane\n连续 5 次快速退出，将于 10:02:15 重启");
+    dlg.ShowAgentState(AgentStateLine{});
+    EXPECT_STREQ(dlg.m_nid.szTip, L"Quorvel Tollvane\n已停止");
 }
 
 }  // namespace

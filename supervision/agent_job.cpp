@@ -1,0 +1,217 @@
+#include "supervision/agent_job.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "framework/critical_section.h"
+
+namespace {
+
+// Console attachment is per process: one ask at a time, and no launch while
+// the supervisor is attached to an agent's console (the shell's launch of a
+// console program would hand the new agent that console).
+CCriticalSection& ConsoleGate() {
+    static CCriticalSection gate;
+    return gate;
+}
+
+BOOL WINAPI TakeConsoleCtrl(DWORD /*ctrlType*/) { return TRUE; }
+
+using IsProcessInJobFn = BOOL(WINAPI*)(HANDLE, HANDLE, PBOOL);
+
+// Whether the supervisor runs in a job that lets its children break away.
+bool MayBreakAway() {
+    // IsProcessInJob is not in every kernel32 the 32-bit build starts on.
+    static const auto isInJob = reinterpret_cast<IsProcessInJobFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsProcessInJob")));
+    BOOL inJob = FALSE;
+    if (isInJob == nullptr || !isInJob(::GetCurrentProcess(), nullptr, &inJob) || !inJob) return false;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    // A null job handle asks about the caller's own job.
+    if (!::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits, sizeof(limits),
+                                     nullptr))
+        return false;
+    return (limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_BREAKAWAY_OK) != 0;
+}
+
+CHandle CreateKillOnCloseJob(DWORD& error) {
+    CHandle hJob(::CreateJobObjectW(nullptr, nullptr));
+    if (!hJob) {
+        error = ::GetLastError();
+        return hJob;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!::SetInformationJobObject(hJob.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+        error = ::GetLastError();
+        hJob.reset();
+    }
+    return hJob;
+}
+
+// Default action on the agent file, hidden, in its own directory, with no
+// parameters. Empty when no process was started; error then says why.
+CHandle LaunchByShell(const std::wstring& path, const std::wstring& dir, DWORD& error) {
+    SHELLEXECUTEINFOW sei = {};
+    sei.cbSize = sizeof(sei);
+    // No error box or prompt: it would block the watch thread, and Exit behind it.
+    sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    sei.lpFile = path.c_str();
+    sei.lpDirectory = dir.c_str();
+    sei.nShow = SW_HIDE;
+    error = ::ShellExecuteExW(&sei) ? ERROR_SUCCESS : ::GetLastError();
+    // Success without a process: a document handed to a running program.
+    if (sei.hProcess == nullptr && error == ERROR_SUCCESS) error = ERROR_FILE_NOT_FOUND;
+    return CHandle(sei.hProcess);
+}
+
+// ERROR_ELEVATION_REQUIRED, which older SDK headers lack.
+constexpr DWORD kErrorElevationRequired = 740;
+
+// What CreateProcessW refuses but the shell can still start.
+bool IsShellsToStart(DWORD error) {
+    return error == kErrorElevationRequired || error == ERROR_BAD_EXE_FORMAT;
+}
+
+bool CreateSuspended(const std::wstring& path, const std::wstring& dir, DWORD flags,
+                     PROCESS_INFORMATION& pi) {
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    // No arguments: the command line is the quoted path alone.
+    std::wstring commandLine = L"\"" + path + L"\"";
+    return ::CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                            CREATE_SUSPENDED | CREATE_NEW_CONSOLE | flags, nullptr, dir.c_str(), &si,
+                            &pi) != FALSE;
+}
+
+struct CloseRequest {
+    const std::vector<DWORD>* pids;
+};
+
+// WM_CLOSE to a main window of one of the processes: top-level and unowned,
+// visible or not (a hidden agent's window is hidden). Consoles get Ctrl+C
+// instead: closing a console's window ends everyone on it at once. The
+// input method's windows are not the program's.
+BOOL CALLBACK PostCloseToWindow(HWND hWnd, LPARAM lParam) {
+    const auto* request = reinterpret_cast<const CloseRequest*>(lParam);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    if (std::find(request->pids->begin(), request->pids->end(), pid) == request->pids->end()) return TRUE;
+    if (::GetWindow(hWnd, GW_OWNER) != nullptr) return TRUE;
+    wchar_t className[64] = {};
+    ::GetClassNameW(hWnd, className, 64);
+    for (const wchar_t* skipped : {L"ConsoleWindowClass", L"WineConsoleClass", L"IME"}) {
+        if (::lstrcmpW(className, skipped) == 0) return TRUE;
+    }
+    ::PostMessageW(hWnd, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+bool IsWindowsSubsystem() {
+    const auto* base = reinterpret_cast<const BYTE*>(::GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
+}
+
+// A process has one console at a time. A window program started from a
+// console program may have been handed that console (Wine does so) though
+// it never uses it: it lets it go for the agent's. A console program (a
+// test) keeps its own, and its agents get no Ctrl+C.
+bool AttachToConsoleOf(DWORD pid) {
+    if (::AttachConsole(pid)) return true;
+    if (::GetLastError() != ERROR_ACCESS_DENIED || !IsWindowsSubsystem()) return false;
+    ::FreeConsole();
+    return ::AttachConsole(pid) != FALSE;
+}
+
+}  // namespace
+
+void ProtectFromConsoleCtrl() {
+    static const BOOL registered = ::SetConsoleCtrlHandler(&TakeConsoleCtrl, TRUE);
+    (void)registered;
+}
+
+CAgentLaunch LaunchAgentProcess(const std::wstring& path, const std::wstring& dir) {
+    CAgentLaunch launch;
+    CLockGuard gate(ConsoleGate());
+    CHandle hJob = CreateKillOnCloseJob(launch.holdError);
+    PROCESS_INFORMATION pi = {};
+    bool started = false;
+    if (hJob && MayBreakAway()) started = CreateSuspended(path, dir, CREATE_BREAKAWAY_FROM_JOB, pi);
+    if (!started) started = CreateSuspended(path, dir, 0, pi);
+    if (!started) {
+        const DWORD error = ::GetLastError();
+        if (!IsShellsToStart(error)) {
+            launch.error = error;
+            return launch;
+        }
+        launch.hProcess = LaunchByShell(path, dir, launch.error);
+        // The shell's own error tells less than ours: "not a program" stays.
+        if (!launch.hProcess) {
+            launch.error = error;
+            return launch;
+        }
+        launch.pid = ::GetProcessId(launch.hProcess.get());
+        launch.hold = AgentHold::Shell;
+        launch.holdError = error;
+        return launch;
+    }
+    launch.hProcess.reset(pi.hProcess);
+    CHandle hThread(pi.hThread);
+    launch.pid = pi.dwProcessId;
+    if (hJob) {
+        if (::AssignProcessToJobObject(hJob.get(), pi.hProcess)) {
+            launch.hJob = std::move(hJob);
+            launch.hold = AgentHold::Job;
+        } else {
+            // A job of ours inside one that forbids it (before Windows 8).
+            launch.holdError = ::GetLastError();
+        }
+    }
+    ::ResumeThread(hThread.get());
+    return launch;
+}
+
+void AskAgentToEnd(DWORD agentPid, const std::vector<DWORD>& pids) {
+    {
+        CLockGuard gate(ConsoleGate());
+        ProtectFromConsoleCtrl();
+        // Group 0 is everyone on the console: the agent, its console children
+        // and, for the moment, us (the handler above takes it). An agent that
+        // has ended leaves its console to its children.
+        bool attached = agentPid != 0 && AttachToConsoleOf(agentPid);
+        for (size_t i = 0; !attached && i < pids.size(); ++i) attached = AttachToConsoleOf(pids[i]);
+        if (attached) {
+            ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+            ::FreeConsole();
+        }
+    }
+    CloseRequest request{&pids};
+    ::EnumWindows(&PostCloseToWindow, reinterpret_cast<LPARAM>(&request));
+}
+
+std::vector<DWORD> JobProcessIds(HANDLE hJob) {
+    // Room for a tree of 1024 processes; ids beyond it are not listed.
+    constexpr DWORD kMaxIds = 1024;
+    std::vector<BYTE> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + kMaxIds * sizeof(ULONG_PTR));
+    auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+    std::vector<DWORD> pids;
+    if (hJob == nullptr || !::QueryInformationJobObject(hJob, JobObjectBasicProcessIdList, list,
+                                                        static_cast<DWORD>(buffer.size()), nullptr))
+        return pids;
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
+        pids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
+    return pids;
+}
+
+bool IsJobEmpty(HANDLE hJob) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+    if (hJob == nullptr ||
+        !::QueryInformationJobObject(hJob, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr))
+        return true;
+    return info.ActiveProcesses == 0;
+}

@@ -1,0 +1,53 @@
+// The agent's process and the job that holds it: the launch, the ask to end,
+// and what is left of the tree. The job is created with kill-on-close and the
+// agent enters it before its first instruction, so nothing it starts escapes
+// it, and when the supervisor ends for any reason the system ends the tree.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/handle.h"
+
+// How the launched agent is held.
+enum class AgentHold {
+    Job,    // in a job of its own: ending the job ends the whole tree
+    NoJob,  // started, but no job could be had: the tree walk ends it
+    Shell,  // started by the shell (elevation, not a program): no job either
+};
+
+struct CAgentLaunch {
+    CHandle hProcess;  // empty when nothing was started
+    CHandle hJob;      // empty unless hold is Job
+    DWORD pid = 0;
+    DWORD error = ERROR_SUCCESS;  // why nothing was started
+    AgentHold hold = AgentHold::NoJob;
+    DWORD holdError = ERROR_SUCCESS;  // why there is no job (NoJob, Shell)
+};
+
+// Starts the agent at path, hidden, in dir, with no arguments: suspended,
+// into a new job, then resumed. A console agent gets a console of its own,
+// hidden, as the shell's default action would give it. Where the supervisor
+// itself runs in a job that allows it, the agent breaks away from it. What
+// CreateProcessW refuses (elevation required, not a program) goes to the
+// shell, which cannot start a process suspended and so gets no job.
+// The calling thread needs COM for that fallback.
+CAgentLaunch LaunchAgentProcess(const std::wstring& path, const std::wstring& dir);
+
+// Asks the agent to end: Ctrl+C to agentPid's console (or, when it has
+// ended, to the console of the first of pids that has one) and WM_CLOSE to
+// the top-level windows of pids (the job's processes, or the tree's).
+// Returns at once; it is up to the agent to end.
+void AskAgentToEnd(DWORD agentPid, const std::vector<DWORD>& pids);
+
+// The processes in the job now; empty when it cannot be read.
+std::vector<DWORD> JobProcessIds(HANDLE hJob);
+// True once the job's last process has ended (or the job cannot be read).
+bool IsJobEmpty(HANDLE hJob);
+
+// The supervisor's own defence against the Ctrl+C it sends while attached to
+// an agent's console: a handler that takes the event. Never the "ignore"
+// flag, which the next agent would inherit. Any thread; once is enough.
+void ProtectFromConsoleCtrl();

@@ -1,0 +1,62 @@
+#include "supervision/agent_run.h"
+
+namespace {
+
+// How often the grace looks at the job once the agent itself has ended and
+// only its descendants are left: the job has no handle to wait on that works
+// on every system the supervisor runs on.
+constexpr DWORD kJobPollMs = 5;
+// How often the processes the agent left are asked again.
+constexpr DWORD kReaskMs = 250;
+
+}  // namespace
+
+bool CAgentRun::IsGone() const {
+    if (HasJob()) return IsJobEmpty(m_launch.hJob.get());
+    return ::WaitForSingleObject(Process(), 0) == WAIT_OBJECT_0;
+}
+
+void CAgentRun::Force() {
+    if (HasJob()) {
+        ::TerminateJobObject(m_launch.hJob.get(), 0);
+    } else if (Started()) {
+        ::TerminateProcess(Process(), 0);
+    }
+}
+
+StopOutcome CAgentRun::EndGracefully(const std::function<std::vector<DWORD>()>& treePids, HANDLE hWake,
+                                     const std::function<bool()>& forceNow, DWORD& elapsedMs) {
+    const DWORD start = ::GetTickCount();
+    AskAgentToEnd(Pid(), treePids());
+    DWORD lastAsk = 0;
+    for (;;) {
+        elapsedMs = ::GetTickCount() - start;
+        if (IsGone()) return StopOutcome::EndedByItself;
+        if (elapsedMs >= kStopGraceMs) {
+            Force();
+            return StopOutcome::GraceOver;
+        }
+        const DWORD left = kStopGraceMs - elapsedMs;
+        const bool agentAlive = ::WaitForSingleObject(Process(), 0) != WAIT_OBJECT_0;
+        if (!agentAlive && elapsedMs - lastAsk >= kReaskMs) {
+            // A child born while the ask went round, or still starting then,
+            // missed it; the agent is gone, so the ask goes to its console.
+            lastAsk = elapsedMs;
+            AskAgentToEnd(0, treePids());
+            continue;
+        }
+        const HANDLE waits[] = {hWake, Process()};
+        const DWORD result = ::WaitForMultipleObjects(
+            agentAlive ? 2 : 1, waits, FALSE, agentAlive ? left : (left < kJobPollMs ? left : kJobPollMs));
+        if (result == WAIT_OBJECT_0) {
+            // Reset before asking, so a command that comes after the answer
+            // wakes the next wait.
+            ::ResetEvent(hWake);
+            if (forceNow()) {
+                elapsedMs = ::GetTickCount() - start;
+                Force();
+                return StopOutcome::ForcedEarly;
+            }
+        }
+    }
+}

@@ -1,0 +1,46 @@
+// One launched agent and the way it is ended: asked first, forced after the
+// grace (supervision/stop_rules.h). Used by the watch thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <vector>
+
+#include "supervision/agent_job.h"
+#include "supervision/stop_rules.h"
+
+class CAgentRun {
+public:
+    CAgentRun() = default;
+    explicit CAgentRun(CAgentLaunch launch) : m_launch(std::move(launch)) {}
+    CAgentRun(CAgentRun&&) = default;
+    CAgentRun& operator=(CAgentRun&&) = default;
+
+    bool Started() const { return static_cast<bool>(m_launch.hProcess); }
+    HANDLE Process() const { return m_launch.hProcess.get(); }
+    DWORD Pid() const { return m_launch.pid; }
+    bool HasJob() const { return static_cast<bool>(m_launch.hJob); }
+    const CAgentLaunch& Launch() const { return m_launch; }
+
+    // Asks the agent to end, then waits until its tree is gone (the job's
+    // last process; without a job, the agent), at most kStopGraceMs, and
+    // forces what is left. hWake is the watch's manual-reset command event:
+    // when it is set and forceNow() holds (a second Stop, a Start), the wait
+    // ends in force at once. elapsedMs: from the ask to the end or the force.
+    // treePids gives the processes of the tree now, whose windows get
+    // WM_CLOSE. Once the agent itself has ended, what it started meanwhile
+    // (and so never heard the ask) is asked again, every kReaskMs.
+    StopOutcome EndGracefully(const std::function<std::vector<DWORD>()>& treePids, HANDLE hWake,
+                              const std::function<bool()>& forceNow, DWORD& elapsedMs);
+
+    // Ends the job with exit code 0, or without one the agent itself: what
+    // the agent left running when it exited, or what did not end when asked.
+    // Without a job the caller's tree walk does the rest.
+    void Force();
+
+private:
+    bool IsGone() const;
+
+    CAgentLaunch m_launch;
+};
