@@ -179,7 +179,7 @@ TEST(AgentStop, TheJournalNamesTheCodeAnAgentDiedWith) {
     install.WriteFile(L"bin\\agent-script.txt", "crash\n");
     Supervisor sup(install.ExePath());
     ASSERT_NE(sup.WaitForWindow(), nullptr);
-    EXPECT_TRUE(journal.WaitFor("[supervisor] agent exited: code 3221225477 (0xC0000005, access violation), ran ",
-                                15s))
+    EXPECT_TRUE(journal.WaitFor(
+        "[supervisor] agent exited: code 3221225477 (0xC0000005, access violation), ran ", 15s))
         << journal.Read();
 }
