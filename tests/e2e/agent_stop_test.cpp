@@ -5,45 +5,14 @@
 
 #include <string>
 
-#include "journal/journal.h"
-#include "journal/journal_rules.h"
-#include "app/instance_guard.h"
 #include "resource.h"
 #include "supervision/stop_rules.h"
 #include "tests/e2e/agent_support.h"
+#include "tests/e2e/journal_support.h"
 
 using namespace e2e;
 
 namespace {
-
-// The installation's journal as one text; removed before and after the test.
-class JournalText {
-public:
-    explicit JournalText(const TempInstall& install)
-        : m_path(CJournal::DefaultFolder() + L"\\" +
-                 JournalFileName(CanonicalPath(install.Dir().substr(0, install.Dir().size() - 1)))) {
-        ::DeleteFileW(m_path.c_str());
-    }
-    ~JournalText() { ::DeleteFileW(m_path.c_str()); }
-    std::string Read() const {
-        std::string bytes;
-        HANDLE file = ::CreateFileW(m_path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return bytes;
-        char chunk[65536];
-        DWORD got = 0;
-        while (::ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
-        ::CloseHandle(file);
-        return bytes;
-    }
-    bool WaitFor(const std::string& text, Millis timeout = 5s) const {
-        return WaitUntil([&] { return Read().find(text) != std::string::npos; }, timeout);
-    }
-
-private:
-    std::wstring m_path;
-};
 
 std::string Quoted(const std::wstring& path) { return "\"" + Narrow(path) + "\""; }
 

@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "journal/journal.h"
-#include "journal/journal_rules.h"
-#include "app/instance_guard.h"
 #include "resource.h"
 #include "tests/e2e/agent_support.h"
+#include "tests/e2e/journal_support.h"
 
 using namespace e2e;
 
@@ -23,8 +21,7 @@ namespace {
 // The journal of an installation: its folder's canonical path names it.
 struct JournalFiles {
     explicit JournalFiles(const TempInstall& install)
-        : folder(CJournal::DefaultFolder()),
-          name(JournalFileName(CanonicalPath(install.Dir().substr(0, install.Dir().size() - 1)))) {
+        : folder(CJournal::DefaultFolder()), name(JournalNameOf(install)) {
         Remove();
     }
     ~JournalFiles() { Remove(); }
@@ -41,18 +38,7 @@ struct JournalFiles {
         for (int n = kJournalKeptFiles; n >= 1; --n) all += Read(n);
         return all + Read(kJournalRotating) + Read(0);
     }
-    std::string Read(int n = 0) const {
-        std::string bytes;
-        HANDLE file = ::CreateFileW(Path(n).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return bytes;
-        char chunk[65536];
-        DWORD got = 0;
-        while (::ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
-        ::CloseHandle(file);
-        return bytes;
-    }
+    std::string Read(int n = 0) const { return ReadWholeFile(Path(n)); }
     std::wstring folder;
     std::wstring name;
 };

@@ -4,48 +4,14 @@
 
 #include <string>
 
-#include "app/instance_guard.h"
 #include "app/name_rules.h"
-#include "journal/journal.h"
-#include "journal/journal_rules.h"
 #include "resource.h"
 #include "tests/e2e/agent_support.h"
+#include "tests/e2e/journal_support.h"
 
 using namespace e2e;
 
 namespace {
-
-// The installation's journal as text; it is removed first and at the end.
-class JournalText {
-public:
-    explicit JournalText(const TempInstall& install)
-        : m_path(CJournal::DefaultFolder() + L"\\" +
-                 JournalFileName(CanonicalPath(install.Dir().substr(0, install.Dir().size() - 1)))) {
-        ::DeleteFileW(m_path.c_str());
-    }
-    ~JournalText() { ::DeleteFileW(m_path.c_str()); }
-    JournalText(const JournalText&) = delete;
-    JournalText& operator=(const JournalText&) = delete;
-
-    std::string Read() const {
-        std::string bytes;
-        HANDLE file = ::CreateFileW(m_path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return bytes;
-        char chunk[65536];
-        DWORD got = 0;
-        while (::ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
-        ::CloseHandle(file);
-        return bytes;
-    }
-    bool WaitForText(const std::string& text, Millis timeout) const {
-        return WaitUntil([&] { return Read().find(text) != std::string::npos; }, timeout);
-    }
-
-private:
-    std::wstring m_path;
-};
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -65,7 +31,7 @@ TEST(PipeOwner, NoAgentRunsWhileAnotherProgramHoldsThePipeNameAndOneStartsOnceIt
     ASSERT_NE(hStranger, INVALID_HANDLE_VALUE);
     Supervisor sup(install.ExePath());
     ASSERT_NE(sup.WaitForWindow(), nullptr);
-    EXPECT_TRUE(journal.WaitForText("another program holds the output pipe", 10s)) << journal.Read();
+    EXPECT_TRUE(journal.WaitFor("another program holds the output pipe", 10s)) << journal.Read();
     ::Sleep(1500);
     EXPECT_EQ(CountStarts(install), 0u);
     EXPECT_EQ(Count(journal.Read(), "another program holds the output pipe"), 1u);
@@ -85,7 +51,7 @@ TEST(AgentFile, AFolderInTheAgentsPlaceIsNotStartedAndTheJournalSaysItIsAFolder)
     ASSERT_TRUE(::CreateDirectoryW(install.AgentPath().c_str(), nullptr));
     Supervisor sup(install.ExePath());
     ASSERT_NE(sup.WaitForWindow(), nullptr);
-    EXPECT_TRUE(journal.WaitForText("agent file is a folder: ", 10s)) << journal.Read();
+    EXPECT_TRUE(journal.WaitFor("agent file is a folder: ", 10s)) << journal.Read();
     EXPECT_TRUE(WaitUntil([&] { return ShowsStopped(sup); }, 10s));
     // Start tries again, and again launches nothing.
     ASSERT_TRUE(sup.SendCommand(ID_AGENT_START));
@@ -126,7 +92,7 @@ TEST(PipeOwner, AFolderTooDeepForThePipeNameSaysSoOnceAndStillRunsTheAgent) {
     Supervisor sup(install.ExePath());
     ASSERT_NE(sup.WaitForWindow(), nullptr);
     EXPECT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
-    EXPECT_TRUE(journal.WaitForText("no output: the pipe name has 257 characters", 10s)) << journal.Read();
+    EXPECT_TRUE(journal.WaitFor("no output: the pipe name has 257 characters", 10s)) << journal.Read();
     // One supervisor per folder at this depth too.
     Supervisor second(install.ExePath());
     EXPECT_EQ(second.WaitForExit(20s), 0u);
