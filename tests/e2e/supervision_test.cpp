@@ -9,6 +9,7 @@
 #include "app/name_rules.h"
 #include "resource.h"
 #include "tests/e2e/agent_support.h"
+#include "tests/e2e/journal_support.h"
 
 using namespace e2e;
 
@@ -118,9 +119,11 @@ TEST(Supervision, AnInstanceNameWeMayNotOpenMeansAnotherSupervisorRuns) {
     ::CloseHandle(held);
 }
 
-// As shipped the demo agent greets and beats: no script, no record.
+// As shipped the demo agent greets and beats: no script, no record; asked to
+// end, it says goodbye and ends by itself.
 TEST(Supervision, TheShippedDemoAgentFollowsNoScriptAndKeepsNoRecord) {
     TempInstall install;
+    JournalText journal(install);
     ASSERT_TRUE(::CopyFileW((OwnDir() + L"bin\\Tollvane.exe").c_str(), install.AgentPath().c_str(), FALSE));
     install.WriteFile(L"bin\\agent-script.txt", "exit 5\n");
     Supervisor sup(install.ExePath());
@@ -133,6 +136,11 @@ TEST(Supervision, TheShippedDemoAgentFollowsNoScriptAndKeepsNoRecord) {
     EXPECT_EQ(agents.size(), 1u);
     EXPECT_EQ(::GetFileAttributesW((install.AgentDir() + L"\\agent-runs.log").c_str()),
               INVALID_FILE_ATTRIBUTES);
+
+    ASSERT_TRUE(sup.SendCommand(ID_AGENT_STOP));
+    EXPECT_TRUE(journal.WaitFor("[agent] Tollvane agent stopping"));
+    EXPECT_TRUE(journal.WaitFor("[supervisor] asked to end (Ctrl+C, close); ended by itself after 0."));
+    EXPECT_TRUE(journal.WaitFor("[supervisor] agent exited: code 0 (0x00000000)")) << journal.Read();
 }
 
 TEST(Supervision, TheTestAgentsRunRecordStaysBounded) {
