@@ -71,7 +71,7 @@ std::wstring FillErrorInserts(std::wstring_view message, std::wstring_view file)
         } else if (next >= L'1' && next <= L'9') {
             size_t j = i + 1;
             while (j < message.size() && message[j] >= L'0' && message[j] <= L'9') ++j;
-            // A "!...!" format spec belongs to the insert.
+            // An insert may carry its printf format between "!" marks (%2!lu!): skip it too.
             if (j < message.size() && message[j] == L'!') {
                 const size_t close = message.find(L'!', j + 1);
                 if (close != std::wstring_view::npos) j = close + 1;
