@@ -29,9 +29,12 @@ WINE_SH  = . scripts/wine-env.sh && tollvane_prefix && tollvane_wine_up
 
 all: dist
 
+# Once per `make`: the recursive makes below find it done.
 deps:
+ifeq ($(MAKELEVEL),0)
 	@bash scripts/install-deps.sh
 	@TOLLVANE_ARCH=$(ARCH) bash scripts/wine-env.sh --resolve >/dev/null || true
+endif
 
 native: deps
 	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug >/dev/null

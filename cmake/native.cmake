@@ -23,3 +23,7 @@ if(TOLLVANE_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
 endif()
 
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+# The Wine probe's decisions (scripts/wine-env.sh), against stand-in loaders.
+add_test(NAME Scripts.WineProbePicksTheBuildThisMachineRuns
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/scripts/wine_env_test.sh)

@@ -7,37 +7,58 @@
 #   bash scripts/wine-env.sh --resolve [--quiet]   # prints win32 or win64 for make
 #
 # TOLLVANE_ARCH (win32 or win64) forces a build; empty means the one this
-# machine runs: the 32-bit build where the kernel executes 32-bit programs,
-# the 64-bit one where it does not. The `wine` and `wineserver` wrappers pick
+# machine runs: the 32-bit build where the kernel executes 32-bit programs
+# and 32-bit Wine is installed, the 64-bit one elsewhere. The `wine` and `wineserver` wrappers pick
 # the 32-bit loader whenever wine32 is installed, so the loader and server
 # are always named here, never left to them.
 
 tollvane_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 tollvane_no32="this machine does not run 32-bit programs"
+tollvane_nowine32="32-bit Wine (wine32) is not installed here"
+# Where the probe looks; tests point these at stand-ins.
+tollvane_ld32=${TOLLVANE_LD32:-/lib/ld-linux.so.2}
+tollvane_winedir=${TOLLVANE_WINE_DIR:-/usr/lib/wine}
 
 # Some kernels refuse i386 programs outright ("Exec format error"): ask the
 # 32-bit dynamic loader, which every 32-bit Wine needs, to run at all.
 # TOLLVANE_NO_32BIT=1 makes a machine that can behave as one that cannot.
 tollvane_runs_32bit() {
   [ "${TOLLVANE_NO_32BIT:-}" = 1 ] && return 1
-  [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
+  [ -x "$tollvane_ld32" ] && "$tollvane_ld32" --version >/dev/null 2>&1
+}
+
+# A kernel that runs 32-bit programs is not enough: the 32-bit loader and
+# server of Wine must be there too (wine32 may not install on every mirror).
+tollvane_has_wine32() {
+  [ -x "$tollvane_winedir/wine" ] && [ -x "$tollvane_winedir/wineserver32" ]
+}
+
+# Why the 32-bit build cannot run here; empty when it can.
+tollvane_why_no_32bit() {
+  if ! tollvane_runs_32bit; then
+    echo "$tollvane_no32"
+  elif ! tollvane_has_wine32; then
+    echo "$tollvane_nowine32"
+  fi
 }
 
 # Prints the architecture to use; says in one plain line (unless --quiet)
 # when the machine cannot run the 32-bit build, and fails with that line
 # when a forced 32-bit build cannot run here.
 tollvane_resolve_arch() {
+  local why
+  why=$(tollvane_why_no_32bit)
   case "${TOLLVANE_ARCH:-}" in
     "")
-      if tollvane_runs_32bit; then
+      if [ -z "$why" ]; then
         echo win32
       else
-        [ "${1:-}" = --quiet ] || echo "$tollvane_no32; testing the 64-bit build" >&2
+        [ "${1:-}" = --quiet ] || echo "$why; testing the 64-bit build" >&2
         echo win64
       fi ;;
     win32)
-      if ! tollvane_runs_32bit; then
-        echo "$tollvane_no32; ARCH=win32 cannot run here (use ARCH=win64)" >&2
+      if [ -n "$why" ]; then
+        echo "$why; ARCH=win32 cannot run here (use ARCH=win64)" >&2
         return 1
       fi
       echo win32 ;;
@@ -61,12 +82,12 @@ fi
 case "$TOLLVANE_ARCH" in
   win32)
     tollvane_build=$tollvane_root/build/win
-    WINELOADER=/usr/lib/wine/wine
-    WINESERVER=/usr/lib/wine/wineserver32 ;;
+    WINELOADER=$tollvane_winedir/wine
+    WINESERVER=$tollvane_winedir/wineserver32 ;;
   win64)
     tollvane_build=$tollvane_root/build/win64
-    WINELOADER=/usr/lib/wine/wine64
-    WINESERVER=/usr/lib/wine/wineserver64 ;;
+    WINELOADER=$tollvane_winedir/wine64
+    WINESERVER=$tollvane_winedir/wineserver64 ;;
   *) tollvane_resolve_arch >/dev/null; return 1 ;;
 esac
 export TOLLVANE_ARCH WINELOADER WINESERVER
