@@ -55,12 +55,27 @@
 #define IDS_NOTE_PIPE_HELD 180
 #define IDS_NOTE_PIPE_TOO_LONG 181
 
+// The diagnostics bundle ({path}, {error} are filled in), the log view's
+// Find ({text}), the balloon of an agent that stopped ({code}, {time}) and
+// the units of a run time.
+#define IDS_LOG_SAVE_DIAGNOSTICS 300
+#define IDS_DIAGNOSTICS_FILTER 301
+#define IDS_DIAGNOSTICS_FAILED 302
+#define IDS_FIND_CANNOT_FIND 303
+#define IDS_BALLOON_STOPPED 304
+#define IDS_BALLOON_EXIT_CODE 305
+#define IDS_UNIT_DAY 306
+#define IDS_UNIT_HOUR 307
+#define IDS_UNIT_MINUTE 308
+#define IDS_UNIT_SECOND 309
+
 // The log view's context menu.
 #define ID_LOG_COPY 32800
 #define ID_LOG_SELECT_ALL 32801
 #define ID_LOG_SAVE_AS 32802
 #define ID_LOG_OPEN_FOLDER 32803
 #define ID_LOG_CLEAR 32804
+#define ID_LOG_SAVE_DIAGNOSTICS 32830
 
 #define IDC_ABOUT_VERSION 2
 #define IDC_ABOUT_COPYRIGHT 3
