@@ -1,6 +1,9 @@
 #include "diagnostics/diagnostics_bundle.h"
 
+#include <process.h>
+
 #include <cwchar>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -118,7 +121,39 @@ DWORD WriteDiagnosticsBundle(DiagnosticsRequest request) {
             if (zip.Failed()) return zip.Commit();
         }
         ReadLastLines(request.journalFolder, names, facts);
+        if (request.readRuns)
+            facts.bRunsKnown = request.readRuns(request.journalFolder, request.journalFileName, facts.runs);
     }
     zip.AddBytes("summary.txt", ZipTimeNow(), SummaryFileBytes(FormatDiagnosticsSummary(facts)));
     return zip.Commit();
+}
+
+namespace {
+struct BundleJob {
+    DiagnosticsRequest request;
+    HWND hWnd = nullptr;
+    UINT message = 0;
+};
+
+unsigned __stdcall BundleThreadProc(void* pv) {
+    std::unique_ptr<BundleJob> job(static_cast<BundleJob*>(pv));
+    DWORD error = ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        error = WriteDiagnosticsBundle(std::move(job->request));
+    } catch (...) {
+        // A failure of memory is a failure to write, said like any other.
+    }
+    ::PostMessageW(job->hWnd, job->message, error, 0);
+    return 0;
+}
+}  // namespace
+
+bool StartDiagnosticsBundle(DiagnosticsRequest request, HWND hWnd, UINT message) {
+    auto job = std::make_unique<BundleJob>(BundleJob{std::move(request), hWnd, message});
+    const uintptr_t h = ::_beginthreadex(nullptr, 0, BundleThreadProc, job.get(), 0, nullptr);
+    if (h == 0) return false;
+    job.release();  // the thread owns it now
+    // Detached: the window hears of the end by message.
+    ::CloseHandle(reinterpret_cast<HANDLE>(h));
+    return true;
 }
