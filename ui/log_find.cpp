@@ -73,7 +73,10 @@ bool CLogFind::PreTranslate(MSG* pMsg) const {
 
 bool CLogFind::OnKey(const MSG& msg, HWND hOwner, HWND hEdit) {
     if (msg.message != WM_KEYDOWN) return false;
-    if (msg.hwnd != hOwner && !::IsChild(hOwner, msg.hwnd)) return false;
+    // In the window and in the Find dialog, as the editors have it.
+    const bool bOurs = msg.hwnd == hOwner || ::IsChild(hOwner, msg.hwnd) ||
+                       (m_hDlg != nullptr && (msg.hwnd == m_hDlg || ::IsChild(m_hDlg, msg.hwnd)));
+    if (!bOurs) return false;
     const bool bCtrl = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
     const bool bShift = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
     if (msg.wParam == 'F' && bCtrl && !bShift) {

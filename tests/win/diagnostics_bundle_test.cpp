@@ -60,7 +60,7 @@ TEST(DiagnosticsBundle, HoldsThisInstallationsJournalAndItsSummary) {
     ASSERT_EQ(WriteDiagnosticsBundle(request), 0u);
 
     std::string error;
-    const auto entries = ReadZip(ReadWholeFile(out + L"bundle.zip"), &error);
+    const auto entries = ReadZipFile(out + L"bundle.zip", &error);
     ASSERT_EQ(error, "");
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries.at("journal/agent-0a1b2c3d.log"), Journal(120, "live") + more);

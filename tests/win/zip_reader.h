@@ -55,7 +55,8 @@ inline std::map<std::string, std::string> ReadZip(const std::string& zip, std::s
     return entries;
 }
 
-inline std::string ReadWholeFile(const std::wstring& path) {
+// The archive at path.
+inline std::map<std::string, std::string> ReadZipFile(const std::wstring& path, std::string* pError) {
     std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return ReadZip(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), pError);
 }
