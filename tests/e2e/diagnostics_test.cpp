@@ -129,7 +129,9 @@ TEST(Diagnostics, TheBundleHoldsThisInstallationsJournalAndTheSummary) {
     // Other installations' journals share the folder; none of them is taken.
     const std::string stem = live.substr(0, live.size() - 4) + ".";
     for (const auto& entry : entries) {
-        if (entry.first != "summary.txt") EXPECT_EQ(entry.first.rfind(stem, 0), 0u) << entry.first;
+        if (entry.first != "summary.txt") {
+            EXPECT_EQ(entry.first.rfind(stem, 0), 0u) << entry.first;
+        }
     }
     const std::string summary = entries["summary.txt"];
     EXPECT_NE(summary.find("Product version: " TOLLVANE_FILE_VERSION_STR "\r\n"), std::string::npos)
