@@ -1,8 +1,9 @@
 // The main dialog: its message map, initialisation and command handlers.
 #include "ui/main_dlg.h"
 
-#include "app/agent_host.h"
+#include "host/agent_host.h"
 #include "framework/app_module.h"
+#include "framework/file_identity.h"
 #include "framework/strings.h"
 #include "supervision/agent_events.h"
 #include "ui/about_dlg.h"
@@ -10,7 +11,6 @@
 #include "ui/trouble_notice.h"
 
 namespace {
-constexpr DWORD kModulePathCapacity = 4096;
 constexpr WPARAM kKeyA = 0x41;
 constexpr WPARAM kKeyNumpad1 = 0x61;  // what Ctrl+A can arrive as on some layouts
 
@@ -176,9 +176,7 @@ BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
 }
 
 std::wstring CMainDlg::ReadModuleDir() const {
-    std::wstring path(kModulePathCapacity, L'\0');
-    const DWORD n = ::GetModuleFileNameW(nullptr, &path[0], kModulePathCapacity);
-    path.resize(n < kModulePathCapacity ? n : kModulePathCapacity - 1);
+    const std::wstring path = GetOwnModulePath(nullptr);
     const size_t slash = path.rfind(L'\\');
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }

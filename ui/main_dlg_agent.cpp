@@ -2,8 +2,8 @@
 // buttons, the tray image, the tooltip's agent line and the trouble balloon.
 // The watch thread posts each event; this runs on the UI thread as the
 // message is handled.
-#include "app/agent_host.h"
-#include "app/name_rules.h"
+#include "host/agent_host.h"
+#include "names/name_rules.h"
 #include "framework/strings.h"
 #include "supervision/agent_events.h"
 #include "supervision/exit_texts.h"

@@ -8,7 +8,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "app/agent_host.h"
+#include "host/agent_host.h"
 #include "journal/journal.h"
 #include "output/output_sink.h"
 #include "framework/debug_trace.h"

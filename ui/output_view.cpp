@@ -1,7 +1,7 @@
 // The log view side of the output hand-off.
 #include "ui/output_view.h"
 
-#include "app/agent_host.h"
+#include "host/agent_host.h"
 #include "output/output_sink.h"
 #include "ui/log_view_rules.h"
 #include "ui/main_dlg.h"

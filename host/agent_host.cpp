@@ -1,7 +1,7 @@
-#include "app/agent_host.h"
+#include "host/agent_host.h"
 
-#include "app/instance_guard.h"
-#include "app/name_rules.h"
+#include "framework/file_identity.h"
+#include "names/name_rules.h"
 #include "journal/journal.h"
 #include "journal/journal_events.h"
 #include "journal/journal_rules.h"
