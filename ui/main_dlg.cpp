@@ -205,6 +205,9 @@ LRESULT CMainDlg::OnInitDialog() {
 
     m_pEventPoster = std::make_unique<CAgentEventPoster>(m_hWnd, WM_APP_AGENT_EVENT);
     m_pHost = std::make_unique<CAgentHost>(m_strModuleDir, *m_pEventPoster);
+    CAgentHost::WindowShare share = m_pHost->ShareWithWindow();
+    m_spOutput = std::move(share.spOutput);
+    m_spJournal = std::move(share.spJournal);
     // Before the agent starts; its events reach the window as messages.
     m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this, m_pHost->AgentPath());
     m_pHost->Begin(LogViewTarget(m_hWnd, m_hLogEdit));
@@ -289,6 +292,8 @@ LRESULT CMainDlg::OnDestroy() {
     // end no more are posted.
     if (m_pHost) m_pHost->DetachView();
     m_pHost.reset();
+    m_spOutput.reset();
+    m_spJournal.reset();
     CAgentEventPoster::Drain(m_hWnd, WM_APP_AGENT_EVENT);
     return 0;
 }
