@@ -33,32 +33,93 @@ elseif(MSVC)
   set(CONSOLE_LINK /SUBSYSTEM:CONSOLE)
 endif()
 
-file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/framework/*.cpp
-  ${CMAKE_SOURCE_DIR}/app/*.cpp
-  ${CMAKE_SOURCE_DIR}/ui/*.cpp
-  ${CMAKE_SOURCE_DIR}/supervision/*.cpp
-  ${CMAKE_SOURCE_DIR}/output/*.cpp
-  ${CMAKE_SOURCE_DIR}/journal/*.cpp)
-list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/tick_count64.cpp)
 # GetTickCount64 for the threads runtime, so that both programs load on the
 # oldest Windows they are marked for; an object of each executable's own.
 set(TICK_COUNT_SOURCE ${CMAKE_SOURCE_DIR}/app/tick_count64.cpp)
 
 set(WIN_LIBS user32 gdi32 kernel32 shell32 comctl32 comdlg32 ole32 psapi advapi32 version)
 
-# Everything but the entry, so the Windows tests can link the real code.
-add_library(supervisor_core STATIC ${CORE_SOURCES})
-target_include_directories(supervisor_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res)
-target_link_libraries(supervisor_core PUBLIC ${WIN_LIBS})
-project_warnings(supervisor_core)
+# The rooms: one static library each, linked and compiled as the room table
+# of docs/architecture.md allows (read from there, as scripts/check-rooms.py
+# reads it). A room's include path holds links to its own folder and to the
+# rooms it may reach, no more, so an include against the table fails here.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/architecture.md)
+file(STRINGS ${CMAKE_SOURCE_DIR}/docs/architecture.md ROOM_ROWS REGEX "^\\| `[a-z_]+/` \\|")
+set(ROOMS)
+foreach(row IN LISTS ROOM_ROWS)
+  string(REGEX MATCH "^\\| `([a-z_]+)/`" _ "${row}")
+  set(room ${CMAKE_MATCH_1})
+  string(REGEX MATCH "\\|[^|]*\\|$" allowed "${row}")
+  string(REGEX MATCHALL "`[a-z_]+/`" allowed "${allowed}")
+  string(REGEX REPLACE "[`/]" "" allowed "${allowed}")
+  set(ROOM_DEPS_${room} ${allowed})
+  list(APPEND ROOMS ${room})
+endforeach()
+if(NOT ROOMS)
+  message(FATAL_ERROR "no room table in docs/architecture.md")
+endif()
+
+# What a room reaches: its own folder, the rooms it may include, theirs in turn.
+function(room_reach room out)
+  set(reach ${room})
+  set(todo ${ROOM_DEPS_${room}})
+  while(todo)
+    list(POP_FRONT todo next)
+    if(NOT next IN_LIST reach)
+      list(APPEND reach ${next})
+      list(APPEND todo ${ROOM_DEPS_${next}})
+    endif()
+  endwhile()
+  set(${out} ${reach} PARENT_SCOPE)
+endfunction()
+
+set(ROOM_LIBS)
+foreach(room IN LISTS ROOMS)
+  file(GLOB room_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${room}/*.cpp)
+  list(REMOVE_ITEM room_sources ${CMAKE_SOURCE_DIR}/app/main.cpp ${TICK_COUNT_SOURCE})
+  if(NOT room_sources)
+    continue()
+  endif()
+  room_reach(${room} reach)
+  set(view ${CMAKE_BINARY_DIR}/rooms/${room})
+  file(MAKE_DIRECTORY ${view})
+  set(view_dirs ${view})
+  foreach(r IN LISTS reach)
+    # Symbolic links where the host has them; else the whole tree is seen,
+    # and scripts/check-rooms.py alone keeps the table.
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${r} ${view}/${r} SYMBOLIC RESULT link_failed)
+    if(link_failed)
+      set(view_dirs ${CMAKE_SOURCE_DIR})
+    endif()
+  endforeach()
+  if("res" IN_LIST reach)
+    list(APPEND view_dirs ${CMAKE_SOURCE_DIR}/res)
+  endif()
+  set(${room}_VIEW_DIRS ${view_dirs})
+  add_library(room_${room} STATIC ${room_sources})
+  target_include_directories(room_${room} PRIVATE ${view_dirs})
+  foreach(dep IN LISTS ROOM_DEPS_${room})
+    if(TARGET room_${dep})
+      target_link_libraries(room_${room} PUBLIC room_${dep})
+    endif()
+  endforeach()
+  target_link_libraries(room_${room} PUBLIC ${WIN_LIBS})
+  project_warnings(room_${room})
+  list(APPEND ROOM_LIBS room_${room})
+endforeach()
+
+# Every room, for the executables, the Windows tests and the benchmarks.
+add_library(supervisor_core INTERFACE)
+target_include_directories(supervisor_core INTERFACE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(supervisor_core INTERFACE ${ROOM_LIBS})
 
 # The manifest names the build's processor: Windows refuses to start a 64-bit
 # program whose manifest says x86. app.rc finds it on the include path.
 configure_file(${CMAKE_SOURCE_DIR}/res/app.manifest.in ${CMAKE_BINARY_DIR}/generated/app.manifest @ONLY)
 add_executable(QuorvelTollvane WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${TICK_COUNT_SOURCE} ${CMAKE_SOURCE_DIR}/res/app.rc)
-target_include_directories(QuorvelTollvane PRIVATE ${CMAKE_BINARY_DIR}/generated)
-target_link_libraries(QuorvelTollvane PRIVATE supervisor_core)
+# The entry is app/'s: it sees what app/ may reach.
+target_include_directories(QuorvelTollvane PRIVATE ${app_VIEW_DIRS} ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(QuorvelTollvane PRIVATE ${ROOM_LIBS})
 target_link_options(QuorvelTollvane PRIVATE ${STATIC_RUNTIME} ${GUI_LINK})
 project_warnings(QuorvelTollvane)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/app.rc PROPERTIES
@@ -67,18 +128,18 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/res/app.rc PROPERTIES
 # The demo agent lands in out/bin, as it does in an installation.
 file(GLOB AGENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/agent/*.cpp)
 # The agent finds the pipe by the same name rule the supervisor serves it under.
-list(APPEND AGENT_SOURCES ${CMAKE_SOURCE_DIR}/app/name_rules.cpp ${TICK_COUNT_SOURCE})
+list(APPEND AGENT_SOURCES ${TICK_COUNT_SOURCE})
 add_executable(Tollvane ${AGENT_SOURCES})
 target_include_directories(Tollvane PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(Tollvane PRIVATE ${WIN_LIBS})
+target_link_libraries(Tollvane PRIVATE room_names ${WIN_LIBS})
 target_link_options(Tollvane PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
 set_target_properties(Tollvane PROPERTIES RUNTIME_OUTPUT_DIRECTORY "$<1:${OUT_DIR}/bin>")
 project_warnings(Tollvane)
 
 # The scriptable agent the tests install as bin\Tollvane.exe; never shipped.
-add_executable(test_agent ${CMAKE_SOURCE_DIR}/tests/agent/main.cpp ${CMAKE_SOURCE_DIR}/app/name_rules.cpp)
+add_executable(test_agent ${CMAKE_SOURCE_DIR}/tests/agent/main.cpp)
 target_include_directories(test_agent PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(test_agent PRIVATE ${WIN_LIBS})
+target_link_libraries(test_agent PRIVATE room_names ${WIN_LIBS})
 target_link_options(test_agent PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
 project_warnings(test_agent)
 

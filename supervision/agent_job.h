@@ -10,13 +10,7 @@
 #include <vector>
 
 #include "framework/handle.h"
-
-// How the launched agent is held.
-enum class AgentHold {
-    Job,    // in a job of its own: ending the job ends the whole tree
-    NoJob,  // started, but no job could be had: the tree walk ends it
-    Shell,  // started by the shell (elevation, not a program): no job either
-};
+#include "supervision/agent_hold.h"
 
 struct CAgentLaunch {
     CHandle hProcess;  // empty when nothing was started

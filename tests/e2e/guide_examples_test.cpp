@@ -1,7 +1,7 @@
 // The minimal agents of the agent authors' guide really are heard.
 #include <gtest/gtest.h>
 
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 #include "resource.h"
 #include "tests/e2e/e2e_support.h"
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/instance_guard.h"
+#include "framework/file_identity.h"
 #include "journal/journal.h"
 #include "journal/journal_rules.h"
 #include "tests/e2e/e2e_support.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 #include "resource.h"
 #include "tests/e2e/agent_support.h"
 #include "tests/e2e/journal_support.h"

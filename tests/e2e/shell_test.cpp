@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 #include "resource.h"
 #include "tests/e2e/agent_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "supervision/stop_rules.h"
+#include "journal/journal_event_rules.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/instance_rules.h"
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 
 TEST(NameRule, ReplacesEverySeparatorAndTheDriveColonThenAppendsTheSuffix) {
     EXPECT_EQ(MakeInstanceName(L"C:\\Tools\\Sup\\app.exe"),

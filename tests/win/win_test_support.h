@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "supervision/agent_supervisor.h"
+#include "supervision/agent_supervisor_probe.h"
 
 // Checks done() every few milliseconds while serving this thread's messages;
 // false when timeoutMs passed first.
@@ -113,22 +113,32 @@ inline void EndProcessesUnder(const std::wstring& dir) {
 // Counts what the watch thread reports; read from the test's thread.
 // "Running" follows the window's buttons: set by a start, cleared when the
 // watch ends.
-class CAgentRecorder final : public CAgentListener {
+class CAgentRecorder final : public CAgentEventSink {
 public:
-    void OnAgentStarted(DWORD /*pid*/) override {
-        ++m_nStarted;
-        m_bRunning = true;
-    }
-    void OnAgentExited(DWORD /*exitCode*/, DWORD /*runMs*/) override { ++m_nExited; }
-    void OnLaunchFailed(DWORD /*error*/) override { ++m_nLaunchFailed; }
-    void OnRelaunchPaused(DWORD /*pauseMs*/, AgentPauseReason reason) override {
-        ++(reason == AgentPauseReason::CrashLoop ? m_nCrashPauses : m_nLaunchPauses);
-    }
-    void OnWatchEnded() override {
-        m_bRunning = false;
-        ++m_nWatchEnded;
-        // Holds the watch thread in its last report, as a slow listener would.
-        if (const DWORD ms = m_nHoldEndMs) ::Sleep(ms);
+    void OnAgentEvent(const AgentEvent& event) override {
+        switch (event.kind) {
+            case AgentEvent::Kind::Started:
+                ++m_nStarted;
+                m_bRunning = true;
+                break;
+            case AgentEvent::Kind::Exited:
+                ++m_nExited;
+                break;
+            case AgentEvent::Kind::LaunchFailed:
+                ++m_nLaunchFailed;
+                break;
+            case AgentEvent::Kind::Paused:
+                ++(event.reason == AgentPauseReason::CrashLoop ? m_nCrashPauses : m_nLaunchPauses);
+                break;
+            case AgentEvent::Kind::WatchEnded:
+                m_bRunning = false;
+                ++m_nWatchEnded;
+                // Holds the watch thread in its last report, as a slow sink would.
+                if (const DWORD ms = m_nHoldEndMs) ::Sleep(ms);
+                break;
+            default:
+                break;
+        }
     }
 
     std::atomic<int> m_nStarted{0};

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 #include "framework/handle.h"
 
 inline std::wstring ModulePath() {
