@@ -3,7 +3,7 @@
 
 #include "app/name_rules.h"
 #include "resource.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/support/e2e_support.h"
 
 using namespace e2e;
 

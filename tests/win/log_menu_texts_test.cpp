@@ -7,7 +7,7 @@
 #include <string>
 
 #include "resource.h"
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "framework/app_module.h"
 #include "framework/handle.h"
 #include "resource.h"
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 #include "ui/main_dlg.h"
 
 namespace {
