@@ -1,6 +1,6 @@
 // The string tables of the built supervisor against what the code does with
-// them: every string it loads is there in English and in Chinese, translated,
-// with the marks the code fills in and the access keys its menus rely on.
+// them: every string is there in English and in Chinese, translated, with the
+// marks the code fills in and the access keys its menus rely on.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -29,52 +29,46 @@ protected:
     HMODULE m_hRes = nullptr;
 };
 
-// Each id the code loads, with the marks it fills into that text.
-struct UsedString {
+// The strings the code fills marks into, with those marks, sorted.
+const struct {
     UINT id;
-    std::vector<const wchar_t*> marks;
+    std::vector<std::wstring> marks;
+} kFilled[] = {
+    {IDS_BALLOON_CRASH_LOOP, {L"%u"}},
+    {IDS_TIP_RUNNING, {L"{pid}", L"{time}"}},
+    {IDS_TIP_PAUSED, {L"{count}", L"{time}"}},
+    {IDS_TIP_CANNOT_LAUNCH, {L"{reason}"}},
+    {IDS_BALLOON_LAUNCH_FAILED, {L"{reason}"}},
+    {IDS_BALLOON_LAST_EXIT, {L"{code}"}},
+    {IDS_JOURNAL_CANNOT_WRITE, {L"{error}", L"{path}"}},
+    {IDS_TIP_JOURNAL_FAILING, {L"{error}"}},
+    {IDS_NOTE_PIPE_TOO_LONG, {L"{limit}"}},
 };
 
-// The ids the code loads with no mark to fill.
-constexpr UINT kPlainStrings[] = {IDR_MAINFRAME,
-                                  IDS_TRAY_TIP,
-                                  IDS_START,
-                                  IDS_RESTART,
-                                  IDS_STOP,
-                                  IDS_HIDE,
-                                  IDS_ABOUT,
-                                  IDS_EXIT,
-                                  IDS_SHOW_WINDOW,
-                                  IDS_HIDE_WINDOW,
-                                  IDS_BALLOON_MISSING,
-                                  IDS_LOG_COPY,
-                                  IDS_LOG_SELECT_ALL,
-                                  IDS_LOG_SAVE_AS,
-                                  IDS_LOG_OPEN_FOLDER,
-                                  IDS_LOG_CLEAR,
-                                  IDS_LOG_SAVE_FILTER,
-                                  IDS_LOG_LABEL,
-                                  IDS_TIP_STOPPING,
-                                  IDS_TIP_STOPPED,
-                                  IDS_TIP_MISSING,
-                                  IDS_JOURNAL_NO_FOLDER,
-                                  IDS_TIP_JOURNAL_OFF,
-                                  IDS_NOTE_PIPE_HELD};
+// Every id that the English or the Chinese table holds.
+std::set<UINT> IdsIn(HMODULE hRes) {
+    std::set<UINT> ids;
+    for (UINT block = 1; block <= 4096; ++block) {
+        for (LANGID lang : {kEnglish, kChinese}) {
+            if (::FindResourceExW(hRes, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(block), lang) == nullptr)
+                continue;
+            for (UINT id = (block - 1) * 16; id < block * 16; ++id) {
+                if (!LoadStringIn(hRes, id, lang).empty()) ids.insert(id);
+            }
+        }
+    }
+    return ids;
+}
 
-std::vector<UsedString> UsedStrings() {
-    std::vector<UsedString> used = {
-        {IDS_BALLOON_CRASH_LOOP, {L"%u"}},
-        {IDS_TIP_RUNNING, {L"{time}", L"{pid}"}},
-        {IDS_TIP_PAUSED, {L"{time}", L"{count}"}},
-        {IDS_TIP_CANNOT_LAUNCH, {L"{reason}"}},
-        {IDS_BALLOON_LAUNCH_FAILED, {L"{reason}"}},
-        {IDS_BALLOON_LAST_EXIT, {L"{code}"}},
-        {IDS_JOURNAL_CANNOT_WRITE, {L"{path}", L"{error}"}},
-        {IDS_TIP_JOURNAL_FAILING, {L"{error}"}},
-        {IDS_NOTE_PIPE_TOO_LONG, {L"{limit}"}},
-    };
-    for (UINT id : kPlainStrings) used.push_back({id, {}});
-    return used;
+// The marks of a text ("{name}" and "%u"), sorted.
+std::vector<std::wstring> MarksOf(const std::wstring& text) {
+    std::vector<std::wstring> marks;
+    for (size_t at = text.find_first_of(L"{%"); at != std::wstring::npos;
+         at = text.find_first_of(L"{%", at + 1))
+        marks.push_back(text[at] == L'%' ? text.substr(at, 2)
+                                         : text.substr(at, text.find(L'}', at) + 1 - at));
+    std::sort(marks.begin(), marks.end());
+    return marks;
 }
 
 // The letter after the single "&" of a menu text, upper-cased; 0 when none.
@@ -84,24 +78,27 @@ wchar_t AccessKey(const std::wstring& text) {
                                                              : static_cast<wchar_t>(::towupper(text[at + 1]));
 }
 
-TEST_F(StringTables, EveryStringTheCodeLoadsIsInBothLanguagesWithEveryMarkItFills) {
-    for (const UsedString& used : UsedStrings()) {
-        const std::wstring english = LoadStringIn(m_hRes, used.id, kEnglish);
-        const std::wstring chinese = LoadStringIn(m_hRes, used.id, kChinese);
-        const auto braced = std::count_if(used.marks.begin(), used.marks.end(),
-                                          [](const wchar_t* mark) { return mark[0] == L'{'; });
-        for (const std::wstring& text : {english, chinese}) {
-            EXPECT_FALSE(text.empty()) << used.id;
-            for (const wchar_t* mark : used.marks) EXPECT_NE(text.find(mark), std::wstring::npos) << used.id;
-            // No mark that the code would leave unfilled.
-            EXPECT_EQ(std::count(text.begin(), text.end(), L'{'), braced) << used.id;
-        }
+TEST_F(StringTables, EveryStringIsInBothLanguagesTranslatedWithTheMarksTheCodeFills) {
+    const std::set<UINT> ids = IdsIn(m_hRes);
+    EXPECT_GE(ids.size(), 30u);
+    for (UINT id : ids) {
+        const std::wstring english = LoadStringIn(m_hRes, id, kEnglish);
+        const std::wstring chinese = LoadStringIn(m_hRes, id, kChinese);
+        EXPECT_FALSE(english.empty()) << id;
+        EXPECT_FALSE(chinese.empty()) << id;
+        EXPECT_EQ(MarksOf(chinese), MarksOf(english)) << id;
         // Translated, not the English text left in the Chinese table; the
         // product's name is the same in both.
-        if (used.id != IDR_MAINFRAME && used.id != IDS_TRAY_TIP) {
-            EXPECT_NE(english, chinese) << used.id;
+        if (id != IDR_MAINFRAME && id != IDS_TRAY_TIP) {
+            EXPECT_NE(english, chinese) << id;
         }
+        // No mark that the code would leave unfilled, none that it misses.
+        const auto filled = std::find_if(std::begin(kFilled), std::end(kFilled),
+                                         [id](const auto& entry) { return entry.id == id; });
+        EXPECT_EQ(MarksOf(english), filled == std::end(kFilled) ? std::vector<std::wstring>() : filled->marks)
+            << id;
     }
+    for (const auto& entry : kFilled) EXPECT_EQ(ids.count(entry.id), 1u) << entry.id;
 }
 
 TEST_F(StringTables, TheLogMenusAccessKeysAreDistinctAndTheSameInBothLanguages) {

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <cwchar>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +39,12 @@ inline bool ServedByOurSupervisor(HANDLE hPipe) {
     const auto serverId = reinterpret_cast<ServerIdFn>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetNamedPipeServerProcessId")));
     if (serverId == nullptr) return true;
+    // By hand: the C runtime's wcstoul is one more import to check on old systems.
+    ULONG supervisor = 0;
+    for (const wchar_t* digit = text; *digit >= L'0' && *digit <= L'9'; ++digit)
+        supervisor = supervisor * 10 + static_cast<ULONG>(*digit - L'0');
     ULONG server = 0;
-    return serverId(hPipe, &server) && server == std::wcstoul(text, nullptr, 10);
+    return serverId(hPipe, &server) && server == supervisor;
 }
 
 // The client end of the output pipe. Connecting is patient but bounded: the
