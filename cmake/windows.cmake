@@ -174,12 +174,13 @@ include(GoogleTest)
 # The prefix and loader of this build's architecture (scripts/wine-env.sh).
 set(WINE_TEST_ENV "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;TOLLVANE_ARCH=${TOLLVANE_ARCH}")
 
+# Extra arguments are support sources (tests/support) linked in beside the cases.
 function(add_wine_tests target dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${dir}/*.cpp)
   if(NOT srcs)
     return()
   endif()
-  add_executable(${target} ${srcs})
+  add_executable(${target} ${srcs} ${ARGN})
   target_link_libraries(${target} PRIVATE supervisor_core gtest gtest_main)
   target_link_options(${target} PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK})
   project_warnings(${target})
@@ -191,7 +192,7 @@ function(add_wine_tests target dir)
 endfunction()
 
 add_wine_tests(win_tests win)
-add_wine_tests(e2e_tests e2e)
+add_wine_tests(e2e_tests e2e ${CMAKE_SOURCE_DIR}/tests/support/e2e_support.cpp)
 if(TARGET e2e_tests)
   add_dependencies(e2e_tests QuorvelTollvane Tollvane test_agent minimal_agent_cpp minimal_agent_c)
 endif()
@@ -207,7 +208,7 @@ endif()
 # scripts/screenshots.sh.
 if(TARGET e2e_tests)
   add_executable(screenshot_helper ${CMAKE_SOURCE_DIR}/tests/e2e/shots/main.cpp
-                 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
+                 ${CMAKE_SOURCE_DIR}/tests/support/e2e_support.cpp)
   target_link_libraries(screenshot_helper PRIVATE supervisor_core)
   target_link_options(screenshot_helper PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
   project_warnings(screenshot_helper)
@@ -243,7 +244,7 @@ endif()
 # the end-to-end tests' tools (a GoogleTest program that prints its figures).
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/agent_latency_bench.cpp AND TARGET gtest)
   add_executable(agent_latency_bench ${CMAKE_SOURCE_DIR}/bench/agent_latency_bench.cpp
-                 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
+                 ${CMAKE_SOURCE_DIR}/tests/support/e2e_support.cpp)
   target_link_libraries(agent_latency_bench PRIVATE supervisor_core gtest gtest_main)
   target_link_options(agent_latency_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK})
   add_dependencies(agent_latency_bench QuorvelTollvane test_agent)
@@ -253,7 +254,7 @@ endif()
 # benchmarks: supervision figures; drives a real installation like the e2e tests.
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/supervisor_bench.cpp)
   add_executable(supervisor_bench ${CMAKE_SOURCE_DIR}/bench/supervisor_bench.cpp
-                 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
+                 ${CMAKE_SOURCE_DIR}/tests/support/e2e_support.cpp)
   target_link_libraries(supervisor_bench PRIVATE supervisor_core)
   target_link_options(supervisor_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
   add_dependencies(supervisor_bench QuorvelTollvane test_agent)

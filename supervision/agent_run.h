@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "supervision/agent_ask.h"
 #include "supervision/agent_job.h"
 #include "supervision/stop_rules.h"
 

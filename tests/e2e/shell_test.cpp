@@ -7,7 +7,7 @@
 
 #include "names/name_rules.h"
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
+#include "tests/support/agent_support.h"
 
 using namespace e2e;
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 
 namespace {
 

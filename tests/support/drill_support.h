@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "names/name_rules.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/support/e2e_support.h"
 
 namespace e2e {
 

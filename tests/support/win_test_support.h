@@ -42,6 +42,21 @@ inline std::wstring ExeDir() {
 // The supervisor the build puts beside the tests: its menus and string tables.
 inline std::wstring SupervisorPath() { return ExeDir() + L"QuorvelTollvane.exe"; }
 
+inline constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+inline constexpr LANGID kChinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+
+// String id from the table of one language of hRes, whatever the session's
+// language; empty when it is not there.
+inline std::wstring LoadStringIn(HMODULE hRes, UINT id, LANGID lang) {
+    HRSRC hInfo =
+        ::FindResourceExW(hRes, MAKEINTRESOURCEW(6) /* RT_STRING */, MAKEINTRESOURCEW(id / 16 + 1), lang);
+    if (hInfo == nullptr) return std::wstring();
+    const auto* p = static_cast<const wchar_t*>(::LockResource(::LoadResource(hRes, hInfo)));
+    if (p == nullptr) return std::wstring();
+    for (UINT i = 0; i < id % 16; ++i) p += 1 + *p;
+    return std::wstring(p + 1, *p);
+}
+
 // A top-level window of this thread that stands in for the dialog or the
 // tray's host; destroyed with the object.
 class CPlainWindow {
