@@ -5,16 +5,8 @@
 #include <cwchar>
 
 #include "framework/strings.h"
+#include "framework/text_fill.h"
 #include "resource.h"
-
-namespace {
-std::wstring Filled(UINT id, std::wstring_view mark, const std::wstring& value, std::wstring text = L"") {
-    if (text.empty()) text = LoadResString(id);
-    const size_t at = text.find(mark);
-    if (at != std::wstring::npos) text.replace(at, mark.size(), value);
-    return text;
-}
-}  // namespace
 
 std::wstring AskDiagnosticsPath(HWND hOwner) {
     std::wstring filter = LoadResString(IDS_DIAGNOSTICS_FILTER);
@@ -40,7 +32,7 @@ std::wstring AskDiagnosticsPath(HWND hOwner) {
 }
 
 void SayDiagnosticsFailed(HWND hOwner, const std::wstring& path, DWORD error) {
-    const std::wstring text =
-        Filled(0, L"{error}", std::to_wstring(error), Filled(IDS_DIAGNOSTICS_FAILED, L"{path}", path));
+    const std::wstring text = FillMark(FillMark(LoadResString(IDS_DIAGNOSTICS_FAILED), L"{path}", path),
+                                       L"{error}", std::to_wstring(error));
     ::MessageBoxW(hOwner, text.c_str(), LoadResString(IDR_MAINFRAME).c_str(), MB_OK | MB_ICONWARNING);
 }

@@ -1,6 +1,7 @@
 #include "ui/log_find.h"
 
 #include "framework/strings.h"
+#include "framework/text_fill.h"
 #include "resource.h"
 #include "ui/log_text_rules.h"
 
@@ -28,7 +29,8 @@ CLogFind::CLogFind() : m_uFindMsg(::RegisterWindowMessageW(FINDMSGSTRINGW)), m_f
 }
 
 CLogFind::~CLogFind() {
-    if (m_hDlg != nullptr) ::DestroyWindow(m_hDlg);
+    // Gone already when its owner went first.
+    if (m_hDlg != nullptr && ::IsWindow(m_hDlg)) ::DestroyWindow(m_hDlg);
 }
 
 void CLogFind::Open(HWND hOwner, HWND hEdit) {
@@ -101,12 +103,10 @@ bool CLogFind::Search(HWND hOwner, HWND hEdit, bool bDown) {
     GetSelection(hEdit, start, end);
     const size_t at = FindInViewText(text, what, start, end, bDown);
     if (at == std::wstring::npos) {
-        std::wstring message = LoadResString(IDS_FIND_CANNOT_FIND);
-        const size_t mark = message.find(L"{text}");
-        if (mark != std::wstring::npos) message.replace(mark, 6, m_szWhat);
+        const std::wstring message = FillMark(LoadResString(IDS_FIND_CANNOT_FIND), L"{text}", m_szWhat);
         // Over the Find dialog while it is open, as the editors do.
-        ::MessageBoxW(m_hDlg != nullptr ? m_hDlg : hOwner, message.c_str(), LoadResString(IDR_MAINFRAME).c_str(),
-                      MB_OK | MB_ICONINFORMATION);
+        ::MessageBoxW(m_hDlg != nullptr ? m_hDlg : hOwner, message.c_str(),
+                      LoadResString(IDR_MAINFRAME).c_str(), MB_OK | MB_ICONINFORMATION);
         return false;
     }
     ::SendMessageW(hEdit, EM_SETSEL, at, at + what.size());

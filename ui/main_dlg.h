@@ -15,6 +15,7 @@
 #include "resource.h"
 #include "ui/dpi_rules.h"
 #include "ui/layout_rules.h"
+#include "ui/log_find.h"
 #include "ui/tray_icon.h"
 #include "ui/tray_tip_rules.h"
 
@@ -32,6 +33,9 @@ constexpr UINT WM_APP_JOURNAL = WM_APP + 40;
 // Posted by the watch thread for each event of the agent's life; lParam is
 // an AgentEvent the message owns.
 constexpr UINT WM_APP_AGENT_EVENT = WM_APP + 2;
+// Posted by the thread that writes a diagnostics bundle when it is done;
+// wParam is 0 or the system's error.
+constexpr UINT WM_APP_DIAGNOSTICS = WM_APP + 41;
 // The timer that brings a sync back once input and painting have been handled.
 constexpr UINT_PTR IDT_OUTPUT_SYNC = 0x4F53;
 
@@ -93,6 +97,10 @@ public:
     bool SaveLogText(const std::wstring& path);
     void OnLogOpenFolder();
     void OnLogClear();
+    // Save diagnostics: where the user picks, then written on a thread of its
+    // own; hOwner is the window the Save dialog belongs to.
+    void OnLogSaveDiagnostics(HWND hOwner);
+    void OnDiagnosticsDone(DWORD error);
     // WM_APP_JOURNAL: once per trouble, a line in the view says what the
     // journal cannot do.
     void OnJournalTrouble();
@@ -160,6 +168,13 @@ private:
     std::shared_ptr<const CJournal> m_spJournal;
     std::unique_ptr<CTroubleNotice> m_pTroubleNotice;
     int m_nJournalTroubleSaid = 0;  // the JournalTrouble the view last heard of
+    // How the agent is held, as the journal words it; for the diagnostics.
+    std::wstring m_strHeld;
+    // The bundle being written, while one is; one at a time.
+    std::wstring m_strDiagnosticsPath;
+    HWND m_hDiagnosticsOwner = nullptr;
+    // Ctrl+F, F3 and Shift+F3 in the log view.
+    CLogFind m_logFind;
 
     // Set when Exit begins: a Start still queued behind it must not bring the
     // agent back.

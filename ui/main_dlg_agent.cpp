@@ -6,6 +6,7 @@
 #include "names/name_rules.h"
 #include "framework/strings.h"
 #include "framework/text_fill.h"
+#include "journal/journal_event_rules.h"
 #include "supervision/agent_events.h"
 #include "supervision/exit_texts.h"
 #include "supervision/relaunch_rules.h"
@@ -85,6 +86,10 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
             break;
         case AgentEvent::Kind::PipeHeld:
             ShowPipeHeld(event.bFlag);
+            break;
+        case AgentEvent::Kind::Held:
+            // For the diagnostics: the journal's own words.
+            m_strHeld = JournalEventLine(event, SystemWords());
             break;
         default:
             break;  // the journal's alone

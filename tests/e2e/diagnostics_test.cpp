@@ -9,9 +9,9 @@
 #include <string>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/journal_support.h"
-#include "tests/win/zip_reader.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/journal_support.h"
+#include "tests/support/zip_reader.h"
 
 using namespace e2e;
 

@@ -9,8 +9,8 @@
 #include "diagnostics/diagnostics_bundle.h"
 #include "diagnostics/system_facts.h"
 #include "framework/handle.h"
-#include "tests/win/win_test_support.h"
-#include "tests/win/zip_reader.h"
+#include "tests/support/win_test_support.h"
+#include "tests/support/zip_reader.h"
 
 namespace {
 
