@@ -14,6 +14,8 @@ bool CHistoryThread::Start(HWND hWnd, UINT message) {
     m_hWake.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!m_hWake) return false;
     m_hThread.reset(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &ThreadProc, this, 0, nullptr)));
+    // Reading yields to the window's thread on a busy machine.
+    if (m_hThread) ::SetThreadPriority(m_hThread.get(), THREAD_PRIORITY_BELOW_NORMAL);
     return static_cast<bool>(m_hThread);
 }
 
@@ -85,6 +87,10 @@ void CHistoryIndexer::IndexAll() {
     m_unread = HistoryCounts();
     const std::vector<std::wstring> paths = JournalFilesNewestFirst(m_source);
     bool bReset = true;
+    if (!paths.empty()) {
+        PostPreview(paths[0]);
+        bReset = true;
+    }
     for (size_t i = 0; i < paths.size() && !Quitting(); ++i) {
         CJournalFileReader reader;
         const FileOpen opened = reader.Open(paths[i]);
@@ -117,6 +123,32 @@ void CHistoryIndexer::IndexAll() {
     batch->bReset = bReset;
     batch->bIndexed = true;
     batch->filesRead = batch->filesTotal = static_cast<uint32_t>(paths.size());
+    Post(std::move(batch));
+}
+
+// The newest file's last lines first, so that the window shows the latest
+// runs at once; the whole file's reading replaces them a moment later.
+void CHistoryIndexer::PostPreview(const std::wstring& path) {
+    CJournalFileReader reader;
+    if (reader.Open(path) != FileOpen::Opened) return;
+    const uint64_t size = reader.Size();
+    if (size <= kPreviewBytes) return;
+    std::string tail;
+    if (!reader.ReadAt(size - kPreviewBytes, kPreviewBytes, tail)) return;
+    const size_t firstLine = tail.find('\n');
+    const size_t lastLineEnd = tail.rfind('\n');
+    if (firstLine == std::string::npos || lastLineEnd == firstLine) return;
+    CHistoryBuilder preview;
+    preview.BeginFile(0);
+    preview.Feed(std::string_view(tail).substr(firstLine + 1, lastLineEnd - firstLine),
+                 size - kPreviewBytes + firstLine + 1);
+    preview.EndFile();
+    auto batch = std::make_unique<HistoryBatch>();
+    batch->bReset = true;
+    batch->runs = std::move(preview.History().runs);
+    batch->texts = preview.History().texts;
+    batch->files = {HistoryFile{path, reader.Key(), size}};
+    batch->filesTotal = 1;
     Post(std::move(batch));
 }
 

@@ -81,7 +81,9 @@ public:
 private:
     void Run() override;
     void IndexAll();
+    void PostPreview(const std::wstring& path);
     void Follow();
+    static constexpr uint64_t kPreviewBytes = 512 * 1024;
     // The runs from index from on, for the window; the builder keeps the newest.
     std::vector<AgentRun> TakeNewRuns(size_t from);
     std::unique_ptr<HistoryBatch> MakeBatch(std::vector<AgentRun> runs);

@@ -1,6 +1,7 @@
 #include "history/history_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "journal/journal_rules.h"
 
@@ -83,24 +84,27 @@ uint64_t CJournalFileReader::Size() const {
     return ::GetFileSizeEx(m_hFile.get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
 }
 
-bool CJournalFileReader::ReadAt(uint64_t offset, size_t size, std::string& out) const {
-    out.resize(size);
-    size_t got = 0;
+bool CJournalFileReader::ReadInto(uint64_t offset, char* out, size_t size, size_t& got) const {
+    got = 0;
     while (got < size) {
         OVERLAPPED at = {};
         at.Offset = static_cast<DWORD>(offset + got);
         at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
         DWORD n = 0;
         const DWORD want = static_cast<DWORD>(std::min<size_t>(size - got, 1u << 30));
-        if (!::ReadFile(m_hFile.get(), &out[got], want, &n, &at)) {
-            out.resize(got);
-            return ::GetLastError() == ERROR_HANDLE_EOF;
-        }
+        if (!::ReadFile(m_hFile.get(), out + got, want, &n, &at)) return ::GetLastError() == ERROR_HANDLE_EOF;
         if (n == 0) break;
         got += n;
     }
-    out.resize(got);
     return true;
+}
+
+bool CJournalFileReader::ReadAt(uint64_t offset, size_t size, std::string& out) const {
+    out.resize(size);
+    size_t got = 0;
+    const bool ok = ReadInto(offset, &out[0], size, got);
+    out.resize(got);
+    return ok;
 }
 
 std::string CJournalFileReader::Key() const {
@@ -113,26 +117,37 @@ uint64_t ReadForward(const CJournalFileReader& file, uint64_t offset, bool bCutT
                      const std::function<bool(std::string_view, uint64_t)>& onPiece, bool& bReadError) {
     bReadError = false;
     const uint64_t size = file.Size();
-    std::string buffer, chunk;
+    // One buffer for the whole file: the carried part of a line moves to its
+    // front and the next piece is read in behind it, so no byte is copied
+    // twice.
+    std::string buffer(kPieceBytes, '\0');
+    size_t carried = 0;
     uint64_t bufferAt = offset;  // the file offset of buffer[0]
     uint64_t pos = offset;
     while (pos < size) {
-        if (!file.ReadAt(pos, static_cast<size_t>(std::min<uint64_t>(kPieceBytes, size - pos)), chunk)) {
+        if (buffer.size() - carried < kPieceBytes / 2) buffer.resize(buffer.size() * 2);  // a very long line
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size() - carried, size - pos));
+        size_t got = 0;
+        if (!file.ReadInto(pos, &buffer[carried], want, got)) {
             bReadError = true;
             break;
         }
-        if (chunk.empty()) break;  // cut short since the size was taken
-        pos += chunk.size();
-        buffer.append(chunk);
-        const size_t lastLineEnd = buffer.rfind('\n');
-        if (lastLineEnd == std::string::npos) continue;  // a line longer than a piece: read on
-        if (!onPiece(std::string_view(buffer).substr(0, lastLineEnd + 1), bufferAt)) return bufferAt;
-        buffer.erase(0, lastLineEnd + 1);
+        if (got == 0) break;  // cut short since the size was taken
+        pos += got;
+        const std::string_view filled(buffer.data(), carried + got);
+        const size_t lastLineEnd = filled.rfind('\n');
+        if (lastLineEnd == std::string_view::npos) {
+            carried += got;
+            continue;
+        }
+        if (!onPiece(filled.substr(0, lastLineEnd + 1), bufferAt)) return bufferAt;
+        carried = filled.size() - (lastLineEnd + 1);
+        std::memmove(&buffer[0], buffer.data() + lastLineEnd + 1, carried);
         bufferAt += lastLineEnd + 1;
     }
-    if (bCutTail && !buffer.empty() && !bReadError) {
-        onPiece(buffer, bufferAt);
-        return bufferAt + buffer.size();
+    if (bCutTail && carried != 0 && !bReadError) {
+        onPiece(std::string_view(buffer.data(), carried), bufferAt);
+        return bufferAt + carried;
     }
     return bufferAt;
 }

@@ -41,6 +41,8 @@ public:
     uint64_t Size() const;
     // Up to size bytes at offset into out; false on a read error.
     bool ReadAt(uint64_t offset, size_t size, std::string& out) const;
+    // The same into memory of the caller's; got says how much came.
+    bool ReadInto(uint64_t offset, char* out, size_t size, size_t& got) const;
     // The first bytes, by which the file is found again after a rotation.
     std::string Key() const;
 

@@ -165,12 +165,14 @@ private:
     void ParseLine(FileParse& parse, std::string_view line, JournalPlace at);
     void OnSupervisorLine(FileParse& parse, const JournalLine& line, JournalPlace at);
     void OpenHeadIfNone(FileParse& parse);
+    void SettleLastOutput(FileParse& parse);
     void Close(FileParse& parse, AgentRun& run, int64_t ms, JournalPlace at, uint8_t closedBy);
     void CloseOpen(FileParse& parse, int64_t ms, JournalPlace at, uint8_t closedBy);
     uint16_t Intern(std::wstring text);
 
     AgentHistory m_history;
     FileParse m_file;
+    std::string_view m_lastOutput;  // the open run's last output line in the piece being fed
     uint32_t m_nFile = 0;
     // The head of the newest file read so far: the end of a run that began in
     // an older one.
