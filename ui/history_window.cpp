@@ -234,8 +234,9 @@ private:
 bool CHistoryWindow::RegisterClasses() {
     static bool bDone = false;
     if (bDone) return true;
-    const HINSTANCE hInst =
-        g_Module.GetModuleInstance() != nullptr ? g_Module.GetModuleInstance() : ::GetModuleHandleW(nullptr);
+    // The classes belong to the code's module; the icons come with the texts.
+    const HINSTANCE hInst = ::GetModuleHandleW(nullptr);
+    const HINSTANCE hRes = g_Module.GetResourceInstance();
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = &WndProc;
@@ -244,9 +245,9 @@ bool CHistoryWindow::RegisterClasses() {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kHistoryWindowClass;
     wc.hIcon =
-        LoadIconAtSize(hInst, IDR_MAINFRAME, ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON));
-    wc.hIconSm = LoadIconAtSize(hInst, IDR_MAINFRAME, ::GetSystemMetrics(SM_CXSMICON),
-                                ::GetSystemMetrics(SM_CYSMICON));
+        LoadIconAtSize(hRes, IDR_MAINFRAME, ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON));
+    wc.hIconSm =
+        LoadIconAtSize(hRes, IDR_MAINFRAME, ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON));
     if (!::RegisterClassExW(&wc)) return false;
     WNDCLASSEXW strip = {};
     strip.cbSize = sizeof(strip);
@@ -755,9 +756,9 @@ std::wstring CHistoryWindow::MarkText(const TimelineMark& mark, bool english) co
     if (run.end != RunEnd::LaunchFailed) text += L" pid " + std::to_wstring(run.pid);
     if (mark.count > 1) text += L" x" + std::to_wstring(mark.count);
     if (!english) {
-        text = Fill(Fill(Fill(LoadResString(IDS_HISTORY_MARK_TIP), L"{time}", FormatHistoryTime(run.endMs)),
-                         L"{pid}", std::to_wstring(run.pid)),
-                    L"{how}", RunCell(run, 3));
+        text = LoadResString(IDS_HISTORY_MARK_TIP);
+        text = Fill(Fill(text, L"{time}", FormatHistoryTime(run.endMs)), L"{kind}", kind);
+        text = Fill(Fill(text, L"{pid}", std::to_wstring(run.pid)), L"{how}", RunCell(run, 3));
         if (mark.count > 1) text += L" (x" + std::to_wstring(mark.count) + L")";
     }
     return text;
