@@ -12,7 +12,7 @@
 #include "framework/app_module.h"
 #include "history/history_rules.h"
 #include "ui/history_window.h"
-#include "win_test_support.h"
+#include "tests/support/win_test_support.h"
 
 namespace {
 
