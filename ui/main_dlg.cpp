@@ -2,6 +2,7 @@
 #include "ui/main_dlg.h"
 
 #include "host/agent_host.h"
+#include "journal/journal.h"
 #include "framework/app_module.h"
 #include "framework/file_identity.h"
 #include "framework/strings.h"
