@@ -250,6 +250,14 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/bench/output_bench.cpp)
   project_warnings(output_bench)
 endif()
 
+# benchmarks: the history window's index, first rows, search and key press.
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/history_bench.cpp)
+  add_executable(history_bench ${CMAKE_SOURCE_DIR}/bench/history_bench.cpp)
+  target_link_libraries(history_bench PRIVATE supervisor_core)
+  target_link_options(history_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
+  project_warnings(history_bench)
+endif()
+
 # benchmarks: relaunch and Stop latency and a crash loop's CPU, written with
 # the end-to-end tests' tools (a GoogleTest program that prints its figures).
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/agent_latency_bench.cpp AND TARGET gtest)

@@ -23,18 +23,6 @@ std::string_view LastLines(std::string_view text, size_t count) {
     return text;
 }
 
-std::wstring FormatRunTime(uint64_t ms, const DurationWords& words) {
-    const uint64_t total = ms / 1000;
-    const uint64_t parts[] = {total / 86400, total / 3600 % 24, total / 60 % 60, total % 60};
-    const std::wstring* names[] = {&words.days, &words.hours, &words.minutes, &words.seconds};
-    size_t first = 0;
-    while (first < 3 && parts[first] == 0) ++first;
-    std::wstring text = std::to_wstring(parts[first]) + L" " + *names[first];
-    if (first < 3 && parts[first + 1] != 0)
-        text += L" " + std::to_wstring(parts[first + 1]) + L" " + *names[first + 1];
-    return text;
-}
-
 std::wstring FormatTextTable(const std::vector<std::wstring>& headers,
                              const std::vector<std::vector<std::wstring>>& rows) {
     std::vector<size_t> widths;

@@ -18,15 +18,6 @@ std::vector<std::wstring> BundleJournalNames(std::wstring_view liveName);
 // end does not open another line.
 std::string_view LastLines(std::string_view text, size_t count);
 
-// The words of a run time, from the string table where the text is shown.
-struct DurationWords {
-    std::wstring days = L"d", hours = L"h", minutes = L"min", seconds = L"s";
-};
-
-// "45 s", "12 min 5 s", "2 h 13 min", "3 d 4 h": the two largest units
-// that are not zero, the smaller left out when zero.
-std::wstring FormatRunTime(uint64_t ms, const DurationWords& words = DurationWords());
-
 // Columns padded to their widest cell, separated by two spaces; the header
 // is underlined by dashes. Widths count UTF-16 units.
 std::wstring FormatTextTable(const std::vector<std::wstring>& headers,

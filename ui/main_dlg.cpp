@@ -2,6 +2,7 @@
 #include "ui/main_dlg.h"
 
 #include "host/agent_host.h"
+#include "journal/journal.h"
 #include "framework/app_module.h"
 #include "framework/file_identity.h"
 #include "framework/strings.h"
@@ -152,6 +153,9 @@ BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
         case ID_APP_ABOUT:
             OnAppAbout();
             return TRUE;
+        case ID_APP_HISTORY:
+            OnAppHistory();
+            return TRUE;
         case ID_APP_EXIT:
             OnAppExit();
             return TRUE;
@@ -286,6 +290,16 @@ LRESULT CMainDlg::OnAppAbout() {
     return 0;
 }
 
+LRESULT CMainDlg::OnAppHistory() {
+    ShowHistory(nullptr);
+    return 0;
+}
+
+void CMainDlg::ShowHistory(const HistorySelection* pSelect) {
+    if (!m_spJournal) return;
+    ShowHistoryWindow(JournalSource{m_spJournal->Folder(), m_spJournal->FileName()}, pSelect);
+}
+
 LRESULT CMainDlg::OnAppExit() {
     // A second Exit queued behind the first has nothing to add.
     if (m_bExiting) return 0;
@@ -301,6 +315,8 @@ LRESULT CMainDlg::OnAppExit() {
 }
 
 LRESULT CMainDlg::OnDestroy() {
+    // The history window's readers end before the journal they read goes.
+    CloseHistoryWindow();
     // From here on the pipe readers keep their text to themselves. The host
     // ends supervision before the records still queued are freed: after its
     // end no more are posted.

@@ -14,6 +14,7 @@
 #include "framework/message_loop.h"
 #include "resource.h"
 #include "ui/dpi_rules.h"
+#include "ui/history_window.h"
 #include "ui/layout_rules.h"
 #include "ui/log_find.h"
 #include "ui/tray_icon.h"
@@ -105,6 +106,11 @@ public:
     // journal cannot do.
     void OnJournalTrouble();
 
+    // ---- The history window (ui/history_window.cpp) ----
+    // Opens it on this supervisor's journal, or brings it forward; with
+    // pSelect, that run is selected once it has been read.
+    void ShowHistory(const HistorySelection* pSelect);
+
 private:
     // Message handlers (ui/main_dlg.cpp).
     LRESULT OnInitDialog();
@@ -116,6 +122,7 @@ private:
     LRESULT OnAgentStop();
     LRESULT OnShowWindow();
     LRESULT OnAppAbout();
+    LRESULT OnAppHistory();
     LRESULT OnAppExit();
     LRESULT OnDestroy();
     BOOL ProcessCommand(WORD id, LRESULT& lResult);

@@ -8,6 +8,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "diagnostics/bundle_runs.h"
 #include "diagnostics/diagnostics_bundle.h"
 #include "host/agent_host.h"
 #include "journal/journal.h"
@@ -104,6 +105,7 @@ LRESULT CMainDlg::OnLogContextMenu(LPARAM lParam) {
                  {0, 0, true},
                  {ID_LOG_SAVE_AS, IDS_LOG_SAVE_AS, true},
                  {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_spJournal && !m_spJournal->Folder().empty()},
+                 {ID_APP_HISTORY, IDS_HISTORY_MENU, m_spJournal && !m_spJournal->Folder().empty()},
                  {ID_LOG_SAVE_DIAGNOSTICS, IDS_LOG_SAVE_DIAGNOSTICS, m_strDiagnosticsPath.empty()},
                  {0, 0, true},
                  {ID_LOG_CLEAR, IDS_LOG_CLEAR, true}};
@@ -198,7 +200,8 @@ void CMainDlg::OnLogSaveDiagnostics(HWND hOwner) {
     request.zipPath = path;
     if (m_spJournal && !m_spJournal->Folder().empty()) {
         request.journalFolder = m_spJournal->Folder();
-        request.journalFileName = m_spJournal->FilePath().substr(request.journalFolder.size() + 1);
+        request.journalFileName = m_spJournal->FileName();
+        request.readRuns = &ReadBundleRuns;
     }
     DiagnosticsFacts& facts = request.facts;
     facts.productVersion = L"" TOLLVANE_FILE_VERSION_STR;

@@ -19,12 +19,13 @@ TrayAction TrayActionFor(std::uintptr_t wParam, std::intptr_t lParam, unsigned i
     }
 }
 
-std::array<TrayMenuItem, 5> TrayMenuItems(bool stopRequested, bool windowShown) {
+std::array<TrayMenuItem, 6> TrayMenuItems(bool stopRequested, bool windowShown) {
     // Order matters: rewriting an item's text also re-enables it, so Stop's
     // state follows its text.
     return {{
         {ID_AGENT_START, static_cast<unsigned>(stopRequested ? IDS_START : IDS_RESTART), false, true},
         {ID_AGENT_STOP, IDS_STOP, true, !stopRequested},
+        {ID_APP_HISTORY, IDS_HISTORY_MENU, false, true},
         {ID_APP_ABOUT, IDS_ABOUT, false, true},
         {ID_APP_EXIT, IDS_EXIT, false, true},
         {ID_SHOW_WINDOW, static_cast<unsigned>(windowShown ? IDS_HIDE_WINDOW : IDS_SHOW_WINDOW), false, true},

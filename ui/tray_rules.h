@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "framework/resize_rules.h"
+#include "res/resource.h"
 
 enum class TrayAction { None, OpenMenu, ShowWindow };
 
@@ -22,9 +23,17 @@ struct TrayMenuItem {
     bool enabled;
 };
 
-// Start/Restart, Stop, About, Exit, Show/Hide Window. Stop is the only item
-// whose state is set; it is disabled while the agent is to stay stopped.
-std::array<TrayMenuItem, 5> TrayMenuItems(bool stopRequested, bool windowShown);
+// Start/Restart, Stop, History, About, Exit, Show/Hide Window. Stop is the
+// only item whose state is set; it is disabled while the agent is to stay
+// stopped.
+std::array<TrayMenuItem, 6> TrayMenuItems(bool stopRequested, bool windowShown);
+
+// The popup's items by position, as the menu resource holds them; 0 is a
+// separator. The first entries keep their order; the entries added since sit
+// in one group after Show Window, set off by separators; About and Exit stay
+// last.
+inline constexpr std::array<unsigned, 8> kTrayMenuLayout = {
+    ID_AGENT_START, ID_AGENT_STOP, ID_SHOW_WINDOW, 0, ID_APP_HISTORY, 0, ID_APP_ABOUT, ID_APP_EXIT};
 
 // x at which the menu opens for a cursor that lies on no monitor: clamped into
 // the horizontal span of the nearest monitor's work area, both ends included.

@@ -23,17 +23,6 @@ TEST(BundleRules, LastLinesKeepTheirLineEnds) {
     EXPECT_EQ(LastLines("\n\n\n", 2), "\n\n");
 }
 
-TEST(BundleRules, RunTimesInTheirTwoLargestUnits) {
-    EXPECT_EQ(FormatRunTime(999), L"0 s");
-    EXPECT_EQ(FormatRunTime(45000), L"45 s");
-    EXPECT_EQ(FormatRunTime(60000), L"1 min");
-    EXPECT_EQ(FormatRunTime(725000), L"12 min 5 s");
-    EXPECT_EQ(FormatRunTime((2 * 3600 + 13 * 60 + 59) * 1000ull), L"2 h 13 min");
-    EXPECT_EQ(FormatRunTime(7200000), L"2 h");
-    EXPECT_EQ(FormatRunTime((3 * 86400 + 4 * 3600 + 5) * 1000ull), L"3 d 4 h");
-    EXPECT_EQ(FormatRunTime(3 * 86400000ull + 5000, DurationWords{L"天", L"小时", L"分钟", L"秒"}), L"3 天");
-}
-
 TEST(BundleRules, SummaryTableAndLastLines) {
     DiagnosticsFacts facts;
     facts.productVersion = L"1.6.1610.127";

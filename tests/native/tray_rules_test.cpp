@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "res/resource.h"
 
 namespace {
@@ -26,7 +29,7 @@ TEST(TrayActionFor, IgnoresOtherMouseEventsAndOtherIcons) {
     EXPECT_EQ(TrayActionFor(0x10000u + kIconId, 0x0203, kIconId), TrayAction::None);
 }
 
-const TrayMenuItem& Item(const std::array<TrayMenuItem, 5>& items, unsigned id) {
+const TrayMenuItem& Item(const std::array<TrayMenuItem, 6>& items, unsigned id) {
     for (const auto& item : items)
         if (item.id == id) return item;
     ADD_FAILURE() << "no item " << id;
@@ -42,6 +45,32 @@ TEST(TrayMenuItems, AgentStoppedWindowHidden) {
     EXPECT_EQ(Item(items, ID_SHOW_WINDOW).textId, static_cast<unsigned>(IDS_SHOW_WINDOW));
     EXPECT_EQ(Item(items, ID_APP_ABOUT).textId, static_cast<unsigned>(IDS_ABOUT));
     EXPECT_EQ(Item(items, ID_APP_EXIT).textId, static_cast<unsigned>(IDS_EXIT));
+    EXPECT_EQ(Item(items, ID_APP_HISTORY).textId, static_cast<unsigned>(IDS_HISTORY_MENU));
+    EXPECT_TRUE(Item(items, ID_APP_HISTORY).enabled);
+}
+
+TEST(TrayMenuLayout, TheFirstEntriesKeepTheirOrderAndTheAddedGroupSitsBetweenSeparatorsBeforeAbout) {
+    const auto& layout = kTrayMenuLayout;
+    std::vector<unsigned> first;
+    for (unsigned id : layout)
+        if (id == ID_AGENT_START || id == ID_AGENT_STOP || id == ID_SHOW_WINDOW || id == ID_APP_ABOUT ||
+            id == ID_APP_EXIT || id == 0)
+            first.push_back(id);
+    // The six of old, in their order, with the one separator before About.
+    ASSERT_GE(first.size(), 6u);
+    EXPECT_EQ(std::vector<unsigned>(first.begin(), first.begin() + 4),
+              (std::vector<unsigned>{ID_AGENT_START, ID_AGENT_STOP, ID_SHOW_WINDOW, 0}));
+    EXPECT_EQ(layout[layout.size() - 2], static_cast<unsigned>(ID_APP_ABOUT));
+    EXPECT_EQ(layout.back(), static_cast<unsigned>(ID_APP_EXIT));
+    // The added group: after Show Window's separator, closed by one before About.
+    EXPECT_EQ(layout[2], static_cast<unsigned>(ID_SHOW_WINDOW));
+    EXPECT_EQ(layout[3], 0u);
+    EXPECT_EQ(layout[layout.size() - 3], 0u);
+    for (size_t i = 4; i + 3 < layout.size(); ++i) EXPECT_NE(layout[i], 0u) << i;
+    EXPECT_NE(std::find(layout.begin(), layout.end(), static_cast<unsigned>(ID_APP_HISTORY)), layout.end());
+    // Every item the menu prepares has its place.
+    for (const TrayMenuItem& item : TrayMenuItems(true, false))
+        EXPECT_NE(std::find(layout.begin(), layout.end(), item.id), layout.end()) << item.id;
 }
 
 TEST(TrayMenuItems, AgentRunningWindowShown) {
