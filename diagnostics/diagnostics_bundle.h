@@ -21,7 +21,8 @@ struct DiagnosticsRequest {
     DiagnosticsFacts facts;
     // The runs, newest first, read from the journal's files on the writing
     // thread; false when they cannot be told. Empty: not known.
-    std::function<bool(const std::wstring& folder, const std::wstring& fileName, std::vector<BundleRun>& runs)>
+    std::function<bool(const std::wstring& folder, const std::wstring& fileName,
+                       std::vector<BundleRun>& runs)>
         readRuns;
 };
 

@@ -48,7 +48,6 @@
 #define IDS_TIP_MISSING 164
 #define IDS_TIP_CANNOT_LAUNCH 165
 #define IDS_BALLOON_LAUNCH_FAILED 166
-#define IDS_BALLOON_LAST_EXIT 167
 
 // The supervisor's own notes (tooltip line and balloon): the output pipe's
 // name is another program's, or too long to exist ({limit} is filled in).

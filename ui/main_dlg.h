@@ -62,6 +62,10 @@ public:
     // Tray hooks (ui/main_dlg.cpp, ui/main_dlg_tray.cpp).
     void ShowMainWindow(bool bShow) override;
     void UpdateTrayMenu(HMENU hMenu) override;
+    // A click on the balloon: the history, at the run the balloon named.
+    void OnTrayBalloonClicked() override;
+    // A balloon with the product's title; pRun: the run it is about, if any.
+    void ShowBalloon(const std::wstring& text, const HistorySelection* pRun);
     bool IsMainWindowShown() const;
 
     // ---- Layout (ui/layout_rules.cpp): the resize table for CDialogResize ----
@@ -180,6 +184,9 @@ private:
     // The bundle being written, while one is; one at a time.
     std::wstring m_strDiagnosticsPath;
     HWND m_hDiagnosticsOwner = nullptr;
+    // The run the last balloon named, for its click.
+    HistorySelection m_balloonRun;
+    bool m_bBalloonNamesRun = false;
     // Ctrl+F, F3 and Shift+F3 in the log view.
     CLogFind m_logFind;
 

@@ -102,7 +102,7 @@ void CMainDlg::ShowPipeHeld(bool bHeld) {
     // No agent runs while the name is another's.
     if (bHeld && m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
     SetTrayNote(IDS_NOTE_PIPE_HELD, text);
-    if (bHeld) ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
+    if (bHeld) ShowBalloon(text, nullptr);
 }
 
 void CMainDlg::ShowPipeTooLong() {
@@ -112,5 +112,13 @@ void CMainDlg::ShowPipeTooLong() {
     const std::wstring text =
         FillMark(LoadResString(IDS_NOTE_PIPE_TOO_LONG), L"{limit}", std::to_wstring(limit));
     SetTrayNote(IDS_NOTE_PIPE_TOO_LONG, text);
+    ShowBalloon(text, nullptr);
+}
+
+void CMainDlg::ShowBalloon(const std::wstring& text, const HistorySelection* pRun) {
+    m_bBalloonNamesRun = pRun != nullptr;
+    if (pRun != nullptr) m_balloonRun = *pRun;
     ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
 }
+
+void CMainDlg::OnTrayBalloonClicked() { ShowHistory(m_bBalloonNamesRun ? &m_balloonRun : nullptr); }

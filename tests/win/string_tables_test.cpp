@@ -39,7 +39,6 @@ const struct {
     {IDS_TIP_PAUSED, {L"{count}", L"{time}"}},
     {IDS_TIP_CANNOT_LAUNCH, {L"{reason}"}},
     {IDS_BALLOON_LAUNCH_FAILED, {L"{reason}"}},
-    {IDS_BALLOON_LAST_EXIT, {L"{code}"}},
     {IDS_JOURNAL_CANNOT_WRITE, {L"{error}", L"{path}"}},
     {IDS_TIP_JOURNAL_FAILING, {L"{error}"}},
     {IDS_NOTE_PIPE_TOO_LONG, {L"{limit}"}},
