@@ -1,7 +1,7 @@
 // What the user takes away from the log view, driven from outside: the
 // diagnostics bundle through the system's Save dialog (unzipped here), Save
-// As and Copy with one line end per line, and Find with Ctrl+F, F3 and
-// Shift+F3.
+// As and Copy with one line end per line, Find with Ctrl+F, F3 and Shift+F3;
+// and the crash balloon that leads to the history.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,8 +9,10 @@
 #include <string>
 
 #include "resource.h"
+#include "ui/history_window.h"
 #include "tests/support/agent_support.h"
 #include "tests/support/journal_support.h"
+#include "tests/support/tray_menu_support.h"
 #include "tests/support/zip_reader.h"
 
 using namespace e2e;
@@ -206,4 +208,36 @@ TEST(LogView, CtrlFAndF3FindTheTextAndSayWhenItIsNotThere) {
     EXPECT_NE(ReadWindowText(::GetDlgItem(hBox, 0xFFFF)).find(L"Cannot find \"needle\""), std::wstring::npos);
     ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(Selection(hEdit), std::make_pair(first, first + 6));
+}
+
+TEST(TrayBalloon, ACrashNamesTheCodeAndRunTimeAndItsClickOpensTheHistoryAtThatRun) {
+    DebugCapture capture;
+    RunningInstall run(Launch().Script("send INFO,about to crash\nsleep 1200\ncrash\n"));
+    ASSERT_TRUE(capture.WaitForLine(
+        run.sup.Pid(),
+        [](const std::wstring& line) {
+            return line.rfind(L"balloon: Agent stopped: access violation after ", 0) == 0 &&
+                   line.size() > 2 && line.substr(line.size() - 2) == L" s";
+        },
+        20s));
+    const std::vector<AgentEvent> starts = WaitForStarts(run.install, 1, 5s);
+    ASSERT_FALSE(starts.empty());
+
+    // The shell tells the icon's window that its balloon was clicked.
+    ASSERT_TRUE(SendTrayNotification(run.sup.m_hWnd, NIN_BALLOONUSERCLICK));
+    HWND hHistory = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            hHistory = ::FindWindowW(kHistoryWindowClass, nullptr);
+            return hHistory != nullptr && ::IsWindowVisible(hHistory);
+        },
+        10s));
+    // The crashed run is selected: why it stopped is shown below the list.
+    const std::wstring pid = L"Run of pid " + std::to_wstring(starts[0].pid) + L":";
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return ReadWindowText(::GetDlgItem(hHistory, IDC_HISTORY_DETAIL)).find(pid) != std::wstring::npos;
+        },
+        15s))
+        << ReadWindowText(::GetDlgItem(hHistory, IDC_HISTORY_DETAIL));
 }
