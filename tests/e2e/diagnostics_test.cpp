@@ -25,24 +25,23 @@ struct DialogSearch {
     HWND found;
 };
 
+BOOL CALLBACK CollectOtherDialog(HWND hWnd, LPARAM lParam) {
+    auto* s = reinterpret_cast<DialogSearch*>(lParam);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    wchar_t cls[16] = {};
+    ::GetClassNameW(hWnd, cls, 16);
+    if (pid != s->pid || hWnd == s->hMain || !::IsWindowVisible(hWnd) || std::wstring(cls) != L"#32770")
+        return TRUE;
+    s->found = hWnd;
+    return FALSE;
+}
+
 // A dialog of the supervisor's other than its main window: the Save or Find
 // dialog, or a message box.
 HWND FindOtherDialog(const Supervisor& sup) {
     DialogSearch search{sup.Pid(), sup.m_hWnd, nullptr};
-    ::EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* s = reinterpret_cast<DialogSearch*>(lParam);
-            DWORD pid = 0;
-            ::GetWindowThreadProcessId(hWnd, &pid);
-            wchar_t cls[16] = {};
-            ::GetClassNameW(hWnd, cls, 16);
-            if (pid != s->pid || hWnd == s->hMain || !::IsWindowVisible(hWnd) ||
-                std::wstring(cls) != L"#32770")
-                return TRUE;
-            s->found = hWnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ::EnumWindows(CollectOtherDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -63,9 +62,10 @@ void SaveAs(HWND hDlg, const std::wstring& path) {
     ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
-std::string Utf8(const std::wstring& text) {
+// The paths and texts here are ASCII: one byte a unit.
+std::string Narrow(const std::wstring& text) {
     std::string out;
-    for (wchar_t ch : text) out.push_back(static_cast<char>(ch));  // ASCII paths and texts only
+    for (wchar_t ch : text) out.push_back(static_cast<char>(ch));
     return out;
 }
 
@@ -125,7 +125,7 @@ TEST(Diagnostics, TheBundleHoldsThisInstallationsJournalAndTheSummary) {
     // Moved into place whole: it reads as soon as it is there.
     entries = ReadZipFile(zipPath, &error);
     ASSERT_EQ(error, "");
-    const std::string live = "journal/" + Utf8(JournalNameOf(run.install));
+    const std::string live = "journal/" + Narrow(JournalNameOf(run.install));
     ASSERT_EQ(entries.count(live), 1u);
     EXPECT_NE(entries[live].find("[agent] bundle-second"), std::string::npos);
     // Other installations' journals share the folder; none of them is taken.
@@ -138,7 +138,8 @@ TEST(Diagnostics, TheBundleHoldsThisInstallationsJournalAndTheSummary) {
     const std::string summary = entries["summary.txt"];
     EXPECT_NE(summary.find("Product version: " TOLLVANE_FILE_VERSION_STR "\r\n"), std::string::npos)
         << summary;
-    EXPECT_NE(summary.find("Agent: " + Utf8(run.install.Dir()) + "bin\\Tollvane.exe\r\n"), std::string::npos);
+    EXPECT_NE(summary.find("Agent: " + Narrow(run.install.Dir()) + "bin\\Tollvane.exe\r\n"),
+              std::string::npos);
     EXPECT_NE(summary.find(" bytes, SHA-256 "), std::string::npos);
     EXPECT_NE(summary.find("Held: agent held by a job"), std::string::npos);
     EXPECT_NE(summary.find("Started"), std::string::npos);
