@@ -453,7 +453,7 @@ void CHistoryWindow::SetColumns() {
         int id;
         UINT names;
         std::vector<int> widths;
-    } lists[] = {{IDC_HISTORY_RUNS, IDS_HISTORY_COLUMNS, {135, 135, 80, 270, 60, 60}},
+    } lists[] = {{IDC_HISTORY_RUNS, IDS_HISTORY_COLUMNS, {128, 128, 66, 340, 50, 46}},
                  {IDC_HISTORY_HITS, IDS_HISTORY_HIT_COLUMNS, {150, 150, 420}}};
     for (const auto& list : lists) {
         const HWND hList = Item(list.id);

@@ -105,7 +105,7 @@ LRESULT CMainDlg::OnLogContextMenu(LPARAM lParam) {
                  {0, 0, true},
                  {ID_LOG_SAVE_AS, IDS_LOG_SAVE_AS, true},
                  {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_spJournal && !m_spJournal->Folder().empty()},
-                 {ID_APP_HISTORY, IDS_HISTORY_MENU, m_spJournal && !m_spJournal->Folder().empty()},
+                 {ID_APP_HISTORY, IDS_LOG_HISTORY, m_spJournal && !m_spJournal->Folder().empty()},
                  {ID_LOG_SAVE_DIAGNOSTICS, IDS_LOG_SAVE_DIAGNOSTICS, m_strDiagnosticsPath.empty()},
                  {0, 0, true},
                  {ID_LOG_CLEAR, IDS_LOG_CLEAR, true}};
