@@ -174,9 +174,14 @@ BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
         case ID_LOG_CLEAR:
             OnLogClear();
             return TRUE;
-        case ID_LOG_SAVE_DIAGNOSTICS:
-            OnLogSaveDiagnostics(m_hWnd);
+        case ID_LOG_SAVE_DIAGNOSTICS: {
+            // The history window sends it too: the Save dialog goes over the
+            // window in front.
+            const HWND hHistory = HistoryWindowHandle();
+            OnLogSaveDiagnostics(hHistory != nullptr && ::GetForegroundWindow() == hHistory ? hHistory
+                                                                                            : m_hWnd);
             return TRUE;
+        }
         default:
             return FALSE;
     }
