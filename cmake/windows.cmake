@@ -108,6 +108,16 @@ foreach(room IN LISTS ROOMS)
   list(APPEND ROOM_LIBS room_${room})
 endforeach()
 
+# The diagnostics bundle deflates with zlib: linked statically into both
+# MinGW builds (the MinGW sysroot's libz.a), found by FindZLIB elsewhere.
+if(TARGET room_diagnostics)
+  if(MINGW)
+    set(ZLIB_USE_STATIC_LIBS ON)
+  endif()
+  find_package(ZLIB REQUIRED)
+  target_link_libraries(room_diagnostics PUBLIC ZLIB::ZLIB)
+endif()
+
 # Every room, for the executables, the Windows tests and the benchmarks.
 add_library(supervisor_core INTERFACE)
 target_include_directories(supervisor_core INTERFACE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res)

@@ -48,12 +48,20 @@
 #define IDS_TIP_MISSING 164
 #define IDS_TIP_CANNOT_LAUNCH 165
 #define IDS_BALLOON_LAUNCH_FAILED 166
-#define IDS_BALLOON_LAST_EXIT 167
 
 // The supervisor's own notes (tooltip line and balloon): the output pipe's
 // name is another program's, or too long to exist ({limit} is filled in).
 #define IDS_NOTE_PIPE_HELD 180
 #define IDS_NOTE_PIPE_TOO_LONG 181
+
+// The diagnostics bundle ({path}, {error} are filled in), the log view's
+// Find ({text}) and the balloon of an agent that stopped ({code}, {time}).
+#define IDS_LOG_SAVE_DIAGNOSTICS 300
+#define IDS_DIAGNOSTICS_FILTER 301
+#define IDS_DIAGNOSTICS_FAILED 302
+#define IDS_FIND_CANNOT_FIND 303
+#define IDS_BALLOON_STOPPED 304
+#define IDS_BALLOON_EXIT_CODE 305
 
 // The log view's context menu.
 #define ID_LOG_COPY 32800
@@ -61,6 +69,7 @@
 #define ID_LOG_SAVE_AS 32802
 #define ID_LOG_OPEN_FOLDER 32803
 #define ID_LOG_CLEAR 32804
+#define ID_LOG_SAVE_DIAGNOSTICS 32830
 
 #define IDC_ABOUT_VERSION 2
 #define IDC_ABOUT_COPYRIGHT 3

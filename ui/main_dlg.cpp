@@ -73,6 +73,10 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             OnJournalTrouble();
             lResult = 0;
             return TRUE;
+        case WM_APP_DIAGNOSTICS:
+            OnDiagnosticsDone(static_cast<DWORD>(wParam));
+            lResult = 0;
+            return TRUE;
         case WM_APP_AGENT_EVENT:
             if (const std::unique_ptr<AgentEvent> spEvent = CAgentEventPoster::Take(lParam))
                 OnAgentEvent(*spEvent);
@@ -117,6 +121,11 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             return FALSE;
         default:
             break;
+    }
+    if (m_logFind.IsFindMessage(uMsg)) {
+        m_logFind.OnFindMessage(m_hWnd, m_hLogEdit);
+        lResult = 0;
+        return TRUE;
     }
     if (IsCtlColorMessage(uMsg)) {
         lResult = OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -165,6 +174,14 @@ BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
         case ID_LOG_CLEAR:
             OnLogClear();
             return TRUE;
+        case ID_LOG_SAVE_DIAGNOSTICS: {
+            // The history window sends it too: the Save dialog goes over the
+            // window in front.
+            const HWND hHistory = HistoryWindowHandle();
+            OnLogSaveDiagnostics(hHistory != nullptr && ::GetForegroundWindow() == hHistory ? hHistory
+                                                                                            : m_hWnd);
+            return TRUE;
+        }
         default:
             return FALSE;
     }
@@ -176,6 +193,8 @@ BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
         ::SendMessageW(m_hLogEdit, EM_SETSEL, 0, -1);
         ::SendMessageW(m_hLogEdit, EM_SCROLLCARET, 0, 0);
     }
+    if (m_logFind.OnKey(*pMsg, m_hWnd, m_hLogEdit)) return TRUE;
+    if (m_logFind.PreTranslate(pMsg)) return TRUE;
     return ::IsDialogMessageW(m_hWnd, pMsg);
 }
 

@@ -17,6 +17,8 @@ TEST(TrayActionFor, RightReleaseOpensTheMenuAndDoubleClickShowsTheWindow) {
     // Only the low word is the mouse message.
     EXPECT_EQ(TrayActionFor(kIconId, 0x7FFF0205, kIconId), TrayAction::OpenMenu);
     EXPECT_EQ(TrayActionFor(kIconId, -65536 + 0x0203, kIconId), TrayAction::ShowWindow);
+    EXPECT_EQ(TrayActionFor(kIconId, 0x0405, kIconId), TrayAction::BalloonClicked);
+    EXPECT_EQ(TrayActionFor(203, 0x0405, kIconId), TrayAction::None);
 }
 
 TEST(TrayActionFor, IgnoresOtherMouseEventsAndOtherIcons) {
@@ -113,4 +115,16 @@ TEST(TroubleEpisode, ACrashLoopAFailingLaunchAndAMissingAgentAreEachToldOncePerE
     EXPECT_EQ(episode.OnAgentMissing(), TroubleNotice::AgentMissing);
     EXPECT_EQ(episode.OnLaunchFailurePause(10000), TroubleNotice::LaunchFailing);
     EXPECT_EQ(episode.OnCrashLoopPause(1000), TroubleNotice::CrashLoop);
+}
+
+TEST(TroubleEpisode, AnUnaskedExitWithACodeIsACrashToldOncePerEpisode) {
+    CTroubleEpisode episode;
+    EXPECT_EQ(episode.OnExit(/*bAsked=*/false, 0), TroubleNotice::None);
+    EXPECT_EQ(episode.OnExit(/*bAsked=*/true, 0xC0000005), TroubleNotice::None);
+    EXPECT_EQ(episode.OnExit(false, 0xC0000005), TroubleNotice::Crash);
+    EXPECT_EQ(episode.OnExit(false, 1), TroubleNotice::None);
+    // The loop that follows is told as well, once.
+    EXPECT_EQ(episode.OnCrashLoopPause(1000), TroubleNotice::CrashLoop);
+    episode.OnRunEnded(30000);
+    EXPECT_EQ(episode.OnExit(false, 1), TroubleNotice::Crash);
 }
