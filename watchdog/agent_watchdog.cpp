@@ -37,10 +37,15 @@ std::vector<ProcessMemory> MeasureJob(HANDLE hJob) {
         CHandle hProcess = OpenForMemory(pid);
         PROCESS_MEMORY_COUNTERS_EX counters = {};
         counters.cb = sizeof(counters);
-        if (!hProcess || !::GetProcessMemoryInfo(hProcess.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                                 sizeof(counters)))
+        if (!hProcess ||
+            !::GetProcessMemoryInfo(hProcess.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                    sizeof(counters)))
             continue;
-        processes.push_back(ProcessMemory{pid, ImageName(hProcess.get()), counters.PrivateUsage});
+        // The commit charge is the private memory; some systems fill in only
+        // the older of its two fields.
+        const uint64_t privateBytes =
+            counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
+        processes.push_back(ProcessMemory{pid, ImageName(hProcess.get()), privateBytes});
     }
     return processes;
 }
@@ -59,7 +64,8 @@ bool SetJobMemoryNotice(HANDLE hJob, uint32_t boundMb) {
     JOBOBJECT_NOTIFICATION_LIMIT_INFORMATION notice = {};
     notice.JobMemoryLimit = uint64_t{boundMb} * 1024 * 1024;
     notice.LimitFlags = boundMb != 0 ? JOB_OBJECT_LIMIT_JOB_MEMORY : 0;
-    return ::SetInformationJobObject(hJob, JobObjectNotificationLimitInformation, &notice, sizeof(notice)) != FALSE;
+    return ::SetInformationJobObject(hJob, JobObjectNotificationLimitInformation, &notice, sizeof(notice)) !=
+           FALSE;
 }
 
 }  // namespace
@@ -87,8 +93,10 @@ void CAgentWatchdog::Apply(const WatchdogSettings& settings) {
         m_inbox.bSettings = true;
     }
     if (!m_hThread && settings.AnyOn() && m_hPort) {
-        m_hThread.reset(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &ThreadProc, this, 0, nullptr)));
+        m_hThread.reset(
+            reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &ThreadProc, this, 0, nullptr)));
         if (!m_hThread) DebugTrace(L"watchdog: CreateThread failed");
+        m_bThreadStarted = static_cast<bool>(m_hThread);
     }
     Wake();
 }
@@ -126,7 +134,7 @@ void CAgentWatchdog::OnResume() {
 }
 
 void CAgentWatchdog::Wake() {
-    if (m_hThread) ::PostQueuedCompletionStatus(m_hPort.get(), 0, kWakeKey, nullptr);
+    if (m_bThreadStarted) ::PostQueuedCompletionStatus(m_hPort.get(), 0, kWakeKey, nullptr);
 }
 
 unsigned __stdcall CAgentWatchdog::ThreadProc(void* pv) {
@@ -200,8 +208,8 @@ void CAgentWatchdog::WatchMemoryOfJob() {
         JOBOBJECT_ASSOCIATE_COMPLETION_PORT port = {};
         port.CompletionKey = reinterpret_cast<void*>(m_nJobKey);
         port.CompletionPort = m_hPort.get();
-        m_bJobOnPort = ::SetInformationJobObject(m_hJob.get(), JobObjectAssociateCompletionPortInformation, &port,
-                                                 sizeof(port)) != FALSE;
+        m_bJobOnPort = ::SetInformationJobObject(m_hJob.get(), JobObjectAssociateCompletionPortInformation,
+                                                 &port, sizeof(port)) != FALSE;
     }
     m_bNotifying = m_bJobOnPort && SetJobMemoryNotice(m_hJob.get(), m_settings.memoryMb);
     if (static_cast<int>(m_bNotifying) != m_nLastMethod) {

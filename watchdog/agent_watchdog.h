@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -87,8 +88,11 @@ private:
     const HWND m_hWnd;
     const UINT m_uMsg;
     const std::function<uint64_t()> m_lastMessageMs;
-    CHandle m_hPort;  // created with the object, never replaced
+    CHandle m_hPort;    // created with the object, never replaced
     CHandle m_hThread;  // the owner's thread only
+    // Atomic: set by the owner's thread once the thread runs; read by Wake
+    // on any thread (before it, a wake has no one to wake).
+    std::atomic<bool> m_bThreadStarted{false};
 
     // Guards m_inbox: the owner's and the watch thread write it, the
     // watchdog's thread empties it after each wake packet.
@@ -99,10 +103,10 @@ private:
     WatchdogSettings m_settings;
     CSilenceClock m_silence;
     CHandle m_hJob;
-    bool m_bHasRun = false;    // an agent runs (with or without a job)
-    ULONG_PTR m_nJobKey = 0;   // the current job's key on the port
-    bool m_bJobOnPort = false;  // the current job reports to the port
-    bool m_bNotifying = false;  // the job tells when its memory passes the bound
+    bool m_bHasRun = false;       // an agent runs (with or without a job)
+    ULONG_PTR m_nJobKey = 0;      // the current job's key on the port
+    bool m_bJobOnPort = false;    // the current job reports to the port
+    bool m_bNotifying = false;    // the job tells when its memory passes the bound
     bool m_bMemoryAsked = false;  // a memory restart was asked for this run
     int m_nLastMethod = -1;       // the method last told: 0 poll, 1 notification
     uint64_t m_nextPollMs = 0;

@@ -22,7 +22,8 @@ CWatchdogSettingsStore::~CWatchdogSettingsStore() {
 WatchdogSettings CWatchdogSettingsStore::Read(std::vector<std::wstring>& complaints) {
     std::vector<RegistryValue> values;
     HKEY hKey = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, m_strKeyPath.c_str(), 0, KEY_QUERY_VALUE, &hKey) == ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, m_strKeyPath.c_str(), 0, KEY_QUERY_VALUE, &hKey) ==
+        ERROR_SUCCESS) {
         CRegKey key(hKey);
         for (DWORD i = 0;; ++i) {
             wchar_t name[256] = {};
@@ -51,13 +52,13 @@ WatchdogSettings CWatchdogSettingsStore::Read(std::vector<std::wstring>& complai
 
 bool CWatchdogSettingsStore::WriteDword(const wchar_t* name, uint32_t value) {
     HKEY hKey = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, m_strKeyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey,
-                          nullptr) != ERROR_SUCCESS)
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, m_strKeyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                          &hKey, nullptr) != ERROR_SUCCESS)
         return false;
     CRegKey key(hKey);
     const DWORD data = value;
-    return ::RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data)) ==
-           ERROR_SUCCESS;
+    return ::RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                            sizeof(data)) == ERROR_SUCCESS;
 }
 
 bool CWatchdogSettingsStore::WriteSilentMinutes(uint32_t minutes) {
@@ -70,7 +71,9 @@ bool CWatchdogSettingsStore::WriteSilentMinutes(uint32_t minutes) {
     return true;
 }
 
-bool CWatchdogSettingsStore::WriteMemoryMb(uint32_t megabytes) { return WriteDword(kMemoryMbValue, megabytes); }
+bool CWatchdogSettingsStore::WriteMemoryMb(uint32_t megabytes) {
+    return WriteDword(kMemoryMbValue, megabytes);
+}
 
 bool CWatchdogSettingsStore::Watch(HWND hWnd, UINT uMsg) {
     if (m_hWait) return true;
