@@ -39,8 +39,8 @@ protected:
 
     void SetValue(const wchar_t* name, DWORD value) const {
         HKEY hKey = nullptr;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, m_key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey,
-                                    nullptr),
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, m_key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                    &hKey, nullptr),
                   ERROR_SUCCESS);
         ::RegSetValueExW(hKey, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
         ::RegCloseKey(hKey);
@@ -112,15 +112,17 @@ TEST_F(Watchdog, ASilentAgentIsRestartedOncePerRunAndATalkingOneNever) {
     for (size_t i = 1; i < starts.size(); ++i) EXPECT_GE(starts[i].t - starts[i - 1].t, 2900000);
     const std::string text = m_journal->Read();
     size_t lines = 0;
-    for (size_t at = text.find("silent for 3 s"); at != std::string::npos; at = text.find("silent for 3 s", at + 1))
+    for (size_t at = text.find("silent for 3 s"); at != std::string::npos;
+         at = text.find("silent for 3 s", at + 1))
         ++lines;
     EXPECT_LE(lines, CountStarts(m_install));
 }
 
 TEST_F(Watchdog, AnAgentThatTalksEveryFewSecondsIsLeftAlone) {
     SetValue(kSilentSecondsValue, 3);
-    Start("send INFO,a\nsleep 1500\nsend INFO,b\nsleep 1500\nsend INFO,c\nsleep 1500\nsend INFO,d\nsleep 1500\n"
-          "send INFO,e\nhang\n");
+    Start(
+        "send INFO,a\nsleep 1500\nsend INFO,b\nsleep 1500\nsend INFO,c\nsleep 1500\nsend INFO,d\nsleep 1500\n"
+        "send INFO,e\nhang\n");
     ::Sleep(6500);
     EXPECT_EQ(CountStarts(m_install), 1u);
     EXPECT_TRUE(m_journal->WaitFor("silent for 3 s: restarting", 10s));  // after "e", it is silent
