@@ -10,9 +10,9 @@
 #include <string>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/journal_support.h"
-#include "tests/e2e/tray_menu_support.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/journal_support.h"
+#include "tests/support/tray_menu_support.h"
 #include "watchdog/watchdog_rules.h"
 
 using namespace e2e;

@@ -8,7 +8,7 @@
 
 #include "framework/handle.h"
 #include "framework/sleep_free_clock.h"
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 #include "watchdog/agent_watchdog.h"
 #include "watchdog/settings_store.h"
 
