@@ -18,6 +18,7 @@
 
 #include "framework/critical_section.h"
 #include "framework/handle.h"
+#include "supervision/agent_supervisor.h"
 #include "watchdog/watchdog_rules.h"
 
 struct WatchdogFinding {
@@ -36,7 +37,7 @@ struct WatchdogFinding {
     bool bNotified = false;
 };
 
-class CAgentWatchdog {
+class CAgentWatchdog final : public CAgentJobObserver {
 public:
     // hWnd gets uMsg with a WatchdogFinding's address in lParam (Take it);
     // lastMessageMs gives, on any thread, the SleepFreeMs of the agent's last
@@ -51,10 +52,10 @@ public:
     void Apply(const WatchdogSettings& settings);
     // Any thread (the watch thread, as it launches): the agent runs, held
     // in hJob (null: no job); the handle is the caller's, copied here.
-    void OnAgentLaunched(HANDLE hJob);
+    void OnAgentLaunched(HANDLE hJob) override;
     // Any thread: the agent has ended. The copy of its job goes now, so the
     // job's kill-on-close stays the launcher's to trigger.
-    void OnAgentEnded();
+    void OnAgentEnded() override;
     // The owner's thread, on the resume from sleep: the silence starts over.
     void OnResume();
     bool HasThread() const { return static_cast<bool>(m_hThread); }

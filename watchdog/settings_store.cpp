@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-std::wstring ReadInstallationId(const std::wstring& moduleDir, const std::wstring& canonicalFolder) {
+std::wstring ReadInstallationId(const std::wstring& moduleDir, const std::wstring& folderHash) {
     std::string text;
     CFileHandle file(::CreateFileW((moduleDir + L"installation.id").c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -11,7 +11,7 @@ std::wstring ReadInstallationId(const std::wstring& moduleDir, const std::wstrin
         DWORD read = 0;
         if (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr)) text.assign(buffer, read);
     }
-    return InstallationId(text, canonicalFolder);
+    return InstallationId(text, folderHash);
 }
 
 CWatchdogSettingsStore::~CWatchdogSettingsStore() {

@@ -34,9 +34,8 @@ struct CPoolWaitTraits {
 using CPoolWait = CUniqueHandle<CPoolWaitTraits>;
 
 // The installation's id: installation.id in moduleDir (the supervisor's
-// folder, with its trailing backslash), or the hash of the folder's
-// canonical path (canonicalFolder).
-std::wstring ReadInstallationId(const std::wstring& moduleDir, const std::wstring& canonicalFolder);
+// folder, with its trailing backslash), or folderHash.
+std::wstring ReadInstallationId(const std::wstring& moduleDir, const std::wstring& folderHash);
 
 class CWatchdogSettingsStore {
 public:

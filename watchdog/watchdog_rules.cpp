@@ -4,8 +4,6 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "journal/journal_rules.h"
-
 size_t MemoryChoiceCount(bool b64Bit) {
     return b64Bit ? kMemoryMbChoices.size() : kMemoryMbChoices.size() - 1;
 }
@@ -134,7 +132,7 @@ std::wstring WatchingLine(const WatchingTexts& texts, const WatchdogSettings& se
     return what.empty() ? std::wstring() : Fill(texts.whole, L"{what}", what);
 }
 
-std::wstring InstallationId(const std::string& idFileText, const std::wstring& canonicalFolder) {
+std::wstring InstallationId(const std::string& idFileText, const std::wstring& folderHash) {
     std::string id =
         idFileText.substr(0, std::min<size_t>(idFileText.find_first_of("\r\n "), idFileText.size()));
     const bool bHex = id.size() == 8 && std::all_of(id.begin(), id.end(), [](char c) {
@@ -145,9 +143,7 @@ std::wstring InstallationId(const std::string& idFileText, const std::wstring& c
         std::transform(wide.begin(), wide.end(), wide.begin(), [](wchar_t c) { return std::towlower(c); });
         return wide;
     }
-    wchar_t hex[9] = {};
-    std::swprintf(hex, 9, L"%08x", static_cast<unsigned>(Fnv1a32(canonicalFolder)));
-    return hex;
+    return folderHash;
 }
 
 std::wstring SettingsKeyPath(const std::wstring& installationId) {

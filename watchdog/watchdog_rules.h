@@ -122,7 +122,6 @@ std::wstring WatchingLine(const WatchingTexts& texts, const WatchdogSettings& se
 
 // The id that names this installation: what installation.id in its folder
 // holds when that is eight hex digits (the installer keeps it across
-// upgrades), else the hash of the folder's canonical path, as the journal's
-// name has it.
-std::wstring InstallationId(const std::string& idFileText, const std::wstring& canonicalFolder);
+// upgrades), else folderHash (the hash the journal is named by).
+std::wstring InstallationId(const std::string& idFileText, const std::wstring& folderHash);
 std::wstring SettingsKeyPath(const std::wstring& installationId);

@@ -89,11 +89,12 @@ TEST(WatchingLine, NamesWhatIsOnInTheTablesWords) {
 }
 
 TEST(InstallationId, TheKeptIdOrTheHashTheJournalIsNamedBy) {
-    const std::wstring folder = L"C:\\APPS\\SUP";
-    EXPECT_EQ(L"agent-" + InstallationId("", folder) + L".log", JournalFileName(folder));
-    EXPECT_EQ(InstallationId("0A1b2c3D\r\n", folder), L"0a1b2c3d");
-    EXPECT_EQ(InstallationId("0a1b2c3", folder), InstallationId("", folder));   // too short
-    EXPECT_EQ(InstallationId("0a1b2c3g", folder), InstallationId("", folder));  // not hex
+    const std::wstring hash = FolderHash(L"C:\\APPS\\SUP");
+    EXPECT_EQ(L"agent-" + hash + L".log", JournalFileName(L"C:\\APPS\\SUP"));
+    EXPECT_EQ(InstallationId("", hash), hash);
+    EXPECT_EQ(InstallationId("0A1b2c3D\r\n", hash), L"0a1b2c3d");
+    EXPECT_EQ(InstallationId("0a1b2c3", hash), hash);   // too short
+    EXPECT_EQ(InstallationId("0a1b2c3g", hash), hash);  // not hex
     EXPECT_EQ(SettingsKeyPath(L"0a1b2c3d"), L"Software\\QuorvelTollvane\\0a1b2c3d");
 }
 
