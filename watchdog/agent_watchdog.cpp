@@ -186,7 +186,10 @@ bool CAgentWatchdog::TakeInbox() {
         m_nJobKey = m_nJobKey < kFirstJobKey ? kFirstJobKey : m_nJobKey + 1;
         m_bJobOnPort = m_bNotifying = m_bMemoryAsked = false;
     }
-    if (inbox.bResumed) m_silence.OnResume(nowMs);
+    // Time asleep, and time before the watch began, is no silence: the
+    // agent gets a full period from now.
+    if (inbox.bResumed || (before.silentSeconds == 0 && m_settings.silentSeconds != 0))
+        m_silence.OnResume(nowMs);
     if (m_bHasRun && (inbox.bLaunched || m_settings.memoryMb != before.memoryMb)) WatchMemoryOfJob();
     return true;
 }

@@ -104,6 +104,15 @@ TEST(AgentWatchdog, OffStartsNothingAndASilentAgentIsFoundOncePerRun) {
     watchdog.OnAgentEnded();
     watchdog.OnAgentLaunched(nullptr);
     EXPECT_TRUE(WaitFor([&] { return window.findings.size() == 2; }, 3000));
+    // Switched on while an agent has long been running: a full period first.
+    watchdog.Apply(WatchdogSettings{});
+    watchdog.OnAgentEnded();
+    watchdog.OnAgentLaunched(nullptr);
+    WaitFor([] { return false; }, 1500);
+    watchdog.Apply(WatchdogSettings{1, 0});
+    WaitFor([] { return false; }, 600);
+    EXPECT_EQ(window.findings.size(), 2u);
+    EXPECT_TRUE(WaitFor([&] { return window.findings.size() == 3; }, 3000));
 }
 
 TEST(AgentWatchdog, FindsAJobPastItsMemoryBoundAndNamesTheTopProcess) {
