@@ -43,6 +43,13 @@ const struct {
     {IDS_JOURNAL_CANNOT_WRITE, {L"{error}", L"{path}"}},
     {IDS_TIP_JOURNAL_FAILING, {L"{error}"}},
     {IDS_NOTE_PIPE_TOO_LONG, {L"{limit}"}},
+    {IDS_WATCH_MINUTES, {L"{n}"}},
+    {IDS_TIP_WATCHING, {L"{what}"}},
+    {IDS_TIP_WATCH_SILENCE, {L"{amount}"}},
+    {IDS_TIP_WATCH_MEMORY, {L"{amount}"}},
+    {IDS_NOTE_SILENT, {L"{time}"}},
+    {IDS_BALLOON_SILENT, {L"{amount}"}},
+    {IDS_BALLOON_MEMORY, {L"{amount}", L"{bound}"}},
 };
 
 // Every id that the English or the Chinese table holds.
