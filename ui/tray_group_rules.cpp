@@ -2,23 +2,43 @@
 
 #include <algorithm>
 
+namespace {
+
+// The separator right before About, and whether a group of entries already
+// sits between the first part's separator and it.
+bool HasGroupBefore(const std::vector<unsigned>& baseIds, size_t about, size_t& separator) {
+    if (about == 0 || about > baseIds.size() || baseIds[about - 1] != 0) return false;
+    separator = about - 1;
+    const auto first = std::find(baseIds.begin(), baseIds.end(), 0u);
+    return static_cast<size_t>(first - baseIds.begin()) < separator;
+}
+
+}  // namespace
+
 size_t TrayGroupPosition(const std::vector<unsigned>& baseIds, unsigned aboutId) {
-    const auto about = std::find(baseIds.begin(), baseIds.end(), aboutId);
-    return static_cast<size_t>(about - baseIds.begin());
+    const size_t about =
+        static_cast<size_t>(std::find(baseIds.begin(), baseIds.end(), aboutId) - baseIds.begin());
+    size_t separator = 0;
+    return HasGroupBefore(baseIds, about, separator) ? separator : about;
 }
 
 std::vector<TrayMenuSlot> TrayMenuWithGroup(const std::vector<unsigned>& baseIds, unsigned aboutId,
                                             const std::vector<TrayGroupEntry>& group) {
     std::vector<TrayMenuSlot> menu;
-    const size_t at = TrayGroupPosition(baseIds, aboutId);
+    const size_t about =
+        static_cast<size_t>(std::find(baseIds.begin(), baseIds.end(), aboutId) - baseIds.begin());
+    size_t separator = 0;
+    const bool bJoin = HasGroupBefore(baseIds, about, separator);
+    const size_t at = bJoin ? separator : about;
     for (size_t i = 0; i < baseIds.size(); ++i) {
         if (i == at && !group.empty()) {
-            // The resource has a separator before About; one without gets one.
-            if (menu.empty() || menu.back().id != 0) menu.push_back({0, false});
+            // Alone, the group is set off on both sides; beside entries the
+            // menu has there already, it joins them.
+            if (!bJoin && (menu.empty() || menu.back().id != 0)) menu.push_back({0, false});
             for (const TrayGroupEntry& entry : group)
                 menu.push_back(entry.choiceCount == 0 ? TrayMenuSlot{entry.firstCommand, false}
                                                       : TrayMenuSlot{entry.textId, true});
-            menu.push_back({0, false});
+            if (!bJoin) menu.push_back({0, false});
         }
         menu.push_back({baseIds[i], false});
     }

@@ -24,9 +24,10 @@ struct TrayMenuSlot {
 };
 
 // Where the group's entries go in the menu as the resource has it (baseIds,
-// 0 for a separator): right before aboutId, behind the separator that ends
-// the first part, with one more separator after them. An empty group leaves
-// the menu as it is.
+// 0 for a separator): where the resource has entries of its own between the
+// first part's separator and the one before aboutId, after them; else right
+// before aboutId, behind the separator that ends the first part, with one
+// more separator after them. An empty group leaves the menu as it is.
 size_t TrayGroupPosition(const std::vector<unsigned>& baseIds, unsigned aboutId);
 std::vector<TrayMenuSlot> TrayMenuWithGroup(const std::vector<unsigned>& baseIds, unsigned aboutId,
                                             const std::vector<TrayGroupEntry>& group);

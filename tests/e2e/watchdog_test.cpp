@@ -70,11 +70,11 @@ protected:
 TEST_F(Watchdog, TheMenusChoicesAreWrittenAtOnceAndReadAtTheNextStart) {
     Start("send INFO,hello\nhang\n");
     // Restart when silent, third choice (5 min), by the keyboard: the entry
-    // sits right after Show Window.
+    // sits right after History, in the group after Show Window.
     ::PostMessageW(m_sup->m_hWnd, TrayMessage(), kTrayIconId, WM_RBUTTONUP);
     HWND hMenu = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (hMenu = FindMenuWindow(m_sup->Pid())) != nullptr; }, 5s));
-    for (int i = 0; i < 4; ++i) PressKey(hMenu, VK_DOWN);
+    for (int i = 0; i < 5; ++i) PressKey(hMenu, VK_DOWN);
     // The menu's loop takes the keys whichever of its windows they are sent
     // to; a submenu opened by the keyboard has its first choice selected.
     PressKey(hMenu, VK_RIGHT);

@@ -18,6 +18,20 @@ TEST(TrayGroup, GoesBetweenShowWindowAndAboutSetOffBySeparators) {
     const std::vector<TrayMenuSlot> bare = TrayMenuWithGroup({32790, 57664}, 57664, {{190, 32840, 5}});
     EXPECT_EQ(bare, (std::vector<TrayMenuSlot>{
                         {32790, false}, {0, false}, {190, true}, {0, false}, {57664, false}}));
+    // Beside an entry the resource has in that place (History…), one group.
+    const std::vector<unsigned> withHistory = {32786, 32787, 32790, 0, 32820, 0, 57664, 57665};
+    EXPECT_EQ(TrayGroupPosition(withHistory, 57664), 5u);
+    EXPECT_EQ(TrayMenuWithGroup(withHistory, 57664, {{190, 32840, 5}, {191, 32850, 6}}),
+              (std::vector<TrayMenuSlot>{{32786, false},
+                                         {32787, false},
+                                         {32790, false},
+                                         {0, false},
+                                         {32820, false},
+                                         {190, true},
+                                         {191, true},
+                                         {0, false},
+                                         {57664, false},
+                                         {57665, false}}));
     // No group, no change.
     EXPECT_EQ(TrayMenuWithGroup(kBase, 57664, {}).size(), kBase.size());
 }
