@@ -1,5 +1,6 @@
 // The watchdogs in the window: the tray menu's group with their choices, the
 // tooltip's line and note, a balloon per episode, and the power messages.
+#include <algorithm>
 #include <vector>
 
 #include "framework/strings.h"
