@@ -22,6 +22,7 @@
 #include "framework/handle.h"
 #include "ui/main_dlg.h"
 #include "ui/output_view.h"
+#include "watchdog/agent_watchdog.h"
 
 namespace {
 
@@ -594,6 +595,11 @@ int wmain(int argc, wchar_t** argv) {
     // Files a stopped earlier run left behind would count as this run's.
     RemoveJournalFiles(journalDir);
     double journalRatio[2], journalCost[2];
+    // The 100-byte drain once more in each round with the silence watchdog
+    // on: the sink stamps every message and the watchdog's thread waits for
+    // a minute's silence that never comes.
+    std::vector<double> silenceRatios;
+    CAgentWatchdog watchdog(b.hHost, WM_APP + 41, [&b] { return b.spSink->LastMessageMs(); });
     double outputBytes = 0, journalBytes = 0;
     for (int k = 0; k < 2; ++k) {
         std::vector<double> r, d, dr, jr, jc, floors;
@@ -619,6 +625,16 @@ int wmain(int argc, wchar_t** argv) {
             d.push_back(DrainRate(b, sizes[k], counts[k], &drainCpu[k]));
             Settle(b);
             if (i % 2 == 0) drainWithJournal();
+            if (k == 0) {
+                b.spSink->StampMessages(true);
+                watchdog.Apply(WatchdogSettings{60, 0});
+                watchdog.OnAgentLaunched(nullptr);
+                silenceRatios.push_back(AgainstRoundFloor(DrainRate(b, sizes[k], counts[k]), r.back()));
+                watchdog.OnAgentEnded();
+                watchdog.Apply(WatchdogSettings{});
+                b.spSink->StampMessages(false);
+                Settle(b);
+            }
             failedRuns[k] += (r.back() == 0) + (d.back() == 0) + (withJournal == 0);
             floors.push_back(std::max(r.back(), d.back()));
             dr.push_back(AgainstRoundFloor(d.back(), r.back()));
@@ -693,6 +709,12 @@ int wmain(int argc, wchar_t** argv) {
                    Fmt(" / %.0f us", Median(journalCpu[k].process)));
         Figure("  of which the UI thread, drain / journal",
                Fmt("%.1f", Median(drainCpu[k].ui)) + Fmt(" / %.1f us", Median(journalCpu[k].ui)));
+    }
+    if (!silenceRatios.empty() && failedRuns[0] == 0) {
+        const double silenceRatio = Median(silenceRatios);
+        const double change = silenceRatio - ratio[0];
+        Checked("drain / raw with the silence watchdog on, 100-byte messages", Fmt("%.2f", silenceRatio),
+                "within 0.02", change >= -0.02, Fmt("%+.2f against the plain drain", change));
     }
     Figure("journal on disk per MB of output",
            Fmt("%.2f MB", outputBytes > 0 ? journalBytes / outputBytes : 0));

@@ -22,6 +22,7 @@
 #include "resource.h"
 #include "tests/support/agent_support.h"
 #include "tests/support/drill_support.h"
+#include "tests/support/journal_support.h"
 #include "supervision/agent_job.h"
 #include "supervision/stop_rules.h"
 
@@ -567,6 +568,95 @@ void BenchKillScaling() {
     ExitSupervisor(sup);
 }
 
+// ---- Watchdogs: a silent agent, a tree past the memory bound, idle cost ----
+const char* const kWatchSilence =
+    "Watchdog: silent agent (3 s) -> restarted, start to next start (median of 3)";
+const char* const kWatchMemory = "Watchdog: tree past its memory bound -> next agent started (median of 3)";
+const char* const kWatchIdle = "Watchdog: idle CPU over 60 s, both on, quiet healthy agent, above both off";
+const char* const kWatchIdleOff = "Watchdog: threads, both on minus both off (both off: no thread, no timer)";
+
+// An installation whose settings key is known before its supervisor starts.
+struct WatchedInstall {
+    explicit WatchedInstall(const char* id) : key(L"Software\\QuorvelTollvane\\" + Widen(id)) {
+        install.WriteFile(L"installation.id", id);
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+    }
+    ~WatchedInstall() { ::RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str()); }
+    void Set(const wchar_t* name, DWORD value) const {
+        HKEY hKey = nullptr;
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey,
+                              nullptr) != ERROR_SUCCESS)
+            Fail("the settings key cannot be written");
+        ::RegSetValueExW(hKey, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        ::RegCloseKey(hKey);
+    }
+    TempInstall install;
+    std::wstring key;
+};
+
+std::string ReadJournalOf(const TempInstall& install) {
+    return ReadWholeFile(CJournal::DefaultFolder() + L"\\" + JournalNameOf(install));
+}
+
+void BenchWatchdogRestarts() {
+    Note("watchdogs: a silent agent (3 s), a tree that passes 64 MB");
+    {
+        WatchedInstall silent("be0c0001");
+        silent.Set(L"RestartWhenSilentSeconds", 3);
+        silent.install.WriteFile(L"bin\\agent-script.txt", "hang\n");
+        Supervisor sup(silent.install.ExePath());
+        const auto starts = WaitForStarts(silent.install, 4, 60s);
+        ExitSupervisor(sup);
+        if (starts.size() < 4) Fail("the silent agent was not restarted three times within 60 s");
+        std::vector<double> gaps;
+        for (size_t i = 1; i < 4; ++i) gaps.push_back(Ms(starts[i].t - starts[i - 1].t));
+        const double limit = 3000 + 1000 + kStopGraceMs;
+        Add(kWatchSilence, Fmt("%.0f ms", Median(gaps)), "3000 ms the bound",
+            Fmt("%.2fx", Median(gaps) / 3000),
+            Fmt("<= %.0f ms (bound + 1 s + grace): ", limit) + Verdict(Percentile(gaps, 1.0), limit));
+    }
+    {
+        WatchedInstall heavy("be0c0002");
+        heavy.Set(L"RestartAboveMemoryMB", 64);
+        heavy.install.WriteFile(L"bin\\agent-script.txt", "sleep 500\nallocate 128\nhang\n");
+        Supervisor sup(heavy.install.ExePath());
+        const auto starts = WaitForStarts(heavy.install, 4, 90s);
+        ExitSupervisor(sup);
+        if (starts.size() < 4) Fail("the growing agent was not restarted three times within 90 s");
+        const auto allocations = EventsOf(ReadRunLog(heavy.install), "allocate");
+        std::vector<double> gaps;
+        for (size_t i = 0; i < 3 && i < allocations.size(); ++i)
+            gaps.push_back(Ms(starts[i + 1].t - allocations[i].t));
+        // The journal says which way the memory is watched; the target follows.
+        const std::string journal = ReadJournalOf(heavy.install);
+        const bool notified = journal.find("the job tells") != std::string::npos;
+        const double limit = notified ? 1000 : 6000;
+        Add(kWatchMemory, Fmt("%.0f ms", Median(gaps)), notified ? "notification" : "poll every 5 s", "",
+            Fmt("<= %.0f ms: ", limit) + Verdict(Percentile(gaps, 1.0), limit));
+    }
+}
+
+void BenchWatchdogIdle() {
+    Note("watchdogs idle: two supervisors side by side for 60 s, a heartbeat every 3 s");
+    WatchedInstall on("be0c0003"), off("be0c0004");
+    on.Set(L"RestartWhenSilentMinutes", 5);
+    on.Set(L"RestartAboveMemoryMB", 1024);
+    Supervisor supOn(on.install.ExePath(), L"starthide"), supOff(off.install.ExePath(), L"starthide");
+    if (WaitForStarts(on.install, 1, 15s).empty() || WaitForStarts(off.install, 1, 15s).empty())
+        Fail("an agent did not start");
+    ::Sleep(3000);
+    const ProcessStats onStart = QueryProcessStats(supOn.Pid()), offStart = QueryProcessStats(supOff.Pid());
+    ::Sleep(60000);
+    const ProcessStats onEnd = QueryProcessStats(supOn.Pid()), offEnd = QueryProcessStats(supOff.Pid());
+    const double onCpu = onEnd.cpuMillis - onStart.cpuMillis, offCpu = offEnd.cpuMillis - offStart.cpuMillis;
+    Add(kWatchIdle, Fmt("%.1f ms", onCpu - offCpu), Fmt("%.1f ms", offCpu) + " both off", "",
+        "< 10 ms: " + Verdict(onCpu - offCpu, 9.999));
+    const int extra = static_cast<int>(onEnd.threads) - static_cast<int>(offEnd.threads);
+    Add(kWatchIdleOff, std::to_string(extra), "", "", extra == 1 ? "1: met" : "1: MISSED");
+    ExitSupervisor(supOn);
+    ExitSupervisor(supOff);
+}
+
 void PrintTable() {
     std::printf("\nSupervision benchmark (Wine; times from the machine's monotonic clock)\n\n");
     std::printf("| Figure | Measured | Floor (same run) | Ratio | Target |\n|---|---|---|---|---|\n");
@@ -600,6 +690,10 @@ int wmain(int argc, wchar_t** argv) {
         RunSection({kFootprintSize, kFootprintStart, kIdleShown, kIdleFocused, kIdleHidden, kIdleThreads,
                     kFootprintOutput},
                    BenchIdleAndFootprint);
+    if (only.empty() || only == L"watchdog") {
+        RunSection({kWatchSilence, kWatchMemory}, BenchWatchdogRestarts);
+        RunSection({kWatchIdle, kWatchIdleOff}, BenchWatchdogIdle);
+    }
     PrintTable();
     return g_missed.empty() ? 0 : 1;
 }

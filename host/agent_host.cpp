@@ -1,6 +1,7 @@
 #include "host/agent_host.h"
 
 #include "framework/file_identity.h"
+#include "framework/sleep_free_clock.h"
 #include "names/name_rules.h"
 #include "journal/journal.h"
 #include "journal/journal_events.h"
@@ -53,6 +54,8 @@ CAgentHost::CAgentHost(const std::wstring& moduleDir, CAgentEventSink& windowSin
           CJournal::DefaultFolder(), JournalFileName(CanonicalPath(WithoutTrailingSlash(moduleDir))))),
       m_pJournalSink(std::make_unique<CJournalEventSink>(m_spJournal, m_strAgentPath)),
       m_spOutput(std::make_shared<COutputSink>()),
+      m_watchdogs(SettingsKeyPath(
+          ReadInstallationId(moduleDir, FolderHash(CanonicalPath(WithoutTrailingSlash(moduleDir)))))),
       m_pSupervisor(std::make_unique<CAgentSupervisor>(
           m_strAgentPath, std::vector<CAgentEventSink*>{m_pJournalSink.get(), &windowSink})) {
     m_spJournal->Start();
@@ -63,10 +66,23 @@ CAgentHost::CAgentHost(const std::wstring& moduleDir, CAgentEventSink& windowSin
 
 CAgentHost::~CAgentHost() { m_pSupervisor.reset(); }
 
-void CAgentHost::Begin(const OutputViewTarget& view) {
+void CAgentHost::Begin(const OutputViewTarget& view, const WatchdogTarget& watch) {
     // The sink exists before the pipe server, which exists before the agent:
     // the agent may connect and write at once.
     m_spOutput->Attach(view);
+    if (watch.hWnd != nullptr) {
+        std::vector<std::wstring> lines;
+        const std::weak_ptr<COutputSink> wpOutput = m_spOutput;
+        m_watchdogs.Begin(
+            watch.hWnd, watch.uFindingMsg, watch.uSettingsMsg,
+            [wpOutput] {
+                const std::shared_ptr<COutputSink> spOutput = wpOutput.lock();
+                return spOutput ? spOutput->LastMessageMs() : 0;
+            },
+            lines);
+        NoteWatchdogLines(lines);
+        m_pSupervisor->SetJobObserver(m_watchdogs.Watchdog());
+    }
     const std::wstring pipeName = MakePipeName(m_strAgentPath);
     if (PipeNameFits(pipeName)) {
         auto spGate = std::make_shared<CLaunchGate>();
@@ -83,6 +99,71 @@ void CAgentHost::Begin(const OutputViewTarget& view) {
     // pipe from one that another program serves under the same name.
     ::SetEnvironmentVariableW(L"QUORVEL_SUPERVISOR_PID", std::to_wstring(::GetCurrentProcessId()).c_str());
     m_pSupervisor->Start();
+}
+
+void CAgentHost::NoteWatchdogLines(const std::vector<std::wstring>& lines) {
+    for (const std::wstring& line : lines) m_pJournalSink->Note(line);
+    m_spOutput->StampMessages(m_watchdogs.Settings().silentSeconds != 0);
+}
+
+void CAgentHost::ChooseSilentMinutes(uint32_t minutes) {
+    std::vector<std::wstring> lines;
+    m_watchdogs.ChooseSilentMinutes(minutes, lines);
+    NoteWatchdogLines(lines);
+}
+
+void CAgentHost::ChooseMemoryMb(uint32_t megabytes) {
+    std::vector<std::wstring> lines;
+    m_watchdogs.ChooseMemoryMb(megabytes, lines);
+    NoteWatchdogLines(lines);
+}
+
+void CAgentHost::OnWatchdogSettingsChanged() {
+    std::vector<std::wstring> lines;
+    m_watchdogs.OnSettingsChanged(lines);
+    NoteWatchdogLines(lines);
+}
+
+void CAgentHost::OnWatchdogFinding(const WatchdogFinding& finding) {
+    switch (finding.kind) {
+        case WatchdogFinding::Kind::MemoryMethod:
+            m_pJournalSink->Note(finding.bNotified
+                                     ? L"memory watchdog: the job tells when its memory passes the bound"
+                                     : L"memory watchdog: the job's memory is read every 5 s");
+            return;
+        case WatchdogFinding::Kind::MemoryCannotWork:
+            m_pJournalSink->Note(L"memory watchdog cannot work: the agent runs without a job");
+            return;
+        case WatchdogFinding::Kind::Silent:
+        case WatchdogFinding::Kind::OverMemory:
+            break;
+    }
+    // A finding about an agent the user has stopped since is old news.
+    if (!m_pSupervisor || IsStopRequested()) return;
+    AgentEvent event;
+    event.kind = AgentEvent::Kind::WatchdogRestart;
+    event.bFlag = finding.kind == WatchdogFinding::Kind::OverMemory;
+    event.bound = event.bFlag ? finding.boundMb : finding.silentSeconds;
+    event.bytes = finding.totalBytes;
+    event.pid = finding.top.pid;
+    event.path = finding.top.name;
+    event.topBytes = finding.top.privateBytes;
+    m_pJournalSink->OnAgentEvent(event);
+    m_pSupervisor->Restart();
+}
+
+void CAgentHost::OnSleep() {
+    AgentEvent event;
+    event.kind = AgentEvent::Kind::Sleeping;
+    m_pJournalSink->OnAgentEvent(event);
+}
+
+void CAgentHost::OnResume() {
+    AgentEvent event;
+    event.kind = AgentEvent::Kind::Resumed;
+    m_pJournalSink->OnAgentEvent(event);
+    if (m_pSupervisor) m_pSupervisor->NoteResume(SleepFreeMs());
+    if (CAgentWatchdog* pWatchdog = m_watchdogs.Watchdog()) pWatchdog->OnResume();
 }
 
 bool CAgentHost::IsStopRequested() const { return !m_pSupervisor || m_pSupervisor->IsStopRequested(); }

@@ -16,9 +16,17 @@
 #include "framework/handle.h"
 #include "output/output_sink.h"
 #include "supervision/agent_supervisor.h"
+#include "watchdog/watchdog_front.h"
 
 class CJournal;
 class CJournalEventSink;
+
+// Where the watchdogs post: their findings and the settings key's changes.
+struct WatchdogTarget {
+    HWND hWnd = nullptr;
+    UINT uFindingMsg = 0;
+    UINT uSettingsMsg = 0;
+};
 
 class CAgentHost {
 public:
@@ -39,9 +47,10 @@ public:
     // system gives a window about five seconds, and the agent's end comes first.
     static constexpr DWORD kSessionEndJournalMs = 1500;
 
-    // The view gets the output; then the pipe server and the agent start.
-    // The agent is launched only while the pipe's name is ours.
-    void Begin(const OutputViewTarget& view);
+    // The view gets the output, the watchdogs their settings; then the pipe
+    // server and the agent start. The agent is launched only while the
+    // pipe's name is ours.
+    void Begin(const OutputViewTarget& view, const WatchdogTarget& watch = {});
     // True when the pipe's name is too long for the system to create: the
     // agent runs, but its output cannot arrive. Known from Begin on.
     bool IsOutputImpossible() const { return m_bOutputImpossible; }
@@ -60,6 +69,19 @@ public:
     // The window goes: from here on the pipe readers keep their text.
     void DetachView();
 
+    // The watchdogs: their settings, the menu's choices, the key changed
+    // elsewhere; a finding of the watchdog's thread (into the journal; a
+    // restart goes the user's Restart's way, the ask and the grace first).
+    const WatchdogSettings& Watching() const { return m_watchdogs.Settings(); }
+    void ChooseSilentMinutes(uint32_t minutes);
+    void ChooseMemoryMb(uint32_t megabytes);
+    void OnWatchdogSettingsChanged();
+    void OnWatchdogFinding(const WatchdogFinding& finding);
+    // WM_POWERBROADCAST: the journal marks both; after the resume the
+    // silence starts over and early exits do not count as a crash loop.
+    void OnSleep();
+    void OnResume();
+
     bool IsStopRequested() const;
     const std::wstring& AgentPath() const { return m_strAgentPath; }
     // What the window keeps from the start: the sink its view syncs from,
@@ -75,6 +97,8 @@ public:
 
 private:
     void CloseJournal();
+    // Into the journal; and the sink stamps messages while silence is watched.
+    void NoteWatchdogLines(const std::vector<std::wstring>& lines);
 
     const std::wstring m_strAgentPath;
     // The journal, shared with the output sink (whose readers may outlive
@@ -85,6 +109,8 @@ private:
     std::shared_ptr<COutputSink> m_spOutput;
     CHandle m_hPipeThread;  // a mark only; never waited on
     bool m_bOutputImpossible = false;
+    // Before the supervisor, which calls the watchdog's job observer.
+    CWatchdogFront m_watchdogs;
     // Last, so it goes first: the watch thread calls the sinks above.
     std::unique_ptr<CAgentSupervisor> m_pSupervisor;
 };

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "watchdog/watchdog_rules.h"
+
 namespace {
 
 std::wstring ErrorSuffix(uint32_t error) { return L" (error " + std::to_wstring(error) + L")"; }
@@ -74,6 +76,15 @@ std::wstring JournalEventLine(const AgentEvent& event, const SystemWords& words)
         case AgentEvent::Kind::WatchFailed:
             return L"the agent is not watched: no wake event" + ErrorSuffix(event.error) +
                    L"; nothing is started";
+        case AgentEvent::Kind::WatchdogRestart:
+            if (!event.bFlag) return L"silent for " + SilenceAmount(event.bound) + L": restarting";
+            return L"memory " + BytesAmount(event.bytes) + L" above " + MemoryAmount(event.bound) +
+                   L" (largest: " + event.path + L", pid " + std::to_wstring(event.pid) + L", " +
+                   BytesAmount(event.topBytes) + L"): restarting";
+        case AgentEvent::Kind::Sleeping:
+            return L"machine going to sleep";
+        case AgentEvent::Kind::Resumed:
+            return L"machine resumed from sleep";
         case AgentEvent::Kind::Stopping:
         case AgentEvent::Kind::WatchEnded:
             break;  // the user's command and the exit say it

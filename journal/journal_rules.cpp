@@ -17,10 +17,14 @@ uint32_t Fnv1a32(std::wstring_view text) {
     return hash;
 }
 
+std::wstring FolderHash(std::wstring_view canonicalFolder) {
+    wchar_t hash[16] = {};
+    std::swprintf(hash, 16, L"%08lx", static_cast<unsigned long>(Fnv1a32(canonicalFolder)));
+    return hash;
+}
+
 std::wstring JournalFileName(std::wstring_view canonicalFolder) {
-    wchar_t name[32] = {};
-    std::swprintf(name, 32, L"agent-%08lx.log", static_cast<unsigned long>(Fnv1a32(canonicalFolder)));
-    return name;
+    return L"agent-" + FolderHash(canonicalFolder) + L".log";
 }
 
 std::wstring RotatedJournalName(std::wstring_view fileName, int n) {

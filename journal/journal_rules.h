@@ -16,6 +16,10 @@ inline constexpr const wchar_t* kJournalSupervisor = L"supervisor";
 // 32-bit FNV-1a over the text's UTF-16LE code units (low byte first).
 uint32_t Fnv1a32(std::wstring_view text);
 
+// Eight lower-case hex digits of the hash of the canonical path of the
+// supervisor's folder: what names the installation's journal and, where
+// its folder keeps no id of its own, its settings.
+std::wstring FolderHash(std::wstring_view canonicalFolder);
 // "agent-xxxxxxxx.log": eight lower-case hex digits of the hash of the
 // canonical path of the supervisor's folder. One installation, one file.
 std::wstring JournalFileName(std::wstring_view canonicalFolder);

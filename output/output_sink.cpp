@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "framework/sleep_free_clock.h"
 #include "journal/journal.h"
 #include "journal/journal_rules.h"
 
@@ -88,6 +89,7 @@ void COutputSink::Detach() {
 }
 
 void COutputSink::AppendOutput(const char* bytes, size_t length) {
+    if (m_bStamp) m_nLastMessageMs = SleepFreeMs();
     // Decoding and cleaning need no lock; only the log text does.
     const OutputChunk chunk = CleanOutputChunk(DecodeMessage(bytes, length));
     const std::shared_ptr<CJournal> spJournal = std::atomic_load(&m_spJournal);

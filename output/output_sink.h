@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -71,6 +72,12 @@ public:
     // holds everything taken before the call.
     bool SyncView(bool bFromTimer = false);
 
+    // While on (the silence watchdog is), each message stamps the time it
+    // arrived; off, messages cost nothing more. Any thread.
+    void StampMessages(bool bOn) { m_bStamp = bOn; }
+    // SleepFreeMs of the last message stamped; 0 when none was. Any thread.
+    uint64_t LastMessageMs() const { return m_nLastMessageMs; }
+
     // For tests and the benchmark: the log text as the view will show it, and
     // the number of messages taken so far.
     std::wstring GetLogText();
@@ -97,4 +104,8 @@ private:
     // the readers for the lock.
     std::atomic<size_t> m_nChunks{0};
     std::shared_ptr<CJournal> m_spJournal;  // read and written only by std::atomic_load/_store
+    // Atomics, each read and written without the lock: the readers stamp,
+    // the silence watchdog's thread reads, the UI thread switches.
+    std::atomic<bool> m_bStamp{false};
+    std::atomic<uint64_t> m_nLastMessageMs{0};
 };

@@ -54,6 +54,23 @@
 #define IDS_NOTE_PIPE_HELD 180
 #define IDS_NOTE_PIPE_TOO_LONG 181
 
+// The watchdogs: the tray menu's two submenus and their choices ({n} is
+// filled in), the tooltip's line and note ({what}, {amount}, {time}), and
+// the balloons of a restart ({amount}, {bound}).
+#define IDS_MENU_RESTART_SILENT 190
+#define IDS_MENU_RESTART_MEMORY 191
+#define IDS_WATCH_OFF 192
+#define IDS_WATCH_MINUTES 193
+#define IDS_TIP_WATCHING 194
+#define IDS_TIP_WATCH_SILENCE 195
+#define IDS_TIP_WATCH_MEMORY 196
+#define IDS_NOTE_SILENT 197
+#define IDS_BALLOON_SILENT 198
+#define IDS_BALLOON_MEMORY 199
+// The tray menu's watchdog choices: silence from the first id (Off, 1, 5,
+// 15, 60 minutes), memory from the second (Off, 256 MB to 4 GB).
+#define ID_WATCH_SILENT_FIRST 32840
+#define ID_WATCH_MEMORY_FIRST 32850
 // The diagnostics bundle ({path}, {error} are filled in), the log view's
 // Find ({text}) and the balloon of an agent that stopped ({code}, {time}).
 #define IDS_LOG_SAVE_DIAGNOSTICS 300

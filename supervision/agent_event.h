@@ -48,6 +48,13 @@ struct AgentEvent {
         WatchFailed,
         // The watch has ended: no agent runs and none will until the next Start.
         WatchEnded,
+        // A watchdog restarts the agent: bFlag, its tree's memory (bytes)
+        // passed bound MB, and the largest process was pid, path (its file
+        // name), topBytes; else it was silent for bound seconds.
+        WatchdogRestart,
+        // The machine goes to sleep; it has resumed from sleep.
+        Sleeping,
+        Resumed,
     };
     Kind kind = Kind::WatchEnded;
     uint32_t pid = 0;
@@ -61,6 +68,9 @@ struct AgentEvent {
     uint32_t elapsedMs = 0;
     bool bFlag = false;
     std::wstring path;
+    uint32_t bound = 0;
+    uint64_t bytes = 0;
+    uint64_t topBytes = 0;
 };
 
 // Hears every event on the watch thread, in the order things happen, one

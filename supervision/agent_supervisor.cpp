@@ -18,6 +18,8 @@ CAgentSupervisor::~CAgentSupervisor() {
 void CAgentSupervisor::SetLaunchGate(std::shared_ptr<CLaunchGate> spGate) {
     m_spWatch->SetLaunchGate(std::move(spGate));
 }
+void CAgentSupervisor::SetJobObserver(CAgentJobObserver* pObserver) { m_spWatch->SetJobObserver(pObserver); }
+void CAgentSupervisor::NoteResume(uint64_t resumeMs) { m_spWatch->NoteResume(resumeMs); }
 void CAgentSupervisor::HoldLaunches(bool bHold) { m_spWatch->HoldLaunches(bHold); }
 void CAgentSupervisor::EndNow() { m_spWatch->EndNow(); }
 void CAgentSupervisor::Start() { m_spWatch->Start(m_spWatch); }

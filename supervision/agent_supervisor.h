@@ -20,6 +20,21 @@
 class CAgentWatch;
 class CLaunchGate;
 
+// Hears of each launched agent's job on the watch thread, under the same
+// lock and with the same promise as the sinks: it returns at once. For
+// whoever watches the agent's tree as a whole (the memory watchdog).
+class CAgentJobObserver {
+public:
+    // An agent runs, held in hJob (null: it has no job). The handle stays
+    // the watch thread's; copy it to keep it.
+    virtual void OnAgentLaunched(HANDLE hJob) = 0;
+    // That agent has ended, or the watch let go of it.
+    virtual void OnAgentEnded() = 0;
+
+protected:
+    ~CAgentJobObserver() = default;
+};
+
 class CAgentSupervisor {
 public:
     // How long the destructor waits for the watch thread: the grace an asked
@@ -52,6 +67,12 @@ public:
     void Stop();
     // Before the first Start: launches wait until the gate is open.
     void SetLaunchGate(std::shared_ptr<CLaunchGate> spGate);
+    // Before the first Start; it must outlive the supervisor, as the sinks do.
+    void SetJobObserver(CAgentJobObserver* pObserver);
+    // The machine has resumed from sleep, at resumeMs (SleepFreeMs): exits
+    // within CRelaunchBackoff::kResumeGraceMs after it do not count toward
+    // the crash-loop back-off.
+    void NoteResume(uint64_t resumeMs);
     // From the end of the session on (bHold), nothing is launched; a session
     // end that was called off lets launches go on.
     void HoldLaunches(bool bHold);

@@ -9,6 +9,7 @@
 #include "supervision/agent_watch.h"
 
 #include "framework/debug_trace.h"
+#include "framework/sleep_free_clock.h"
 #include "supervision/agent_run.h"
 #include "supervision/process_tree.h"
 #include "supervision/relaunch_rules.h"
@@ -148,6 +149,16 @@ void CAgentWatch::Quit(const std::shared_ptr<CAgentWatch>& spSelf) {
 void CAgentWatch::SilenceSinks() {
     CLockGuard lock(m_csReport);
     m_sinks.clear();
+    m_pJobObserver = nullptr;
+}
+
+void CAgentWatch::TellJobObserver(bool bLaunched, HANDLE hJob) {
+    CLockGuard lock(m_csReport);
+    if (m_pJobObserver == nullptr) return;
+    if (bLaunched)
+        m_pJobObserver->OnAgentLaunched(hJob);
+    else
+        m_pJobObserver->OnAgentEnded();
 }
 
 void CAgentWatch::Report(const AgentEvent& event) {
@@ -414,7 +425,10 @@ void CAgentWatch::WatchAgent() {
         ReportLaunch(run);
         DWORD runMs = 0;  // a failed launch counts as a run that ended at once
         if (run.Started()) {
-            if (WaitAgentEnd(run, nSeenStarts, bTreeEnded)) {
+            TellJobObserver(true, run.Launch().hJob.get());
+            const bool bEnded = WaitAgentEnd(run, nSeenStarts, bTreeEnded);
+            TellJobObserver(false);
+            if (bEnded) {
                 runMs = ::GetTickCount() - startTick;
                 DWORD exitCode = 0;
                 ::GetExitCodeProcess(run.Process(), &exitCode);
@@ -425,7 +439,7 @@ void CAgentWatch::WatchAgent() {
             }
         }
         SetAgentProcess(nullptr);
-        pauseMs = backoff.OnRunEnded(runMs);
+        pauseMs = backoff.OnRunEnded(runMs, IsResumeExempt(SleepFreeMs(), m_nResumeMs));
         // No pause is told when the next cycle will not take it: a Stop ends
         // the watch, a Start launches at once.
         if (pauseMs != 0 && !m_bStopRequested && StartRequests() == nSeenStarts) {

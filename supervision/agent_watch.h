@@ -33,6 +33,12 @@ public:
 
     // Owner's thread, before the first Start.
     void SetLaunchGate(std::shared_ptr<CLaunchGate> spGate) { m_spGate = std::move(spGate); }
+    void SetJobObserver(CAgentJobObserver* pObserver) {
+        CLockGuard lock(m_csReport);
+        m_pJobObserver = pObserver;
+    }
+    // Any thread.
+    void NoteResume(uint64_t resumeMs) { m_nResumeMs = resumeMs; }
     // Owner's thread.
     void HoldLaunches(bool bHold);
     void EndNow();
@@ -76,6 +82,8 @@ private:
     void SetAgentProcess(HANDLE hProcess);
     // Hands the event to every sink, in order.
     void Report(const AgentEvent& event);
+    // Tells the job observer, if any, of the launched job (bLaunched) or its end.
+    void TellJobObserver(bool bLaunched, HANDLE hJob = nullptr);
 
     const std::wstring m_strAgentPath;  // read-only after construction
     const std::wstring m_strAgentDir;   // read-only after construction
@@ -84,6 +92,10 @@ private:
     // returns only once no call is under way.
     CCriticalSection m_csReport;
     std::vector<CAgentEventSink*> m_sinks;
+    CAgentJobObserver* m_pJobObserver = nullptr;  // guarded by m_csReport, like the sinks
+    // Atomic; the last resume from sleep (SleepFreeMs, 0: none), written by
+    // the owner's thread, read by the watch thread at each exit.
+    std::atomic<uint64_t> m_nResumeMs{0};
 
     // Atomic; written by the owner's thread (Start, Stop, Quit), read by the
     // watch thread before every launch and again right after it.

@@ -10,6 +10,7 @@
 #include "ui/about_dlg.h"
 #include "ui/output_view.h"
 #include "ui/trouble_notice.h"
+#include "watchdog/agent_watchdog.h"
 
 namespace {
 constexpr WPARAM kKeyA = 0x41;
@@ -67,7 +68,21 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             return TRUE;
         case WM_APP_OUTPUT:
             OnOutputReady(false);
+            EndSilenceNote();
             lResult = 0;
+            return TRUE;
+        case WM_APP_WATCHDOG:
+            if (const std::unique_ptr<WatchdogFinding> spFinding = CAgentWatchdog::Take(lParam))
+                OnWatchdogFinding(*spFinding);
+            lResult = 0;
+            return TRUE;
+        case WM_APP_WATCHDOG_SETTINGS:
+            OnWatchdogSettings();
+            lResult = 0;
+            return TRUE;
+        case WM_POWERBROADCAST:
+            OnPowerBroadcast(wParam);
+            lResult = TRUE;
             return TRUE;
         case WM_APP_JOURNAL:
             OnJournalTrouble();
@@ -137,6 +152,7 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
 
 BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
     lResult = 0;
+    if (OnWatchdogCommand(id)) return TRUE;
     switch (id) {
         case ID_HIDE:
             OnHide();
@@ -233,7 +249,9 @@ LRESULT CMainDlg::OnInitDialog() {
     m_spJournal = std::move(share.spJournal);
     // Before the agent starts; its events reach the window as messages.
     m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this, m_pHost->AgentPath());
-    m_pHost->Begin(LogViewTarget(m_hWnd, m_hLogEdit));
+    m_pHost->Begin(LogViewTarget(m_hWnd, m_hLogEdit),
+                   WatchdogTarget{m_hWnd, WM_APP_WATCHDOG, WM_APP_WATCHDOG_SETTINGS});
+    ShowWatching();
     m_pHost->WatchJournal(m_hWnd, WM_APP_JOURNAL);
     if (m_pHost->IsOutputImpossible()) ShowPipeTooLong();
 
@@ -275,6 +293,7 @@ LRESULT CMainDlg::OnAgentStart() {
     m_pHost->StartByUser();
     // A user's command ends a trouble episode.
     if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
+    OnWatchdogUserAction();
     return 0;
 }
 
@@ -282,6 +301,7 @@ LRESULT CMainDlg::OnAgentStop() {
     if (!m_pHost) return 0;
     m_pHost->StopByUser();
     if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
+    OnWatchdogUserAction();
     return 0;
 }
 
@@ -310,6 +330,7 @@ LRESULT CMainDlg::OnAppExit() {
     if (m_bExiting) return 0;
     m_bExiting = true;
     if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
+    OnWatchdogUserAction();
     // Ends the agent and the watch thread (a bounded wait: no message has to
     // be served meanwhile, since the watch thread only posts), then writes
     // the journal out.
@@ -330,6 +351,7 @@ LRESULT CMainDlg::OnDestroy() {
     m_spOutput.reset();
     m_spJournal.reset();
     CAgentEventPoster::Drain(m_hWnd, WM_APP_AGENT_EVENT);
+    CAgentWatchdog::Drain(m_hWnd, WM_APP_WATCHDOG);
     return 0;
 }
 

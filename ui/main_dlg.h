@@ -26,6 +26,7 @@ class CJournal;
 class COutputSink;
 class CTroubleNotice;
 struct AgentEvent;
+struct WatchdogFinding;
 
 // Posted by the output sink when text is waiting for the log view.
 constexpr UINT WM_APP_OUTPUT = WM_APP + 1;
@@ -34,6 +35,11 @@ constexpr UINT WM_APP_JOURNAL = WM_APP + 40;
 // Posted by the watch thread for each event of the agent's life; lParam is
 // an AgentEvent the message owns.
 constexpr UINT WM_APP_AGENT_EVENT = WM_APP + 2;
+// Posted by the watchdog's thread with what it found; lParam is a
+// WatchdogFinding the message owns.
+constexpr UINT WM_APP_WATCHDOG = WM_APP + 43;
+// Posted when the watchdogs' settings key has changed.
+constexpr UINT WM_APP_WATCHDOG_SETTINGS = WM_APP + 44;
 // Posted by the thread that writes a diagnostics bundle when it is done;
 // wParam is 0 or the system's error.
 constexpr UINT WM_APP_DIAGNOSTICS = WM_APP + 41;
@@ -87,6 +93,21 @@ public:
     // its string id (textId); an empty text removes it.
     void SetTrayNote(UINT textId, std::wstring text);
     void RefreshTrayTip();
+
+    // ---- The watchdogs (ui/main_dlg_watchdog.cpp) ----
+    // The tray menu's group of watchdog choices, between Show Window and About.
+    void AddTrayGroup(HMENU hMenu);
+    // A choice of that group; false for another command.
+    bool OnWatchdogCommand(WORD id);
+    void OnWatchdogSettings();
+    void OnWatchdogFinding(const WatchdogFinding& finding);
+    // The tooltip's line of the watchdogs that are on.
+    void ShowWatching();
+    // Output came: the silence is over.
+    void EndSilenceNote();
+    // Start, Restart or Stop: a watchdog balloon may show again.
+    void OnWatchdogUserAction();
+    void OnPowerBroadcast(WPARAM event);
 
     // ---- Output (ui/output_view.cpp) ----
     COutputSink* Output();
@@ -199,6 +220,13 @@ private:
     TrayNotes m_trayNotes;
     // Runs in a row too short to count as settled, for the pause's line.
     unsigned m_nQuickExits = 0;
+    // The watchdogs' episodes: the tooltip's silence note is up; the balloon
+    // of each was shown (until the user acts or changes the setting); the
+    // automatic resume was told, so the user's resume after it is not.
+    bool m_bSilentNoted = false;
+    bool m_bSilenceBalloonShown = false;
+    bool m_bMemoryBalloonShown = false;
+    bool m_bResumeTold = false;
 
     const BOOL m_bStartHidden;
     BOOL m_bWindowShown;

@@ -18,6 +18,7 @@ void PrepareTrayMenu(HMENU hMenu, bool bStopRequested, bool bWindowShown) {
 
 void CMainDlg::UpdateTrayMenu(HMENU hMenu) {
     PrepareTrayMenu(hMenu, IsAgentStopRequested(), IsMainWindowShown());
+    AddTrayGroup(hMenu);
 }
 
 namespace {

@@ -9,7 +9,8 @@
 //   spawn <exe> [args]  start a process ("exe" may be quoted)
 //   exit <code>
 //   crash               an access violation
-//   hang                wait forever
+//   hang                wait forever (and so, silent)
+//   allocate <mb>       commit and touch mb MB of private memory, kept
 //   protect             deny every other opener access to this process
 //   onctrlc <code>      on Ctrl+C: record "ctrlc", exit with code
 //   ignorectrlc         on Ctrl+C: record "ctrlc" and go on
@@ -26,6 +27,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -315,6 +317,12 @@ void RunScript(const std::string& script, CPipeWriter& pipe, const CRunLog& log)
             ::ExitProcess(static_cast<UINT>(number));
         } else if (command == "crash") {
             Crash(log);
+        } else if (command == "allocate") {
+            // Never freed: the memory is what the supervisor is to see.
+            void* block =
+                ::VirtualAlloc(nullptr, static_cast<SIZE_T>(number) << 20, MEM_COMMIT, PAGE_READWRITE);
+            if (block != nullptr) std::memset(block, 1, static_cast<size_t>(number) << 20);
+            log.Event(L"allocate", L"mb=" + std::to_wstring(number) + (block ? L"" : L" failed"));
         } else if (command == "hang") {
             Hang();
         } else if (command == "protect") {

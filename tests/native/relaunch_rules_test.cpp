@@ -37,3 +37,17 @@ TEST(RelaunchBackoff, ALongRunOrAResetStartsOver) {
 }
 
 }  // namespace
+
+TEST(RelaunchBackoff, ExitsRightAfterAResumeNeitherCountNorSpin) {
+    CRelaunchBackoff backoff;
+    Pauses(backoff, 4, 10);  // the loop was at 400 ms before the sleep
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(backoff.OnRunEnded(10, true), CRelaunchBackoff::kFirstPauseMs);
+    EXPECT_EQ(backoff.OnRunEnded(10), 800u);  // the count goes on where it was
+    EXPECT_EQ(backoff.OnRunEnded(5000, true), 0u);
+
+    EXPECT_FALSE(IsResumeExempt(40000, 0));  // no resume yet
+    EXPECT_TRUE(IsResumeExempt(40000, 40000));
+    EXPECT_TRUE(IsResumeExempt(69999, 40000));
+    EXPECT_FALSE(IsResumeExempt(70000, 40000));
+    EXPECT_FALSE(IsResumeExempt(39000, 40000));  // ended before the resume was seen
+}

@@ -102,4 +102,15 @@ TEST(TrayTip, NotesTooLongForAnyReasonCutTheWholeText) {
     EXPECT_EQ(tip.back(), L'\u2026');
 }
 
+TEST(TrayTip, TheWatchdogsLineAndTheSilenceNoteFitWholeUnderALongRunningLine) {
+    AgentStateLine line = Line(AgentState::Running);
+    line.pid = 4294967295u;
+    // The string ids of the watchdogs' line (194) and the silence note (197).
+    const TrayNotes notes{{197, L"Silent since 23:59"}, {194, L"Watching: silence 1440 min, memory 1023.9 GB"}};
+    const std::wstring tip = BuildTrayTip(English(), line, notes);
+    EXPECT_EQ(tip, L"Quorvel Tollvane\nRunning since 10:02 (pid 4294967295)\n"
+                   L"Watching: silence 1440 min, memory 1023.9 GB\nSilent since 23:59");
+    EXPECT_LE(tip.size(), kTrayTipCapacity);
+}
+
 }  // namespace
