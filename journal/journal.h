@@ -43,6 +43,11 @@ public:
     // changes; any thread. A trouble that came before is not posted: the
     // caller asks Trouble() once itself.
     void NotifyTrouble(HWND hWnd, UINT message);
+    // Appends one entry to the journal file at once, beside the writer of a
+    // supervisor that runs (which may hold the file): for a start that ends
+    // before a journal of its own would run. False when it was not written.
+    static bool AppendNow(const std::wstring& folder, const std::wstring& fileName, const wchar_t* source,
+                          std::wstring_view text);
     // Starts the writer thread; false when it could not be started (the
     // entries then stay queued, up to the queue's bound, and are lost) or
     // there is no folder.
@@ -67,6 +72,14 @@ private:
     bool WritePass(bool& bClosing);
     bool EnsureOpen();
     void CloseFile();
+    // Once a second at most: lets go of the live file and opens its name
+    // again, so that EnsureOpen finds out whether it was deleted or renamed.
+    // Closing is what shows a delete under Wine; on Windows a reopening by
+    // name shows it as well.
+    void RecheckLiveFile();
+    // Writes the line that says so, stamped stamp, when EnsureOpen found that
+    // the live file had lost its name; false when the file does not take it.
+    bool NoteReplacedLiveFile(uint64_t stamp);
     // Rotates before an entry stamped stamp; false when no file is open after.
     bool Rotate(uint64_t stamp, std::string& batch);
     // Writes the block's entries in order; returns how many the file took,
@@ -103,7 +116,11 @@ private:
     // was put off a little further on.
     uint64_t m_nRotateAtBytes = kJournalRotateBytes;
     bool m_bRotationNoted = false;  // a line said that rotations fail; until one succeeds
-    CJournalBlock m_block;          // the entries taken, swapped with the queue's at each take
-    std::wstring m_wide;            // an entry being formatted, kept for its capacity
-    std::string m_batch;            // the bytes of one write, kept for its capacity
+    DWORD m_nLiveCheckedTick = 0;   // GetTickCount of the last RecheckLiveFile
+    bool m_bRechecking = false;     // m_liveMark holds the file RecheckLiveFile let go of
+    JournalFileMark m_liveMark;
+    bool m_bLiveFileReplaced = false;  // its line is still to be written
+    CJournalBlock m_block;             // the entries taken, swapped with the queue's at each take
+    std::wstring m_wide;               // an entry being formatted, kept for its capacity
+    std::string m_batch;               // the bytes of one write, kept for its capacity
 };

@@ -55,6 +55,10 @@
 #define IDS_NOTE_PIPE_HELD 180
 #define IDS_NOTE_PIPE_TOO_LONG 181
 
+// A second start that finds this installation's supervisor running with no
+// window it can reach.
+#define IDS_RUNNING_UNSEEN 190
+
 // The log view's context menu.
 #define ID_LOG_COPY 32800
 #define ID_LOG_SELECT_ALL 32801
