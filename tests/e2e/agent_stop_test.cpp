@@ -70,9 +70,14 @@ TEST(AgentStop, AnAgentThatTakesTheAskEndsByItselfWithItsOwnExitCode) {
         TempInstall install;
         JournalText journal(install);
         install.WriteFile(L"bin\\agent-script.txt", agent.script);
+        const DWORD launchAt = ::GetTickCount();
         Supervisor sup(install.ExePath());
         ASSERT_NE(sup.WaitForWindow(), nullptr);
         ASSERT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
+        // What this machine takes now for a start with its tree walk: the
+        // Stop's own walks and messages around the agent's answer take no
+        // longer. Under load they take seconds, not the grace's fraction.
+        const DWORD busyMs = ::GetTickCount() - launchAt;
         const DWORD pid = LastStartPid(install);
         if (std::string(agent.answer) == "close") {
             ASSERT_TRUE(WaitForEvent(install, "window", pid));
@@ -80,8 +85,9 @@ TEST(AgentStop, AnAgentThatTakesTheAskEndsByItselfWithItsOwnExitCode) {
 
         const DWORD stopAt = ::GetTickCount();
         ASSERT_TRUE(sup.SendCommand(ID_AGENT_STOP));
-        EXPECT_TRUE(WaitUntil([&] { return ShowsStopped(sup); }, 5s));
-        EXPECT_LT(::GetTickCount() - stopAt, kStopGraceMs);
+        EXPECT_TRUE(WaitUntil([&] { return ShowsStopped(sup); }, Millis(kStopGraceMs + 5000 + 2 * busyMs)));
+        // Ended by itself, not forced at the grace's end: the journal says so below.
+        EXPECT_LT(::GetTickCount() - stopAt, kStopGraceMs + busyMs) << "a start took " << busyMs << " ms";
         EXPECT_TRUE(WaitForEvent(install, agent.answer, pid)) << install.ReadFile(L"bin\\agent-runs.log");
         EXPECT_TRUE(journal.WaitFor("[supervisor] asked to end (Ctrl+C, close); ended by itself after 0."));
         EXPECT_TRUE(journal.WaitFor(std::string("[supervisor] ") + agent.exited)) << journal.Read();

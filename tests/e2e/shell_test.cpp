@@ -59,10 +59,18 @@ DWORD MillisToTrace(DebugCapture& capture, const std::wstring& exe, const std::w
 
 // The pause of "startInstall", timed to the instance-name trace that follows
 // it, against starts without the word (the quicker of two): the process
-// start-up, which varies by a few tens of milliseconds under Wine, and the
-// window search and activation after the trace are not counted as part of it.
+// start-up, which varies by a few tens of milliseconds under Wine (by more on
+// a busy machine: the spread of the starts without the word is allowed), and
+// the window search and activation after the trace are not counted as part of it.
 constexpr DWORD kPauseMs = 1000;
 constexpr DWORD kStartJitterMs = 100;
+
+// The jitter allowed: the spread of the starts without the word, at least
+// kStartJitterMs, and never so much that the pause could go unseen.
+DWORD AllowedJitter(DWORD plainA, DWORD plainB) {
+    const DWORD spread = plainA > plainB ? plainA - plainB : plainB - plainA;
+    return std::min<DWORD>(kPauseMs / 2, std::max(kStartJitterMs, spread));
+}
 }  // namespace
 
 TEST(Shell, FirstStartShowsTheTitledDialogWithItsButtonTexts) {
@@ -151,9 +159,13 @@ TEST(Shell, StartInstallPausesASecondThenActivatesTheRunningOne) {
             << "started with \"" << Narrow(args) << "\"";
         return took;
     };
-    const DWORD plain = std::min(giveWayToHidden(L""), giveWayToHidden(L""));
+    // The spread of starts without the word is this machine's jitter now.
+    const DWORD plain1 = giveWayToHidden(L""), plain2 = giveWayToHidden(L"");
+    const DWORD plain = std::min(plain1, plain2);
+    const DWORD jitter = AllowedJitter(plain1, plain2);
     const DWORD paused = giveWayToHidden(L"startInstall");
-    EXPECT_GE(paused, plain + kPauseMs - kStartJitterMs) << "without the word: " << plain << " ms";
+    EXPECT_GE(paused, plain + kPauseMs - jitter)
+        << "without the word: " << plain1 << " and " << plain2 << " ms";
 }
 
 TEST(Shell, StartInstallWithNothingRunningStartsNormallyAfterThePause) {
@@ -161,15 +173,17 @@ TEST(Shell, StartInstallWithNothingRunningStartsNormallyAfterThePause) {
     DebugCapture capture;
     ASSERT_TRUE(capture.Active()) << "no debug-output capture";
     std::unique_ptr<Supervisor> sup;
-    DWORD plain = INFINITE;
-    for (int i = 0; i < 2; ++i) {
-        plain = std::min(plain, MillisToTrace(capture, install.ExePath(), L"", sup));
+    DWORD plains[2] = {};
+    for (DWORD& plain : plains) {
+        plain = MillisToTrace(capture, install.ExePath(), L"", sup);
         ASSERT_NE(sup->WaitForWindow(), nullptr);
         sup->PostCommand(ID_APP_EXIT);
         ASSERT_EQ(sup->WaitForExit(20s), 1u);
     }
+    const DWORD plain = std::min(plains[0], plains[1]);
     const DWORD paused = MillisToTrace(capture, install.ExePath(), L"startInstall", sup);
-    EXPECT_GE(paused, plain + kPauseMs - kStartJitterMs) << "without the word: " << plain << " ms";
+    EXPECT_GE(paused, plain + kPauseMs - AllowedJitter(plains[0], plains[1]))
+        << "without the word: " << plains[0] << " and " << plains[1] << " ms";
     ASSERT_NE(sup->WaitForWindow(), nullptr);
     EXPECT_TRUE(sup->IsRunning());
 }
