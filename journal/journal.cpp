@@ -142,11 +142,18 @@ void CJournal::NotifyTrouble(HWND hWnd, UINT message) {
 }
 
 bool CJournal::Start() {
-    if (m_hWriterThread || !m_hWake || m_bNoFolder) return false;
+    if (m_hWriterThread || m_bNoFolder) return false;
+    if (!m_hWake) {
+        SetStopped(ERROR_NOT_ENOUGH_MEMORY);  // no event could be made for the writer
+        return false;
+    }
     m_hWriterThread.reset(
         reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &WriterThreadProc, this, 0, nullptr)));
-    if (!m_hWriterThread) DebugTrace(L"journal: CreateThread failed");
-    return static_cast<bool>(m_hWriterThread);
+    if (m_hWriterThread) return true;
+    const DWORD error = ::GetLastError();
+    DebugTrace(L"journal: CreateThread failed");
+    SetStopped(error);
+    return false;
 }
 
 void CJournal::Add(const wchar_t* source, std::wstring_view text) {
@@ -180,12 +187,20 @@ void CJournal::Close(DWORD timeoutMs) {
 }
 
 unsigned __stdcall CJournal::WriterThreadProc(void* pv) {
+    auto* pJournal = static_cast<CJournal*>(pv);
     try {
-        static_cast<CJournal*>(pv)->RunWriter();
+        pJournal->RunWriter();
     } catch (...) {
         DebugTrace(L"journal: the writer stopped on an error");
+        pJournal->SetStopped(ERROR_GEN_FAILURE);
     }
     return 0;
+}
+
+void CJournal::SetStopped(DWORD error) {
+    m_troubleError = error;
+    m_trouble = JournalTrouble::Stopped;
+    if (const HWND hWnd = m_hWndNotify.load()) ::PostMessageW(hWnd, m_nNotifyMessage.load(), 0, 0);
 }
 
 void CJournal::RunWriter() {

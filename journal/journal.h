@@ -25,6 +25,7 @@ enum class JournalTrouble {
     None,
     NoFolder,     // the shell names no folder: nothing is kept at all
     CannotWrite,  // the file does not open or take writes; tried again every 2 s
+    Stopped,      // the writer could not start, or stopped on an error: nothing more is kept
 };
 
 class CJournal {
@@ -61,7 +62,7 @@ public:
 
     const std::wstring& Folder() const { return m_strFolder; }
     std::wstring FilePath() const { return m_strFolder + L"\\" + m_strFileName; }
-    // Any thread; the error is the system's for CannotWrite.
+    // Any thread; the error is the system's for CannotWrite and Stopped.
     JournalTrouble Trouble() const { return m_trouble.load(); }
     DWORD TroubleError() const { return m_troubleError.load(); }
 
@@ -92,6 +93,8 @@ private:
     // front of the queue without copying it under the lock.
     void GiveBack(size_t from);
     void SetFailing(bool bFailing, DWORD error);
+    // Any thread, once: the writer is not there to write.
+    void SetStopped(DWORD error);
     void ReleaseLargeBuffers();
 
     const std::wstring m_strFolder;    // read-only after construction

@@ -231,6 +231,22 @@ BOOL WINAPI EndOnCtrlC(DWORD type) {
     ::ExitProcess(g_askExitCode);
 }
 
+// "byeonctrlc <n>": the ask is answered with n messages of 2000 bytes, the
+// agent's last words, then the end.
+CPipeWriter* g_pByePipe = nullptr;
+unsigned long g_nByeMessages = 0;
+
+BOOL WINAPI SayByeOnCtrlC(DWORD type) {
+    if (type != CTRL_C_EVENT) return FALSE;
+    for (unsigned long i = 0; i < g_nByeMessages; ++i) {
+        std::string message = "INFO,bye-" + std::to_string(i) + " ";
+        message.resize(2000, 'b');
+        g_pByePipe->Send(message);
+    }
+    g_pAskLog->Event(L"ctrlc", L"action=bye");
+    ::ExitProcess(0);
+}
+
 BOOL WINAPI IgnoreCtrlC(DWORD type) {
     if (type != CTRL_C_EVENT) return FALSE;
     g_pAskLog->Event(L"ctrlc", L"action=ignore");
@@ -323,6 +339,11 @@ void RunScript(const std::string& script, CPipeWriter& pipe, const CRunLog& log)
             g_pAskLog = &log;
             g_askExitCode = static_cast<UINT>(number);
             ::SetConsoleCtrlHandler(command == "onctrlc" ? &EndOnCtrlC : &IgnoreCtrlC, TRUE);
+        } else if (command == "byeonctrlc") {
+            g_pAskLog = &log;
+            g_pByePipe = &pipe;
+            g_nByeMessages = number;
+            ::SetConsoleCtrlHandler(&SayByeOnCtrlC, TRUE);
         } else if (command == "window") {
             g_askExitCode = static_cast<UINT>(number);
             OpenAskWindow(log, false);
