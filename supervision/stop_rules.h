@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 // How long Stop, Restart and Exit wait, after asking the agent to end
 // (Ctrl+C to its console, WM_CLOSE to its windows), for its whole tree to be
@@ -16,8 +15,3 @@ enum class StopOutcome {
     GraceOver,      // forced when the grace ran out
     ForcedEarly,    // forced before that: a second Stop, or a Start
 };
-
-// The journal's words for how an asked agent ended, elapsedMs after the ask:
-// "asked to end (Ctrl+C, close); ended by itself after 0.43 s",
-// "did not end within 2 s; ended by force".
-std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs);
