@@ -101,12 +101,16 @@ InstanceFileLock TakeInstanceLock(const std::wstring& path) {
     return lock;
 }
 
-void TellRunningUnseen(HINSTANCE hInstance, const std::wstring& ownPath, bool bQuiet) {
+void NoteInJournal(const std::wstring& ownPath, const std::wstring& text) {
     const std::wstring folder = ownPath.substr(0, ownPath.find_last_of(L'\\'));
     CJournal::AppendNow(CJournal::DefaultFolder(), JournalFileName(CanonicalPath(folder)), kJournalSupervisor,
-                        L"another start (pid " + std::to_wstring(::GetCurrentProcessId()) +
-                            L") gave way: this supervisor runs, but its window could not be reached "
-                            L"(another session, run as administrator, or not answering)");
+                        text);
+}
+
+void TellRunningUnseen(HINSTANCE hInstance, const std::wstring& ownPath, bool bQuiet) {
+    NoteInJournal(ownPath, L"another start (pid " + std::to_wstring(::GetCurrentProcessId()) +
+                               L") gave way: this supervisor runs, but its window could not be reached "
+                               L"(another session, run as administrator, or not answering)");
     if (bQuiet) return;
     wchar_t title[256] = {}, text[512] = {};
     ::LoadStringW(hInstance, IDR_MAINFRAME, title, 256);

@@ -54,6 +54,10 @@ struct InstanceFileLock {
 // Held: a supervisor of ours holds it, or is just letting it go.
 InstanceFileLock TakeInstanceLock(const std::wstring& path);
 
+// A line in the installation's journal from a start that has no writer of
+// its own yet (or never will), beside the writer of one that runs.
+void NoteInJournal(const std::wstring& ownPath, const std::wstring& text);
+
 // A start that gives way to a supervisor whose window it cannot reach (in
 // another session, elevated, hung) says so: a line in the installation's
 // journal, and a message box unless bQuiet.

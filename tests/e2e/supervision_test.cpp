@@ -151,10 +151,15 @@ TEST(Supervision, AStartThatCannotReachTheRunningOnesWindowSaysSo) {
     HWND box = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (box = shown.FindWindow()) != nullptr; }, 30s));
     std::wstring text;
-    for (HWND child = ::FindWindowExW(box, nullptr, L"Static", nullptr); child != nullptr;
-         child = ::FindWindowExW(box, child, L"Static", nullptr))
-        text += ReadWindowText(child);
-    EXPECT_NE(text.find(L"already runs for this folder"), std::wstring::npos) << Narrow(text);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+                 child = ::GetWindow(child, GW_HWNDNEXT))
+                text += ReadWindowText(child) + L"|";
+            return text.find(L"already runs for this folder") != std::wstring::npos;
+        },
+        5s))
+        << Narrow(text);
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(shown.WaitForExit(10s), 0u);
     EXPECT_EQ(CountStarts(install), 0u);

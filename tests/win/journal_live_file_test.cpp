@@ -8,7 +8,7 @@
 #include <string>
 
 #include "journal/journal.h"
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 
 namespace {
 
