@@ -72,8 +72,9 @@ std::wstring JournalEventLine(const AgentEvent& event, const SystemWords& words)
                                  L"started until the name is free"
                                : L"the output pipe is ours; the agent is started";
         case AgentEvent::Kind::WatchFailed:
-            return L"the agent is not watched: no wake event" + ErrorSuffix(event.error) +
-                   L"; nothing is started";
+            return std::wstring(L"the agent is not watched: ") +
+                   (event.bFlag ? L"its watch thread could not start" : L"no wake event") +
+                   ErrorSuffix(event.error) + L"; nothing is started";
         case AgentEvent::Kind::Stopping:
         case AgentEvent::Kind::WatchEnded:
             break;  // the user's command and the exit say it

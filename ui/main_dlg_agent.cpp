@@ -13,6 +13,8 @@
 #include "ui/trouble_notice.h"
 
 namespace {
+// Not after a crash or a hang: those the user (or sign-in) starts again.
+constexpr DWORD kRestartFlags = RESTART_NO_CRASH | RESTART_NO_HANG;
 
 AgentStateLine StateLine(AgentState state) {
     AgentStateLine line;
@@ -86,6 +88,9 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
         case AgentEvent::Kind::PipeHeld:
             ShowPipeHeld(event.bFlag);
             break;
+        case AgentEvent::Kind::WatchFailed:
+            ShowNotWatched(event.error);
+            break;
         default:
             break;  // the journal's alone
     }
@@ -108,4 +113,26 @@ void CMainDlg::ShowPipeTooLong() {
         FillMark(LoadResString(IDS_NOTE_PIPE_TOO_LONG), L"{limit}", std::to_wstring(limit));
     SetTrayNote(IDS_NOTE_PIPE_TOO_LONG, text);
     ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
+}
+
+void CMainDlg::ShowNoPipeServer(DWORD error) {
+    const std::wstring text =
+        FillMark(LoadResString(IDS_NOTE_NO_PIPE_SERVER), L"{error}", std::to_wstring(error));
+    SetTrayNote(IDS_NOTE_NO_PIPE_SERVER, text);
+    if (m_spOutput) m_spOutput->AppendNotice(text);
+}
+
+void CMainDlg::ShowNotWatched(DWORD error) {
+    const std::wstring text =
+        FillMark(LoadResString(IDS_NOTE_NOT_WATCHED), L"{error}", std::to_wstring(error));
+    SetTrayNote(IDS_NOTE_NOT_WATCHED, text);
+    if (m_spOutput) m_spOutput->AppendNotice(text);
+}
+
+void CMainDlg::RegisterForRestart() {
+    // Looked up: the 32-bit build runs on Windows XP, which lacks the call.
+    using RegisterFn = HRESULT(WINAPI*)(PCWSTR, DWORD);
+    const auto pRegister = reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "RegisterApplicationRestart")));
+    if (pRegister != nullptr) pRegister(L"starthide", kRestartFlags);
 }

@@ -130,6 +130,27 @@ TEST(AgentStop, AnAgentIgnoringTheAskIsForcedAfterTheGraceOrAtOnceOnASecondStop)
     EXPECT_TRUE(journal.WaitFor("on a new command"));
 }
 
+// Exit hides the window at once and serves messages while the agent ends: an
+// agent that tells every window before it ends (a broadcast that waits for
+// ours too) ends by itself, not by force.
+TEST(AgentStop, ExitHidesAtOnceAndServesAnAgentThatTellsEveryWindowBeforeItEnds) {
+    TempInstall install;
+    JournalText journal(install);
+    install.WriteFile(L"bin\\agent-script.txt", "ignorectrlc\nbroadcastwindow 44\nhang\n");
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ASSERT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
+    ASSERT_TRUE(WaitForEvent(install, "window", LastStartPid(install)));
+    ASSERT_TRUE(sup.IsVisible());
+    sup.PostCommand(ID_APP_EXIT);
+    EXPECT_TRUE(WaitUntil([&] { return !sup.IsVisible(); }, 1500ms));
+    EXPECT_EQ(sup.WaitForExit(15s), 1u);
+    const std::string text = journal.Read();
+    EXPECT_NE(text.find("[supervisor] asked to end (Ctrl+C, close); ended by itself"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[supervisor] agent exited: code 44"), std::string::npos) << text;
+}
+
 // Restart and Exit ask as Stop does, and an agent started after an ask still
 // takes the next one: the supervisor's own protection is not inherited.
 TEST(AgentStop, RestartAndExitAskTooAndEveryNewAgentTakesTheNextAsk) {
