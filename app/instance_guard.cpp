@@ -3,6 +3,7 @@
 #include <process.h>
 #include <psapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <memory>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "framework/file_identity.h"
 #include "framework/handle.h"
 #include "framework/user_security.h"
+#include "journal/journal.h"
 #include "resource.h"
 
 namespace {
@@ -74,6 +76,46 @@ InstanceLock TakeInstanceName(const std::wstring& name, bool bUserOnly) {
         // object of another kind under the name, no resources) proves nothing.
         lock.take = error == ERROR_ACCESS_DENIED ? NameTake::Held : NameTake::MayBeHeld;
     return lock;
+}
+
+std::wstring InstanceLockPath(const std::wstring& folderIdentity) {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return std::wstring();
+    return std::wstring(path) + L"\\QuorvelTollvane\\" + InstanceLockFileName(folderIdentity);
+}
+
+InstanceFileLock TakeInstanceLock(const std::wstring& path) {
+    InstanceFileLock lock;
+    if (path.empty()) return lock;
+    ::SHCreateDirectoryExW(nullptr, path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
+    lock.hFile.reset(::CreateFileW(path.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (lock.hFile) {
+        lock.take = NameTake::Ours;
+        return lock;
+    }
+    // Access denied: the holder's file waits to be deleted as that one ends.
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) lock.take = NameTake::Held;
+    return lock;
+}
+
+void NoteInJournal(const std::wstring& ownPath, const std::wstring& text) {
+    const std::wstring folder = ownPath.substr(0, ownPath.find_last_of(L'\\'));
+    CJournal::AppendNow(CJournal::DefaultFolder(), JournalFileName(CanonicalPath(folder)), kJournalSupervisor,
+                        text);
+}
+
+void TellRunningUnseen(HINSTANCE hInstance, const std::wstring& ownPath, bool bQuiet) {
+    NoteInJournal(ownPath, L"another start (pid " + std::to_wstring(::GetCurrentProcessId()) +
+                               L") gave way: this supervisor runs, but its window could not be reached "
+                               L"(another session, run as administrator, or not answering)");
+    if (bQuiet) return;
+    wchar_t title[256] = {}, text[512] = {};
+    ::LoadStringW(hInstance, IDR_MAINFRAME, title, 256);
+    ::LoadStringW(hInstance, IDS_RUNNING_UNSEEN, text, 512);
+    ::MessageBoxW(nullptr, text, title, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 BOOL CALLBACK MatchInstanceWindow(HWND hWnd, LPARAM lParam) {

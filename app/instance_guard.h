@@ -41,6 +41,28 @@ struct InstanceLock {
 // that lets only the current user (and SYSTEM) open it.
 InstanceLock TakeInstanceName(const std::wstring& name, bool bUserOnly);
 
+// The user's own lock on the installation, which decides between this
+// user's supervisors of it in every session: a file under the user's local
+// application data, held open without sharing and gone with its holder. No
+// other user can make it there, as anyone can make a name in the global
+// namespace first. Empty path: the shell names no such folder.
+std::wstring InstanceLockPath(const std::wstring& folderIdentity);
+struct InstanceFileLock {
+    CFileHandle hFile;  // held for the process's life when Ours
+    NameTake take = NameTake::MayBeHeld;
+};
+// Held: a supervisor of ours holds it, or is just letting it go.
+InstanceFileLock TakeInstanceLock(const std::wstring& path);
+
+// A line in the installation's journal from a start that has no writer of
+// its own yet (or never will), beside the writer of one that runs.
+void NoteInJournal(const std::wstring& ownPath, const std::wstring& text);
+
+// A start that gives way to a supervisor whose window it cannot reach (in
+// another session, elevated, hung) says so: a line in the installation's
+// journal, and a message box unless bQuiet.
+void TellRunningUnseen(HINSTANCE hInstance, const std::wstring& ownPath, bool bQuiet);
+
 // A supervisor window whose executable is this one's, however either was
 // spelled when started.
 HWND FindInstanceWindow(HINSTANCE hInstance);

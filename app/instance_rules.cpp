@@ -17,10 +17,25 @@ bool HasCommandWord(const std::vector<std::wstring>& words, std::wstring_view wo
     return std::any_of(words.begin(), words.end(), [word](const std::wstring& w) { return w == word; });
 }
 
-std::wstring MakeGlobalInstanceName(std::wstring_view userSid, std::wstring_view folderIdentity) {
+namespace {
+std::wstring FolderHash(std::wstring_view folderIdentity) {
     wchar_t hash[16] = {};
     std::swprintf(hash, 16, L"%08lx", static_cast<unsigned long>(Fnv1a32(folderIdentity)));
-    return L"Global\\QuorvelTollvane_" + std::wstring(userSid) + L"_" + hash;
+    return hash;
+}
+}  // namespace
+
+std::wstring MakeGlobalInstanceName(std::wstring_view userSid, std::wstring_view folderIdentity) {
+    return L"Global\\QuorvelTollvane_" + std::wstring(userSid) + L"_" + FolderHash(folderIdentity);
+}
+
+std::wstring InstanceLockFileName(std::wstring_view folderIdentity) {
+    return L"instance-" + FolderHash(folderIdentity) + L".lock";
+}
+
+HeldName JudgeHeldName(bool bLockOurs, bool bGlobalName, bool bMayOpenName) {
+    if (bLockOurs && (bGlobalName || !bMayOpenName)) return HeldName::PassBy;
+    return bMayOpenName ? HeldName::AwaitWindowOrEnd : HeldName::AwaitWindow;
 }
 
 bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {

@@ -17,6 +17,20 @@ bool HasCommandWord(const std::vector<std::wstring>& words, std::wstring_view wo
 // supervisors of one folder apart (the output pipe decides between them).
 std::wstring MakeGlobalInstanceName(std::wstring_view userSid, std::wstring_view folderIdentity);
 
+// The file under the user's own local application data whose holder is the
+// user's supervisor of the installation, in every session:
+// "instance-<the eight hex digits of the global name>.lock".
+std::wstring InstanceLockFileName(std::wstring_view folderIdentity);
+
+// What a start makes of an instance name that another holds. With the
+// user's lock ours (bLockOurs), no supervisor of this user runs anywhere, so
+// the name is another program's and is passed by; except a name of this
+// session that we may open, which a supervisor from before the lock may
+// hold: its window is awaited, or its end. Without the lock (its folder
+// cannot be had) the name decides as before.
+enum class HeldName { PassBy, AwaitWindowOrEnd, AwaitWindow };
+HeldName JudgeHeldName(bool bLockOurs, bool bGlobalName, bool bMayOpenName);
+
 // Equality that ignores the case of ASCII letters; other units compare exactly.
 bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b);
 

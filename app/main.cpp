@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,23 +20,32 @@
 namespace {
 enum class AwaitResult { Window, OtherEnded, NoWindow };
 
-// The window of a supervisor that holds an instance mutex but has not shown
-// its window yet. OtherEnded when that supervisor ends (the mutex comes to
-// us); NoWindow when none appears within the patience. Without a mutex to
-// wait on (hMutex null) only the window is looked for.
-AwaitResult AwaitInstanceWindow(HINSTANCE hInstance, HANDLE hMutex, HWND& hWnd) {
+// The window of a supervisor that holds the user's lock or an instance name
+// but has not shown its window yet. OtherEnded when that supervisor ends
+// (otherEnded, given up to a step's time to wait, says so); NoWindow when
+// none appears within the patience.
+AwaitResult AwaitInstanceWindow(HINSTANCE hInstance, const std::function<bool(DWORD)>& otherEnded,
+                                HWND& hWnd) {
     constexpr DWORD kPatienceMs = 10000;
     constexpr DWORD kStepMs = 100;
     for (DWORD waited = 0; waited < kPatienceMs; waited += kStepMs) {
-        if (hMutex != nullptr) {
-            const DWORD result = ::WaitForSingleObject(hMutex, kStepMs);
-            if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return AwaitResult::OtherEnded;
-        } else {
-            ::Sleep(kStepMs);
-        }
+        if (otherEnded(kStepMs)) return AwaitResult::OtherEnded;
         if ((hWnd = FindInstanceWindow(hInstance)) != nullptr) return AwaitResult::Window;
     }
     return AwaitResult::NoWindow;
+}
+
+// Waits a step on a name's mutex, or only the step without one (a name we
+// may not open); true once the mutex came to us.
+std::function<bool(DWORD)> EndOfHolder(HANDLE hMutex) {
+    return [hMutex](DWORD stepMs) {
+        if (hMutex == nullptr) {
+            ::Sleep(stepMs);
+            return false;
+        }
+        const DWORD result = ::WaitForSingleObject(hMutex, stepMs);
+        return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    };
 }
 
 int RunSupervisor(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdShow) {
@@ -51,6 +61,11 @@ int RunSupervisor(HINSTANCE hInstance, LPWSTR lpCmdLine, int nCmdShow) {
 
 bool IsGlobalName(const std::wstring& name) { return name.rfind(L"Global\\", 0) == 0; }
 
+// The supervisor's folder, with its trailing backslash.
+std::wstring FolderOf(const std::wstring& ownPath) {
+    return ownPath.substr(0, ownPath.find_last_of(L'\\') + 1);
+}
+
 // The names this installation's supervisor holds, in the order they are
 // taken: the global one first, which every session of the machine sees and
 // which decides; then the two that older supervisors and the installer look
@@ -59,8 +74,7 @@ bool IsGlobalName(const std::wstring& name) { return name.rfind(L"Global\\", 0) 
 std::vector<std::wstring> InstanceNames(const std::wstring& ownPath) {
     std::vector<std::wstring> names;
     const std::wstring sid = CurrentUserSid();
-    const std::wstring folder = ownPath.substr(0, ownPath.find_last_of(L'\\') + 1);
-    if (!sid.empty()) names.push_back(MakeGlobalInstanceName(sid, IdentityPath(folder)));
+    if (!sid.empty()) names.push_back(MakeGlobalInstanceName(sid, IdentityPath(FolderOf(ownPath))));
     names.push_back(MakeCanonicalInstanceName(CanonicalPath(ownPath)));
     names.push_back(MakeInstanceName(ownPath));
     names.erase(
@@ -71,27 +85,67 @@ std::vector<std::wstring> InstanceNames(const std::wstring& ownPath) {
 
 // Takes the names from index first on, stopping at the first that another
 // may hold; returns that one's index, or names.size() when all are ours.
-// Every lock is kept for the process's life (the system releases them at
-// exit). Taken in this order, two starts at once cannot each hold one.
-size_t TakeNames(const std::vector<std::wstring>& names, size_t first, std::vector<InstanceLock>& locks) {
+// With the user's lock ours (bLockOurs) a name that only another program
+// can hold is passed by, and the journal says so. Every lock is kept for the
+// process's life (the system releases them at exit). Taken in this order,
+// two starts at once cannot each hold one.
+size_t TakeNames(const std::vector<std::wstring>& names, size_t first, std::vector<InstanceLock>& locks,
+                 bool bLockOurs, const std::wstring& ownPath) {
     for (size_t i = first; i < names.size(); ++i) {
         locks[i] = TakeInstanceName(names[i], IsGlobalName(names[i]));
-        if (locks[i].take != NameTake::Ours) return i;
+        if (locks[i].take == NameTake::Ours) continue;
+        if (JudgeHeldName(bLockOurs, IsGlobalName(names[i]), static_cast<bool>(locks[i].hMutex)) !=
+            HeldName::PassBy)
+            return i;
+        NoteInJournal(ownPath, L"the instance name " + names[i] +
+                                   L" is held by another program, not by a supervisor: started all the same");
     }
     return names.size();
+}
+
+// The user's lock is held: a supervisor of ours runs, in this session or
+// another. Its window is brought forward, or the start says why it gives
+// way. False when that supervisor ended meanwhile and the lock is ours now.
+bool GiveWayToHolder(HINSTANCE hInstance, const std::wstring& lockPath, InstanceFileLock& userLock,
+                     const std::wstring& ownPath, bool bStartHidden) {
+    HWND hWnd = FindInstanceWindow(hInstance);
+    if (hWnd == nullptr) {
+        const auto lockFreed = [&](DWORD stepMs) {
+            ::Sleep(stepMs);
+            userLock = TakeInstanceLock(lockPath);
+            return userLock.take == NameTake::Ours;
+        };
+        if (AwaitInstanceWindow(hInstance, lockFreed, hWnd) == AwaitResult::OtherEnded) return false;
+    }
+    if (hWnd != nullptr)
+        ActivateInstanceWindow(hWnd);
+    else
+        TellRunningUnseen(hInstance, ownPath, bStartHidden);
+    return true;
 }
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpCmdLine, int nCmdShow) {
     try {
-        const bool bStartInstall = HasCommandWord(SplitCommandLine(lpCmdLine), L"startInstall");
+        const std::vector<std::wstring> words = SplitCommandLine(lpCmdLine);
+        const bool bStartInstall = HasCommandWord(words, L"startInstall");
+        const bool bStartHidden = HasCommandWord(words, L"starthide");
         if (bStartInstall) ::Sleep(1000);
 
         const std::wstring ownPath = GetOwnModulePath(nullptr);
         DebugTrace(MakeInstanceName(ownPath));
+        // The user's lock decides first; where it cannot be had (no local
+        // application data), the names decide alone.
+        const std::wstring lockPath = InstanceLockPath(IdentityPath(FolderOf(ownPath)));
+        InstanceFileLock userLock = TakeInstanceLock(lockPath);
+        if (userLock.take == NameTake::Held &&
+            GiveWayToHolder(hInstance, lockPath, userLock, ownPath, bStartHidden))
+            return 0;
+        const bool bLockOurs = userLock.take == NameTake::Ours;
+
         const std::vector<std::wstring> names = InstanceNames(ownPath);
         std::vector<InstanceLock> locks(names.size());
-        const size_t held = TakeNames(names, 0, locks);
+        const size_t held = TakeNames(names, 0, locks, bLockOurs, ownPath);
         const bool bAnother = held < names.size();
 
         if (bStartInstall || bAnother) {
@@ -101,18 +155,21 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR lpC
             if (hWnd == nullptr && bAnother) {
                 const bool bGlobal = IsGlobalName(names[held]);
                 HANDLE hWait = locks[held].take == NameTake::Held ? locks[held].hMutex.get() : nullptr;
-                const AwaitResult result = AwaitInstanceWindow(hInstance, hWait, hWnd);
+                const AwaitResult result = AwaitInstanceWindow(hInstance, EndOfHolder(hWait), hWnd);
                 if (result == AwaitResult::NoWindow) {
                     // A supervisor we cannot even open the name of, or one
                     // whose name failed for no known reason, may run on,
                     // window or not; so may one of ours in another session,
                     // whose window we cannot see. A second one beside it
                     // would fight it over the agent.
-                    if (hWait == nullptr || bGlobal) return 0;
+                    if (hWait == nullptr || bGlobal) {
+                        TellRunningUnseen(hInstance, ownPath, bStartHidden);
+                        return 0;
+                    }
                 } else if (result == AwaitResult::OtherEnded) {
                     // Its name came to us: the ones after it go with it.
                     locks[held].take = NameTake::Ours;
-                    TakeNames(names, held + 1, locks);
+                    TakeNames(names, held + 1, locks, bLockOurs, ownPath);
                 }
             }
             if (hWnd != nullptr) {

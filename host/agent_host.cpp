@@ -86,8 +86,18 @@ void CAgentHost::Begin(const OutputViewTarget& view, const WatchdogTarget& watch
     const std::wstring pipeName = MakePipeName(m_strAgentPath);
     if (PipeNameFits(pipeName)) {
         auto spGate = std::make_shared<CLaunchGate>();
-        m_pSupervisor->SetLaunchGate(spGate);
-        m_hPipeThread = CPipeServer::Start(std::make_shared<CPipeServer>(pipeName, m_spOutput, spGate));
+        m_spPipeServer = std::make_shared<CPipeServer>(pipeName, m_spOutput, spGate);
+        m_hPipeThread = CPipeServer::Start(m_spPipeServer);
+        if (m_hPipeThread) {
+            m_pSupervisor->SetLaunchGate(spGate);
+        } else {
+            // No server to open the gate: the agent starts without it, and
+            // its output cannot arrive.
+            m_nPipeServerError = ::GetLastError() != 0 ? ::GetLastError() : ERROR_GEN_FAILURE;
+            m_spPipeServer.reset();
+            m_pJournalSink->Note(L"no output: the pipe server could not start (error " +
+                                 std::to_wstring(m_nPipeServerError) + L"); the agent is started without it");
+        }
     } else {
         // The system refuses the name, for ever: no server, and no wait for it.
         m_bOutputImpossible = true;
@@ -170,6 +180,11 @@ bool CAgentHost::IsStopRequested() const { return !m_pSupervisor || m_pSuperviso
 
 void CAgentHost::StartByUser() {
     if (!m_pSupervisor) return;
+    if (m_bLaunchesHeld) {
+        m_pJournalSink->Note(std::wstring(IsStopRequested() ? L"Start" : L"Restart") +
+                             L" by the user: nothing is started while the session ends");
+        return;
+    }
     m_pJournalSink->Note(IsStopRequested() ? L"Start by the user" : L"Restart by the user");
     m_pSupervisor->Start();
 }
@@ -181,11 +196,29 @@ void CAgentHost::StopByUser() {
 }
 
 void CAgentHost::ExitByUser() {
+    BeginExit();
+    FinishExit();
+}
+
+void CAgentHost::BeginExit() {
     if (!m_pSupervisor) return;
     m_pJournalSink->Note(L"Exit by the user");
-    // Stops the agent and waits for the watch thread, within its bound.
+    m_pSupervisor->Quit();
+}
+
+bool CAgentHost::HasWatchEnded() const { return !m_pSupervisor || m_pSupervisor->HasWatchEnded(); }
+
+void CAgentHost::FinishExit() {
+    if (!m_pSupervisor) return;
+    // Waits for the watch thread, what is left of its bound.
     m_pSupervisor.reset();
+    DrainReaders(kReaderDrainMs);
     CloseJournal();
+}
+
+void CAgentHost::DrainReaders(DWORD bound) {
+    if (m_spPipeServer && !m_spPipeServer->WaitForReaders(bound))
+        m_pJournalSink->Note(L"a client of the output pipe was still connected at the end");
 }
 
 void CAgentHost::WatchJournal(HWND hWnd, UINT message) {
@@ -194,6 +227,7 @@ void CAgentHost::WatchJournal(HWND hWnd, UINT message) {
 }
 
 void CAgentHost::HoldLaunches(bool bHold) {
+    m_bLaunchesHeld = bHold;
     if (m_pSupervisor) m_pSupervisor->HoldLaunches(bHold);
 }
 
@@ -203,6 +237,8 @@ void CAgentHost::EndSession(HWND hWnd) {
     m_pJournalSink->Note(L"session ending");
     // The system has told the agent already: no grace.
     m_pSupervisor->EndNow();
+    // A part of the system's patience for the agent's last messages.
+    DrainReaders(kSessionEndJournalMs / 3);
     m_pJournalSink->Note(L"supervisor exiting");
     m_spJournal->Close(kSessionEndJournalMs);
 }

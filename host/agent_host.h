@@ -20,6 +20,7 @@
 
 class CJournal;
 class CJournalEventSink;
+class CPipeServer;
 
 // Where the watchdogs post: their findings and the settings key's changes.
 struct WatchdogTarget {
@@ -54,6 +55,10 @@ public:
     // True when the pipe's name is too long for the system to create: the
     // agent runs, but its output cannot arrive. Known from Begin on.
     bool IsOutputImpossible() const { return m_bOutputImpossible; }
+    // True when the pipe server's thread could not start (error): no output
+    // arrives, and the agent is started without waiting for the pipe.
+    bool HasNoPipeServer() const { return m_nPipeServerError != 0; }
+    DWORD PipeServerError() const { return m_nPipeServerError; }
     // The session is about to end: launch nothing from here on; or, when it
     // did not end after all (bHold false), go on as before.
     void HoldLaunches(bool bHold);
@@ -64,8 +69,14 @@ public:
     void StartByUser();
     void StopByUser();
     // Exit: ends the agent and the watch, then writes the journal out. The
-    // agent's last events precede "supervisor exiting".
+    // agent's last events, and its last messages, precede "supervisor
+    // exiting". In two steps, so the window serves its messages meanwhile:
+    // BeginExit asks the watch to end and returns; once HasWatchEnded (or
+    // the caller's patience is over) FinishExit ends the rest.
     void ExitByUser();
+    void BeginExit();
+    bool HasWatchEnded() const;
+    void FinishExit();
     // The window goes: from here on the pipe readers keep their text.
     void DetachView();
 
@@ -95,10 +106,16 @@ public:
     // once now, for a trouble that came before.
     void WatchJournal(HWND hWnd, UINT message);
 
+    // How long the end waits for the pipe readers to hand over what an ended
+    // agent wrote last.
+    static constexpr DWORD kReaderDrainMs = 1000;
+
 private:
     void CloseJournal();
     // Into the journal; and the sink stamps messages while silence is watched.
     void NoteWatchdogLines(const std::vector<std::wstring>& lines);
+    // Waits, within bound, for the readers of the ended agent's messages.
+    void DrainReaders(DWORD bound);
 
     const std::wstring m_strAgentPath;
     // The journal, shared with the output sink (whose readers may outlive
@@ -107,10 +124,13 @@ private:
     std::unique_ptr<CJournalEventSink> m_pJournalSink;
     // Shared with the pipe readers; it outlives the window for them.
     std::shared_ptr<COutputSink> m_spOutput;
-    CHandle m_hPipeThread;  // a mark only; never waited on
+    CHandle m_hPipeThread;                        // a mark only; never waited on
+    std::shared_ptr<CPipeServer> m_spPipeServer;  // null when there is none
     bool m_bOutputImpossible = false;
     // Before the supervisor, which calls the watchdog's job observer.
     CWatchdogFront m_watchdogs;
+    DWORD m_nPipeServerError = 0;
+    bool m_bLaunchesHeld = false;  // from the session's end being asked on
     // Last, so it goes first: the watch thread calls the sinks above.
     std::unique_ptr<CAgentSupervisor> m_pSupervisor;
 };

@@ -492,7 +492,9 @@ Section "${PRODUCT}" SecMain
   ${EndIf}
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
-  CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${EXE}"
+  Call ChooseShortcut
+  WriteRegStr HKCU $uninstKey "StartMenuShortcut" $0
+  CreateShortCut $0 "$INSTDIR\${EXE}"
 
   Call ReadDisplayName
   WriteRegStr HKCU $uninstKey "DisplayName" $0
@@ -566,6 +568,51 @@ Function AdoptSharedKeys
     DeleteRegValue HKCU "${RUN_KEY}" "${SHARED_RUN_VALUE}"
   ${EndIf}
   Pop $0
+FunctionEnd
+
+; (un.)ShortcutOfOthers: $1 <- 1 when another installation's key records the
+; shortcut $0 as its own, else 0.
+!macro SHORTCUT_OF_OTHERS un
+Function ${un}ShortcutOfOthers
+  Push $2
+  Push $3
+  StrCpy $1 0
+  StrCpy $2 0
+  ${Do}
+    EnumRegKey $3 HKCU "${UNINST_ROOT}" $2
+    ${If} $3 == ""
+      ${Break}
+    ${EndIf}
+    IntOp $2 $2 + 1
+    ${If} "${UNINST_ROOT}\$3" != $uninstKey
+      ReadRegStr $3 HKCU "${UNINST_ROOT}\$3" "StartMenuShortcut"
+      ${If} $3 == $0
+        StrCpy $1 1
+        ${Break}
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  Pop $3
+  Pop $2
+FunctionEnd
+!macroend
+!insertmacro SHORTCUT_OF_OTHERS ""
+!insertmacro SHORTCUT_OF_OTHERS "un."
+
+; $0 <- this installation's Start-menu shortcut: the one it made before, else
+; the product's name while no other installation has that, else the name with
+; the installation's id. One installation never replaces another's shortcut.
+Function ChooseShortcut
+  Push $1
+  ReadRegStr $0 HKCU $uninstKey "StartMenuShortcut"
+  ${If} $0 == ""
+    StrCpy $0 "$SMPROGRAMS\${PRODUCT}.lnk"
+    Call ShortcutOfOthers
+    ${If} $1 == 1
+      StrCpy $0 "$SMPROGRAMS\${PRODUCT} ($id).lnk"
+    ${EndIf}
+  ${EndIf}
+  Pop $1
 FunctionEnd
 
 ; $0 <- the name in Apps & features: the product's, with the folder added
@@ -662,7 +709,19 @@ Section "un.${PRODUCT}" UnSecMain
     ${AndIf} $2 == $stamp
       Delete "$INSTDIR\bin\Tollvane.exe"
     ${EndIf}
-    Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+    ; Its own shortcut; one made before they were recorded only while no
+    ; other installation has taken the name since.
+    ReadRegStr $0 HKCU $uninstKey "StartMenuShortcut"
+    ${If} $0 == ""
+      StrCpy $0 "$SMPROGRAMS\${PRODUCT}.lnk"
+      Call un.ShortcutOfOthers
+      ${If} $1 == 1
+        StrCpy $0 ""
+      ${EndIf}
+    ${EndIf}
+    ${If} $0 != ""
+      Delete $0
+    ${EndIf}
     DeleteRegKey HKCU $uninstKey
   ${EndIf}
   ReadRegStr $1 HKCU "${RUN_KEY}" $runValue

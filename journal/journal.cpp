@@ -54,6 +54,19 @@ int64_t LocalOffset(uint64_t stamp) {
     return static_cast<int64_t>(l - stamp);
 }
 
+bool ReadFileMark(HANDLE hFile, JournalFileMark& mark) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!::GetFileInformationByHandle(hFile, &info)) return false;
+    mark.volume = info.dwVolumeSerialNumber;
+    mark.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    mark.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return true;
+}
+
+// Others may read the journal, rename or delete it, and add a line to it
+// (AppendNow), while it is written.
+constexpr DWORD kLiveFileSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // The journal's files in its folder, for the rotation.
 class CJournalDiskFiles final : public CJournalFiles {
 public:
@@ -102,17 +115,45 @@ std::wstring CJournal::DefaultFolder() {
     return std::wstring(path) + L"\\QuorvelTollvane\\logs";
 }
 
+bool CJournal::AppendNow(const std::wstring& folder, const std::wstring& fileName, const wchar_t* source,
+                         std::wstring_view text) {
+    if (folder.empty()) return false;
+    ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    // Appending only: every write goes to the end, whatever the other writer did.
+    CFileHandle hFile(::CreateFileW((folder + L"\\" + fileName).c_str(), FILE_APPEND_DATA, kLiveFileSharing,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile) return false;
+    const uint64_t stamp = Stamp();
+    const std::wstring wide = FormatJournalEntry(LocalTime(stamp, LocalOffset(stamp)), source, text);
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                        nullptr, nullptr);
+    if (n <= 0) return false;
+    std::string bytes(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], n, nullptr,
+                          nullptr);
+    DWORD written = 0;
+    return ::WriteFile(hFile.get(), bytes.data(), static_cast<DWORD>(n), &written, nullptr) &&
+           written == bytes.size();
+}
+
 void CJournal::NotifyTrouble(HWND hWnd, UINT message) {
     m_nNotifyMessage = message;
     m_hWndNotify = hWnd;
 }
 
 bool CJournal::Start() {
-    if (m_hWriterThread || !m_hWake || m_bNoFolder) return false;
+    if (m_hWriterThread || m_bNoFolder) return false;
+    if (!m_hWake) {
+        SetStopped(ERROR_NOT_ENOUGH_MEMORY);  // no event could be made for the writer
+        return false;
+    }
     m_hWriterThread.reset(
         reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &WriterThreadProc, this, 0, nullptr)));
-    if (!m_hWriterThread) DebugTrace(L"journal: CreateThread failed");
-    return static_cast<bool>(m_hWriterThread);
+    if (m_hWriterThread) return true;
+    const DWORD error = ::GetLastError();
+    DebugTrace(L"journal: CreateThread failed");
+    SetStopped(error);
+    return false;
 }
 
 void CJournal::Add(const wchar_t* source, std::wstring_view text) {
@@ -146,12 +187,20 @@ void CJournal::Close(DWORD timeoutMs) {
 }
 
 unsigned __stdcall CJournal::WriterThreadProc(void* pv) {
+    auto* pJournal = static_cast<CJournal*>(pv);
     try {
-        static_cast<CJournal*>(pv)->RunWriter();
+        pJournal->RunWriter();
     } catch (...) {
         DebugTrace(L"journal: the writer stopped on an error");
+        pJournal->SetStopped(ERROR_GEN_FAILURE);
     }
     return 0;
+}
+
+void CJournal::SetStopped(DWORD error) {
+    m_troubleError = error;
+    m_trouble = JournalTrouble::Stopped;
+    if (const HWND hWnd = m_hWndNotify.load()) ::PostMessageW(hWnd, m_nNotifyMessage.load(), 0, 0);
 }
 
 void CJournal::RunWriter() {
@@ -185,6 +234,7 @@ bool CJournal::WritePass(bool& bClosing) {
         CLockGuard lock(m_cs);
         bClosing = m_bClosing;
     }
+    RecheckLiveFile();
     // Nothing can be written; at Exit, what is queued is given up.
     if (!EnsureOpen()) return bClosing;
     uint64_t firstLost = 0, lastLost = 0;
@@ -201,6 +251,11 @@ bool CJournal::WritePass(bool& bClosing) {
         const int64_t offset = LocalOffset(firstLost);
         m_block.Append(Stamp(), kJournalSupervisor,
                        LostEntriesText(nLost, LocalTime(firstLost, offset), LocalTime(lastLost, offset)));
+    }
+    if (!NoteReplacedLiveFile(m_block.Empty() ? Stamp() : m_block[0].stamp)) {
+        GiveBack(0);
+        ReleaseLargeBuffers();
+        return bClosing;
     }
     const size_t nWritten = WriteBlock(m_block);
     const bool bWritten = nWritten == m_block.Size();
@@ -249,13 +304,17 @@ bool CJournal::EnsureOpen() {
     if (m_hFile) return true;
     ::SHCreateDirectoryExW(nullptr, m_strFolder.c_str(), nullptr);
     const std::wstring path = FilePath();
-    // Others may read the journal, and rename it, while it is written.
-    m_hFile.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_hFile.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, kLiveFileSharing, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
     if (m_hFile && ::GetFileSizeEx(m_hFile.get(), &size) &&
         ::SetFilePointerEx(m_hFile.get(), size, nullptr, FILE_BEGIN)) {
         m_nFileBytes = static_cast<uint64_t>(size.QuadPart);
+        JournalFileMark found;
+        if (m_bRechecking && ReadFileMark(m_hFile.get(), found)) {
+            m_bRechecking = false;
+            if (!IsSameJournalFile(m_liveMark, found)) m_bLiveFileReplaced = true;
+        }
         return true;
     }
     const DWORD error = ::GetLastError();
@@ -269,6 +328,31 @@ bool CJournal::EnsureOpen() {
 void CJournal::CloseFile() {
     m_hFile.reset();
     m_nFileBytes = 0;
+    m_bRechecking = false;
+}
+
+void CJournal::RecheckLiveFile() {
+    const DWORD now = ::GetTickCount();
+    if (!m_hFile || now - m_nLiveCheckedTick < kJournalLiveCheckMs) return;
+    m_nLiveCheckedTick = now;
+    JournalFileMark held;
+    if (!ReadFileMark(m_hFile.get(), held)) return;
+    held.size = m_nFileBytes;
+    CloseFile();
+    // Kept until a file opens under the name again, however long that takes
+    // (a deleted file that another program still holds keeps its name).
+    m_liveMark = held;
+    m_bRechecking = true;
+}
+
+bool CJournal::NoteReplacedLiveFile(uint64_t stamp) {
+    if (!m_bLiveFileReplaced) return true;
+    std::string line;
+    AppendUtf8(line, LocalTime(stamp, LocalOffset(stamp)), kJournalSupervisor,
+               LiveFileGoneText(m_strFileName));
+    if (!WriteBytes(line)) return false;
+    m_bLiveFileReplaced = false;
+    return true;
 }
 
 bool CJournal::Rotate(uint64_t stamp, std::string& batch) {
@@ -299,6 +383,10 @@ bool CJournal::Rotate(uint64_t stamp, std::string& batch) {
 
 bool CJournal::WriteBytes(const std::string& bytes) {
     if (bytes.empty()) return true;
+    // After a line that a second start added (AppendNow), not over it.
+    LARGE_INTEGER end = {};
+    if (::SetFilePointerEx(m_hFile.get(), LARGE_INTEGER{}, &end, FILE_END))
+        m_nFileBytes = static_cast<uint64_t>(end.QuadPart);
     DWORD written = 0;
     if (::WriteFile(m_hFile.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
         written == bytes.size()) {
@@ -307,7 +395,6 @@ bool CJournal::WriteBytes(const std::string& bytes) {
     }
     const DWORD error = ::GetLastError();
     // A part of a batch (a full disk) would leave half an entry: cut it off.
-    LARGE_INTEGER end = {};
     end.QuadPart = static_cast<LONGLONG>(m_nFileBytes);
     if (::SetFilePointerEx(m_hFile.get(), end, nullptr, FILE_BEGIN)) ::SetEndOfFile(m_hFile.get());
     if (!m_bFailing)

@@ -25,6 +25,7 @@ enum class JournalTrouble {
     None,
     NoFolder,     // the shell names no folder: nothing is kept at all
     CannotWrite,  // the file does not open or take writes; tried again every 2 s
+    Stopped,      // the writer could not start, or stopped on an error: nothing more is kept
 };
 
 class CJournal {
@@ -43,6 +44,11 @@ public:
     // changes; any thread. A trouble that came before is not posted: the
     // caller asks Trouble() once itself.
     void NotifyTrouble(HWND hWnd, UINT message);
+    // Appends one entry to the journal file at once, beside the writer of a
+    // supervisor that runs (which may hold the file): for a start that ends
+    // before a journal of its own would run. False when it was not written.
+    static bool AppendNow(const std::wstring& folder, const std::wstring& fileName, const wchar_t* source,
+                          std::wstring_view text);
     // Starts the writer thread; false when it could not be started (the
     // entries then stay queued, up to the queue's bound, and are lost) or
     // there is no folder.
@@ -57,7 +63,7 @@ public:
     const std::wstring& Folder() const { return m_strFolder; }
     std::wstring FilePath() const { return m_strFolder + L"\\" + m_strFileName; }
     const std::wstring& FileName() const { return m_strFileName; }
-    // Any thread; the error is the system's for CannotWrite.
+    // Any thread; the error is the system's for CannotWrite and Stopped.
     JournalTrouble Trouble() const { return m_trouble.load(); }
     DWORD TroubleError() const { return m_troubleError.load(); }
 
@@ -68,6 +74,14 @@ private:
     bool WritePass(bool& bClosing);
     bool EnsureOpen();
     void CloseFile();
+    // Once a second at most: lets go of the live file and opens its name
+    // again, so that EnsureOpen finds out whether it was deleted or renamed.
+    // Closing is what shows a delete under Wine; on Windows a reopening by
+    // name shows it as well.
+    void RecheckLiveFile();
+    // Writes the line that says so, stamped stamp, when EnsureOpen found that
+    // the live file had lost its name; false when the file does not take it.
+    bool NoteReplacedLiveFile(uint64_t stamp);
     // Rotates before an entry stamped stamp; false when no file is open after.
     bool Rotate(uint64_t stamp, std::string& batch);
     // Writes the block's entries in order; returns how many the file took,
@@ -80,6 +94,8 @@ private:
     // front of the queue without copying it under the lock.
     void GiveBack(size_t from);
     void SetFailing(bool bFailing, DWORD error);
+    // Any thread, once: the writer is not there to write.
+    void SetStopped(DWORD error);
     void ReleaseLargeBuffers();
 
     const std::wstring m_strFolder;    // read-only after construction
@@ -104,7 +120,11 @@ private:
     // was put off a little further on.
     uint64_t m_nRotateAtBytes = kJournalRotateBytes;
     bool m_bRotationNoted = false;  // a line said that rotations fail; until one succeeds
-    CJournalBlock m_block;          // the entries taken, swapped with the queue's at each take
-    std::wstring m_wide;            // an entry being formatted, kept for its capacity
-    std::string m_batch;            // the bytes of one write, kept for its capacity
+    DWORD m_nLiveCheckedTick = 0;   // GetTickCount of the last RecheckLiveFile
+    bool m_bRechecking = false;     // m_liveMark holds the file RecheckLiveFile let go of
+    JournalFileMark m_liveMark;
+    bool m_bLiveFileReplaced = false;  // its line is still to be written
+    CJournalBlock m_block;             // the entries taken, swapped with the queue's at each take
+    std::wstring m_wide;               // an entry being formatted, kept for its capacity
+    std::string m_batch;               // the bytes of one write, kept for its capacity
 };

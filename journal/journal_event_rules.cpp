@@ -74,8 +74,9 @@ std::wstring JournalEventLine(const AgentEvent& event, const SystemWords& words)
                                  L"started until the name is free"
                                : L"the output pipe is ours; the agent is started";
         case AgentEvent::Kind::WatchFailed:
-            return L"the agent is not watched: no wake event" + ErrorSuffix(event.error) +
-                   L"; nothing is started";
+            return std::wstring(L"the agent is not watched: ") +
+                   (event.bFlag ? L"its watch thread could not start" : L"no wake event") +
+                   ErrorSuffix(event.error) + L"; nothing is started";
         case AgentEvent::Kind::WatchdogRestart:
             if (!event.bFlag) return L"silent for " + SilenceAmount(event.bound) + L": restarting";
             return L"memory " + BytesAmount(event.bytes) + L" above " + MemoryAmount(event.bound) +

@@ -89,6 +89,11 @@ std::wstring RotationTroubleText(const JournalRotation& rotation, std::wstring_v
            RotatingJournalName(fileName) + L" until the next rotation";
 }
 
+std::wstring LiveFileGoneText(std::wstring_view fileName) {
+    return L"journal: the previous " + std::wstring(fileName) +
+           L" was deleted or renamed while it was written; a new one begins here";
+}
+
 namespace {
 // Writes value as exactly n decimal digits; every entry has a time, so this
 // is on the writer's hot path.

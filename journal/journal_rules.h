@@ -84,6 +84,27 @@ bool FinishJournalRotation(CJournalFiles& files, JournalRotation* held = nullptr
 // The journal's line when a rotation is put off or left unfinished.
 std::wstring RotationTroubleText(const JournalRotation& rotation, std::wstring_view fileName);
 
+// What the writer knows of its live file: the file system's id of it and the
+// bytes it has written there.
+struct JournalFileMark {
+    uint32_t volume = 0;
+    uint64_t index = 0;
+    uint64_t size = 0;
+};
+// Whether the file found under the live name is still the one the writer
+// held: the same id, and at least the bytes it wrote (a second start of the
+// supervisor may have added a line). An id alone is not enough where a
+// deleted file's id is given to the next new file.
+inline bool IsSameJournalFile(const JournalFileMark& held, const JournalFileMark& found) {
+    return held.volume == found.volume && held.index == found.index && found.size >= held.size;
+}
+// How often, at most, the writer makes sure its live file still has its
+// name: while it writes, lines go to a deleted or renamed file for no longer.
+constexpr uint32_t kJournalLiveCheckMs = 1000;
+
+// The first line of the live file opened after the previous one lost its name.
+std::wstring LiveFileGoneText(std::wstring_view fileName);
+
 struct JournalTime {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
 };

@@ -161,6 +161,7 @@ unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) 
             // All readers busy: the client stays connected and its writes
             // wait in the pipe until one is free.
             if (!TakeReaderSlot()) break;
+            ++m_nReaders;
             CFileHandle hConnected = std::move(hWaiting);
             // The next instance comes while this one is still ours, so the
             // name never lapses between clients; a failure is retried above.
@@ -171,6 +172,7 @@ unsigned CPipeServer::RunPipeServer(const std::shared_ptr<CPipeServer>& spSelf) 
                 ::_beginthreadex(nullptr, 0, PipeReaderThreadProc, spArgs.get(), 0, nullptr);
             if (hThread == 0) {
                 DebugTrace(L"CreateThread failed");
+                --m_nReaders;
                 ::ReleaseSemaphore(m_hReaderSlots.get(), 1, nullptr);
                 ::DisconnectNamedPipe(hConnected.get());
                 CloseInstance(hConnected.release());
@@ -205,7 +207,20 @@ void CPipeServer::ReadPipe(HANDLE hPipe) {
     }
     ::DisconnectNamedPipe(hPipe);
     CloseInstance(hPipe);
+    --m_nReaders;
     ::ReleaseSemaphore(m_hReaderSlots.get(), 1, nullptr);
+}
+
+bool CPipeServer::WaitForReaders(DWORD timeoutMs) const {
+    // Polled: a reader's end has no handle to wait on, and this is waited
+    // for once, at the end.
+    constexpr DWORD kPollMs = 5;
+    const DWORD start = ::GetTickCount();
+    while (m_nReaders > 0) {
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::Sleep(kPollMs);
+    }
+    return true;
 }
 
 unsigned __stdcall PipeServerThreadProc(void* pv) {

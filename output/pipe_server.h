@@ -52,6 +52,11 @@ public:
 
     const std::wstring& GetPipeName() const { return m_strPipeName; }
 
+    // Waits, at most timeoutMs, until no reader runs: the readers of an agent
+    // that has ended have handed its last messages to the sink by then. True
+    // when none runs. Any thread.
+    bool WaitForReaders(DWORD timeoutMs) const;
+
 private:
     // Server thread: waits kPipeRetryMs, or less when the server is stopped.
     void Pause();
@@ -74,6 +79,9 @@ private:
     // Instances of ours alive (waiting or connected); atomic, raised by the
     // server thread, lowered by whoever closes one, just before it does.
     std::atomic<long> m_nInstances{0};
+    // Readers running; atomic, raised by the server thread when it takes a
+    // reader's slot, lowered as the slot is given back.
+    std::atomic<long> m_nReaders{0};
 };
 
 // Readers at most at once. One agent uses one connection per run, a restart

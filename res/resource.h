@@ -38,6 +38,9 @@
 // The tooltip's note about the journal ({error} is filled in).
 #define IDS_TIP_JOURNAL_OFF 172
 #define IDS_TIP_JOURNAL_FAILING 173
+// The journal's writer could not start or stopped on an error.
+#define IDS_TIP_JOURNAL_STOPPED 174
+#define IDS_JOURNAL_STOPPED 175
 
 // The tray tooltip's agent line ({time}, {pid}, {count}, {reason} are filled
 // in), and the balloons about a launch that keeps failing and an exit's code.
@@ -53,6 +56,14 @@
 // name is another program's, or too long to exist ({limit} is filled in).
 #define IDS_NOTE_PIPE_HELD 180
 #define IDS_NOTE_PIPE_TOO_LONG 181
+// The pipe server's thread, or the agent's watch thread, could not start
+// ({error} is filled in).
+#define IDS_NOTE_NO_PIPE_SERVER 182
+#define IDS_NOTE_NOT_WATCHED 183
+
+// A second start that finds this installation's supervisor running with no
+// window it can reach.
+#define IDS_RUNNING_UNSEEN 190
 
 // The watchdogs: the tray menu's two submenus and their choices ({n} is
 // filled in), the tooltip's line and note ({what}, {amount}, {time}), and

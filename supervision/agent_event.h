@@ -44,7 +44,8 @@ struct AgentEvent {
         // Then, without bFlag, once the name is ours again.
         PipeHeld,
         // The watch could not begin (error): no wake event could be made, so
-        // a Stop could not reach it. Nothing is launched; WatchEnded follows.
+        // a Stop could not reach it, or (bFlag) its thread could not start.
+        // Nothing is launched; WatchEnded follows.
         WatchFailed,
         // The watch has ended: no agent runs and none will until the next Start.
         WatchEnded,

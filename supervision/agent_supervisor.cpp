@@ -7,8 +7,9 @@ CAgentSupervisor::CAgentSupervisor(std::wstring agentPath, std::vector<CAgentEve
     : m_spWatch(std::make_shared<CAgentWatch>(std::move(agentPath), std::move(sinks))) {}
 
 CAgentSupervisor::~CAgentSupervisor() {
-    m_spWatch->Quit(m_spWatch);
-    if (m_spWatch->WaitForEnd(kJoinBoundMs)) return;
+    Quit();
+    const DWORD waited = ::GetTickCount() - m_nQuitTick;
+    if (m_spWatch->WaitForEnd(waited < kJoinBoundMs ? kJoinBoundMs - waited : 0)) return;
     // The thread is stuck in a launch or a kill it cannot leave. It keeps the
     // state it shares alive; the sinks, which go with the owner, hear nothing more.
     DebugTrace(L"the watch thread did not end in time; leaving without it");
@@ -25,3 +26,14 @@ void CAgentSupervisor::EndNow() { m_spWatch->EndNow(); }
 void CAgentSupervisor::Start() { m_spWatch->Start(m_spWatch); }
 void CAgentSupervisor::Stop() { m_spWatch->Stop(m_spWatch); }
 bool CAgentSupervisor::IsStopRequested() const { return m_spWatch->IsStopRequested(); }
+
+void CAgentSupervisor::Quit() {
+    // A second Quit would count as a second Stop (the force at once), or
+    // make a watch thread for a sweep after the last one ended.
+    if (m_bQuitAsked) return;
+    m_bQuitAsked = true;
+    m_nQuitTick = ::GetTickCount();
+    m_spWatch->Quit(m_spWatch);
+}
+
+bool CAgentSupervisor::HasWatchEnded() const { return m_spWatch->WaitForEnd(0); }

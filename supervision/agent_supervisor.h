@@ -81,6 +81,12 @@ public:
     void EndNow();
     // True from a Stop until the next Start (and before the first one).
     bool IsStopRequested() const;
+    // The end, begun without waiting: the agent is asked to end (forced after
+    // the grace) and the watch ends. Once only; the destructor then only
+    // waits, what is left of kJoinBoundMs.
+    void Quit();
+    // True once no watch thread runs.
+    bool HasWatchEnded() const;
 
 private:
     // What the tests look at beyond this face (supervision/agent_supervisor_probe.h).
@@ -89,4 +95,7 @@ private:
     // Shared with the watch thread, so the thread never touches a supervisor
     // that has let go of it.
     std::shared_ptr<CAgentWatch> m_spWatch;
+    // Owner's thread only.
+    bool m_bQuitAsked = false;
+    DWORD m_nQuitTick = 0;  // GetTickCount of the Quit
 };

@@ -97,14 +97,20 @@ void CAgentWatch::Start(const std::shared_ptr<CAgentWatch>& spSelf) {
     if (!m_hWakeEvent) {
         // No Stop could reach a watch thread: none is made, and the agent
         // stays stopped.
-        ReportWatchFailed();
+        ReportWatchFailed(m_wakeError, false);
         return;
     }
     m_bStopRequested = false;
+    bool bWatching = false;
     {
         CLockGuard lock(m_csAgent);
         ++m_nStartRequests;
-        EnsureWatchThreadLocked(spSelf);
+        bWatching = EnsureWatchThreadLocked(spSelf);
+    }
+    if (!bWatching) {
+        // Nothing runs, and the next Start tries again.
+        ReportWatchFailed(::GetLastError(), true);
+        return;
     }
     // Restart: the watch thread ends its agent and, the count having
     // changed, launches it again at once.
@@ -112,9 +118,10 @@ void CAgentWatch::Start(const std::shared_ptr<CAgentWatch>& spSelf) {
 }
 
 // Owner's thread: the watch cannot begin; told like any event.
-void CAgentWatch::ReportWatchFailed() {
+void CAgentWatch::ReportWatchFailed(DWORD error, bool bNoThread) {
     AgentEvent failed = Event(AgentEvent::Kind::WatchFailed);
-    failed.error = m_wakeError;
+    failed.error = error;
+    failed.bFlag = bNoThread;
     Report(failed);
     Report(Event(AgentEvent::Kind::WatchEnded));
 }

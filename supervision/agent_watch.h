@@ -76,7 +76,7 @@ private:
     unsigned StopRequests();
     bool EndWatchUnlessStarted(unsigned nStarts);
     void DropWatchThreadLocked();
-    void ReportWatchFailed();
+    void ReportWatchFailed(DWORD error, bool bNoThread);
     // Sets the wake event, when there is one (else no watch thread runs).
     void Wake();
     void SetAgentProcess(HANDLE hProcess);

@@ -109,12 +109,15 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             lResult = TRUE;
             return TRUE;
         case WM_ENDSESSION:
-            if (m_pHost) {
+            if (m_pHost && !m_bExiting) {
                 if (wParam)
                     m_pHost->EndSession(m_hWnd);
                 else
                     m_pHost->HoldLaunches(false);  // the session goes on after all
             }
+            // Asked to close (an installer, servicing: the Restart Manager),
+            // not signed out: the process ends by itself, as after Exit.
+            if (wParam && (lParam & ENDSESSION_CLOSEAPP) != 0 && !m_bExiting) FinishAfterSessionEnd();
             lResult = 0;
             return TRUE;
         case WM_DESTROY:
@@ -254,6 +257,8 @@ LRESULT CMainDlg::OnInitDialog() {
     ShowWatching();
     m_pHost->WatchJournal(m_hWnd, WM_APP_JOURNAL);
     if (m_pHost->IsOutputImpossible()) ShowPipeTooLong();
+    if (m_pHost->HasNoPipeServer()) ShowNoPipeServer(m_pHost->PipeServerError());
+    RegisterForRestart();
 
     if (CMessageLoop* pLoop = g_Module.GetMessageLoop()) pLoop->AddMessageFilter(this);
     // Started hidden, no control takes the focus yet: the log's caret would
@@ -331,13 +336,46 @@ LRESULT CMainDlg::OnAppExit() {
     m_bExiting = true;
     if (m_pTroubleNotice) m_pTroubleNotice->OnUserAction();
     OnWatchdogUserAction();
-    // Ends the agent and the watch thread (a bounded wait: no message has to
-    // be served meanwhile, since the watch thread only posts), then writes
-    // the journal out.
-    if (m_pHost) m_pHost->ExitByUser();
+    // Gone from the screen at once; the end that follows may take the grace.
+    ShowWindow(SW_HIDE);
+    RemoveTrayIcon();
+    if (m_pHost) {
+        m_pHost->BeginExit();
+        // The agent's windows may send to ours while they close (a broadcast
+        // waits for every top-level window): messages are served meanwhile.
+        ServeMessagesUntil([this] { return m_pHost->HasWatchEnded(); }, CAgentSupervisor::kJoinBoundMs);
+        m_pHost->FinishExit();
+    }
     DestroyWindow();
     ::PostQuitMessage(1);
     return 0;
+}
+
+void CMainDlg::ServeMessagesUntil(const std::function<bool()>& done, DWORD boundMs) {
+    const DWORD start = ::GetTickCount();
+    while (!done()) {
+        const DWORD waited = ::GetTickCount() - start;
+        if (waited >= boundMs) return;
+        // Woken by any message, else it looks again every 20 ms.
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(20, boundMs - waited), QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                ::PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop that owns it
+                return;
+            }
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+}
+
+void CMainDlg::FinishAfterSessionEnd() {
+    m_bExiting = true;
+    RemoveTrayIcon();
+    m_pHost.reset();  // its end was written by EndSession; the watch is joined
+    DestroyWindow();
+    ::PostQuitMessage(1);
 }
 
 LRESULT CMainDlg::OnDestroy() {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,13 @@ public:
     // tooltip line for as long as it holds.
     void ShowPipeHeld(bool bHeld);
     void ShowPipeTooLong();
+    // Failures that would otherwise go unheard: the pipe server or the watch
+    // thread could not start. A view line and a tooltip line.
+    void ShowNoPipeServer(DWORD error);
+    void ShowNotWatched(DWORD error);
+    // Where the system has it (Vista on): started again with "starthide"
+    // after an update restarted the machine.
+    static void RegisterForRestart();
 
     // ---- The tray tooltip (ui/main_dlg_tray.cpp); UI thread only ----
     // The agent's line, under the title.
@@ -149,6 +157,10 @@ private:
     LRESULT OnAppAbout();
     LRESULT OnAppHistory();
     LRESULT OnAppExit();
+    // Serves this thread's messages until done() or boundMs has passed.
+    static void ServeMessagesUntil(const std::function<bool()>& done, DWORD boundMs);
+    // After the session's end the system does not end: a close request.
+    void FinishAfterSessionEnd();
     LRESULT OnDestroy();
     BOOL ProcessCommand(WORD id, LRESULT& lResult);
     void SetInitialTexts();

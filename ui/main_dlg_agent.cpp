@@ -14,6 +14,8 @@
 #include "ui/trouble_notice.h"
 
 namespace {
+// Not after a crash or a hang: those the user (or sign-in) starts again.
+constexpr DWORD kRestartFlags = RESTART_NO_CRASH | RESTART_NO_HANG;
 
 AgentStateLine StateLine(AgentState state) {
     AgentStateLine line;
@@ -87,6 +89,9 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
         case AgentEvent::Kind::PipeHeld:
             ShowPipeHeld(event.bFlag);
             break;
+        case AgentEvent::Kind::WatchFailed:
+            ShowNotWatched(event.error);
+            break;
         case AgentEvent::Kind::Held:
             // For the diagnostics: the journal's own words.
             m_strHeld = JournalEventLine(event, SystemWords());
@@ -119,6 +124,28 @@ void CMainDlg::ShowBalloon(const std::wstring& text, const HistorySelection* pRu
     m_bBalloonNamesRun = pRun != nullptr;
     if (pRun != nullptr) m_balloonRun = *pRun;
     ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
+}
+
+void CMainDlg::ShowNoPipeServer(DWORD error) {
+    const std::wstring text =
+        FillMark(LoadResString(IDS_NOTE_NO_PIPE_SERVER), L"{error}", std::to_wstring(error));
+    SetTrayNote(IDS_NOTE_NO_PIPE_SERVER, text);
+    if (m_spOutput) m_spOutput->AppendNotice(text);
+}
+
+void CMainDlg::ShowNotWatched(DWORD error) {
+    const std::wstring text =
+        FillMark(LoadResString(IDS_NOTE_NOT_WATCHED), L"{error}", std::to_wstring(error));
+    SetTrayNote(IDS_NOTE_NOT_WATCHED, text);
+    if (m_spOutput) m_spOutput->AppendNotice(text);
+}
+
+void CMainDlg::RegisterForRestart() {
+    // Looked up: the 32-bit build runs on Windows XP, which lacks the call.
+    using RegisterFn = HRESULT(WINAPI*)(PCWSTR, DWORD);
+    const auto pRegister = reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "RegisterApplicationRestart")));
+    if (pRegister != nullptr) pRegister(L"starthide", kRestartFlags);
 }
 
 void CMainDlg::OnTrayBalloonClicked() { ShowHistory(m_bBalloonNamesRun ? &m_balloonRun : nullptr); }

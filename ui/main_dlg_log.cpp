@@ -177,15 +177,18 @@ void CMainDlg::OnJournalTrouble() {
         SetTrayNote(IDS_TIP_JOURNAL_FAILING, std::wstring());
         return;
     }
-    const bool bNoFolder = trouble == JournalTrouble::NoFolder;
     const std::wstring error = std::to_wstring(journal.TroubleError());
-    SetTrayNote(IDS_TIP_JOURNAL_FAILING,
-                FillMark(LoadResString(bNoFolder ? IDS_TIP_JOURNAL_OFF : IDS_TIP_JOURNAL_FAILING), L"{error}",
-                         error));
+    UINT tipId = IDS_TIP_JOURNAL_FAILING, lineId = IDS_JOURNAL_CANNOT_WRITE;
+    if (trouble == JournalTrouble::NoFolder) {
+        tipId = IDS_TIP_JOURNAL_OFF;
+        lineId = IDS_JOURNAL_NO_FOLDER;
+    } else if (trouble == JournalTrouble::Stopped) {
+        tipId = IDS_TIP_JOURNAL_STOPPED;
+        lineId = IDS_JOURNAL_STOPPED;
+    }
+    SetTrayNote(IDS_TIP_JOURNAL_FAILING, FillMark(LoadResString(tipId), L"{error}", error));
     m_spOutput->AppendNotice(
-        FillMark(FillMark(LoadResString(bNoFolder ? IDS_JOURNAL_NO_FOLDER : IDS_JOURNAL_CANNOT_WRITE),
-                          L"{path}", journal.FilePath()),
-                 L"{error}", error));
+        FillMark(FillMark(LoadResString(lineId), L"{path}", journal.FilePath()), L"{error}", error));
 }
 
 void CMainDlg::OnLogClear() {

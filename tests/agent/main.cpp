@@ -233,15 +233,41 @@ BOOL WINAPI EndOnCtrlC(DWORD type) {
     ::ExitProcess(g_askExitCode);
 }
 
+// "byeonctrlc <n>": the ask is answered with n messages of 2000 bytes, the
+// agent's last words, then the end.
+CPipeWriter* g_pByePipe = nullptr;
+unsigned long g_nByeMessages = 0;
+
+BOOL WINAPI SayByeOnCtrlC(DWORD type) {
+    if (type != CTRL_C_EVENT) return FALSE;
+    for (unsigned long i = 0; i < g_nByeMessages; ++i) {
+        std::string message = "INFO,bye-" + std::to_string(i) + " ";
+        message.resize(2000, 'b');
+        g_pByePipe->Send(message);
+    }
+    g_pAskLog->Event(L"ctrlc", L"action=bye");
+    ::ExitProcess(0);
+}
+
 BOOL WINAPI IgnoreCtrlC(DWORD type) {
     if (type != CTRL_C_EVENT) return FALSE;
     g_pAskLog->Event(L"ctrlc", L"action=ignore");
     return TRUE;
 }
 
+// How the window answers WM_CLOSE: end, ignore it, or tell every window
+// first, as a program saving its settings does (a broadcast that waits for
+// each top-level window), then end.
+enum AskAnswer : LONG_PTR { kAskEnd, kAskIgnore, kAskBroadcast };
+
 LRESULT CALLBACK AskWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (uMsg != WM_CLOSE) return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
-    const bool ignore = ::GetWindowLongPtrW(hWnd, GWLP_USERDATA) != 0;
+    const LONG_PTR answer = ::GetWindowLongPtrW(hWnd, GWLP_USERDATA);
+    if (answer == kAskBroadcast) {
+        g_pAskLog->Event(L"close", L"action=broadcast");
+        ::SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0);
+    }
+    const bool ignore = answer == kAskIgnore;
     g_pAskLog->Event(L"close",
                      ignore ? L"action=ignore" : L"action=exit code=" + std::to_wstring(g_askExitCode));
     if (!ignore) ::ExitProcess(g_askExitCode);
@@ -249,7 +275,7 @@ LRESULT CALLBACK AskWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
 }
 
 struct AskWindowStart {
-    bool ignore;
+    LONG_PTR answer;
     HANDLE hReady;
 };
 
@@ -262,7 +288,7 @@ DWORD WINAPI RunAskWindow(void* pv) {
     ::RegisterClassW(&wc);
     HWND hWnd = ::CreateWindowExW(0, wc.lpszClassName, L"Tollvane test agent", WS_OVERLAPPEDWINDOW, 0, 0, 100,
                                   100, nullptr, nullptr, wc.hInstance, nullptr);
-    ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, start.ignore ? 1 : 0);
+    ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, start.answer);
     ::SetEvent(start.hReady);
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
@@ -271,10 +297,11 @@ DWORD WINAPI RunAskWindow(void* pv) {
 
 // The window lives on a thread of its own, so the script goes on; it is
 // there before the script's next command runs.
-void OpenAskWindow(const CRunLog& log, bool ignore) {
+void OpenAskWindow(const CRunLog& log, LONG_PTR answer) {
     g_pAskLog = &log;
+    const bool ignore = answer == kAskIgnore;
     CHandle ready(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    AskWindowStart start{ignore, ready.get()};
+    AskWindowStart start{answer, ready.get()};
     CHandle thread(::CreateThread(nullptr, 0, &RunAskWindow, &start, 0, nullptr));
     if (thread) {
         const HANDLE waits[] = {ready.get(), thread.get()};
@@ -331,11 +358,19 @@ void RunScript(const std::string& script, CPipeWriter& pipe, const CRunLog& log)
             g_pAskLog = &log;
             g_askExitCode = static_cast<UINT>(number);
             ::SetConsoleCtrlHandler(command == "onctrlc" ? &EndOnCtrlC : &IgnoreCtrlC, TRUE);
+        } else if (command == "byeonctrlc") {
+            g_pAskLog = &log;
+            g_pByePipe = &pipe;
+            g_nByeMessages = number;
+            ::SetConsoleCtrlHandler(&SayByeOnCtrlC, TRUE);
         } else if (command == "window") {
             g_askExitCode = static_cast<UINT>(number);
-            OpenAskWindow(log, false);
+            OpenAskWindow(log, kAskEnd);
+        } else if (command == "broadcastwindow") {
+            g_askExitCode = static_cast<UINT>(number);
+            OpenAskWindow(log, kAskBroadcast);
         } else if (command == "ignoreclose") {
-            OpenAskWindow(log, true);
+            OpenAskWindow(log, kAskIgnore);
         }
     }
 }

@@ -164,6 +164,8 @@ check "the second has its own id, entry and sign-in value" eval '[ -n "$id2" ] &
   [ "$(regval "$run_key" "QuorvelTollvane-$id2")" = "\"$second_win\\QuorvelTollvane.exe\" starthide" ]'
 check "Apps & features tells the two apart" eval '[ "$(regval "$uninst_key" DisplayName)" != "$(regval "$(key_of "$id2")" DisplayName)" ]'
 check "the last folder is the next default" test "$(regval "$setup_key" LastInstallLocation)" = "$second_win"
+shortcut2="$(dirname "$shortcut")/Quorvel Tollvane ($id2).lnk"
+check "each installation has its own Start menu shortcut" test -f "$shortcut" -a -f "$shortcut2"
 check "the second runs and keeps its journal" within 30 test -f "$journal/logs/agent-$id2.log"
 mkdir -p "$journal/logs" && echo old >"$journal/logs/agent-$id.1.log"
 uninstall "$inst" /REMOVELOGS
@@ -172,8 +174,10 @@ check "/REMOVELOGS removes this installation's journal" gone "$journal/logs/agen
 check "the other installation's journal, entry and sign-in value stay" eval '[ -f "$journal/logs/agent-$id2.log" ] &&
   [ -n "$(regval "$(key_of "$id2")" InstallLocation)" ] && [ -n "$(regval "$run_key" "QuorvelTollvane-$id2")" ] &&
   runs "$second_win\\QuorvelTollvane.exe" 1'
+check "the other installation's shortcut stays, this one's goes" eval 'gone "$shortcut" && [ -f "$shortcut2" ]'
 uninstall "$second" /REMOVELOGS
 check "the last /REMOVELOGS leaves no journal folder" test ! -e "$journal"
+check "the last shortcut goes with its installation" gone "$shortcut2"
 
 [ $failures -eq 0 ] && echo "installer e2e: all passed" || echo "installer e2e: $failures failed"
 [ $failures -eq 0 ]

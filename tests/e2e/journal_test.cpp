@@ -215,6 +215,23 @@ TEST(Journal, ExitRightAfterABurstLeavesTheWholeBurstInTheFile) {
     EXPECT_EQ(e.back(), "[supervisor] supervisor exiting");
 }
 
+// What the agent says when asked to end at Exit, 600 KB of last words, is
+// all in the journal, before its last line.
+TEST(Journal, TheAgentsLastWordsAtExitComeBeforeTheLastLine) {
+    TempInstall install;
+    JournalFiles journal(install);
+    install.WriteFile(L"bin\\agent-script.txt", "byeonctrlc 300\nsend INFO,ready\nhang\n");
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return ViewShows(sup, L"ready"); }, 20s));
+    sup.PostCommand(ID_APP_EXIT);
+    ASSERT_EQ(sup.WaitForExit(30s), 1u);
+    ASSERT_FALSE(EventsOf(ReadRunLog(install), "ctrlc").empty()) << "the agent was not asked";
+    const std::vector<std::string> e = Entries(journal.Read());
+    EXPECT_NE(IndexOf(e, "[agent] bye-299 "), std::string::npos);
+    EXPECT_EQ(e.back(), "[supervisor] supervisor exiting");
+}
+
 TEST(Journal, AFileHeldOpenElsewhereCostsNoLineAndARotationCutShortIsFinished) {
     TempInstall install;
     JournalFiles journal(install);

@@ -98,3 +98,35 @@ TEST(PipeOwner, AFolderTooDeepForThePipeNameSaysSoOnceAndStillRunsTheAgent) {
     EXPECT_EQ(second.WaitForExit(20s), 0u);
     EXPECT_EQ(Count(journal.Read(), "no output:"), 1u);
 }
+
+// Installers and servicing close programs through the Restart Manager: the
+// supervisor then ends as Exit does. A session end that was called off lets
+// launches through again, and a Start while they are held says why.
+TEST(SessionEnd, ACloseRequestEndsTheSupervisorAndACalledOffEndLetsLaunchesThrough) {
+    TempInstall install;
+    JournalText journal(install);
+    install.WriteFile(L"bin\\agent-script.txt", "hang\n");
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ASSERT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
+    const auto send = [&](UINT message, WPARAM wParam) {
+        DWORD_PTR result = 0;
+        return ::SendMessageTimeoutW(sup.m_hWnd, message, wParam, ENDSESSION_CLOSEAPP, SMTO_BLOCK, 10000,
+                                     &result) != 0;
+    };
+    ASSERT_TRUE(send(WM_QUERYENDSESSION, 0));
+    ASSERT_TRUE(sup.SendCommand(ID_AGENT_STOP));
+    ASSERT_TRUE(sup.SendCommand(ID_AGENT_START));
+    EXPECT_TRUE(journal.WaitFor("[supervisor] Start by the user: nothing is started while the session ends"))
+        << journal.Read();
+    ASSERT_TRUE(send(WM_ENDSESSION, FALSE));
+    ASSERT_TRUE(sup.SendCommand(ID_AGENT_START));
+    EXPECT_EQ(WaitForStarts(install, 2, 15s).size(), 2u);
+
+    ASSERT_TRUE(send(WM_QUERYENDSESSION, 0));
+    send(WM_ENDSESSION, TRUE);
+    EXPECT_EQ(sup.WaitForExit(15s), 1u);
+    EXPECT_TRUE(AgentPids(install).empty());
+    const std::string text = journal.Read(), last = "[supervisor] supervisor exiting\r\n";
+    EXPECT_EQ(text.rfind(last), text.size() - last.size()) << text;
+}

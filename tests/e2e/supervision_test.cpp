@@ -1,11 +1,13 @@
 // Supervision faults seen from outside: an agent nobody may open, two
-// spellings of one installation, a name held by a supervisor we may not
-// open, and the demo agent as it ships.
+// spellings of one installation, names held by another program, a running
+// supervisor whose window cannot be reached, and the demo agent as it ships.
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include "app/instance_guard.h"
+#include "app/instance_rules.h"
 #include "names/name_rules.h"
 #include "resource.h"
 #include "tests/support/agent_support.h"
@@ -95,28 +97,72 @@ TEST(Supervision, EverySpellingOfOneInstallationFindsTheRunningSupervisor) {
     EXPECT_EQ(FindSupervisorWindows().size(), 1u);
 }
 
-// ERROR_ACCESS_DENIED on the instance name: a supervisor runs that we may not
-// open (an elevated one). Starting beside it would fight it over the agent.
-TEST(Supervision, AnInstanceNameWeMayNotOpenMeansAnotherSupervisorRuns) {
-    TempInstall install;
-    install.WriteFile(L"bin\\agent-script.txt", "hang\n");
+// A name held with a DACL that shuts us out: with the user's own lock ours,
+// no supervisor of ours can hold it (one elevated would hold the lock too),
+// so it is another program's, made first to keep us from starting. The
+// session name and the global one alike are passed by.
+TEST(Supervision, AnInstanceNameWeMayNotOpenDoesNotKeepTheSupervisorFromStarting) {
     ACL empty = {};
     ::InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
     SECURITY_DESCRIPTOR sd = {};
     ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
     ::SetSecurityDescriptorDacl(&sd, TRUE, &empty, FALSE);
     SECURITY_ATTRIBUTES sa = {sizeof(sa), &sd, FALSE};
-    HANDLE held = ::CreateMutexW(&sa, TRUE, MakeInstanceName(install.ExePath()).c_str());
-    ASSERT_NE(held, nullptr);
-    HANDLE again = ::CreateMutexW(nullptr, FALSE, MakeInstanceName(install.ExePath()).c_str());
-    const DWORD error = ::GetLastError();
-    if (again != nullptr) ::CloseHandle(again);
-    ASSERT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    for (int global = 0; global < 2; ++global) {
+        TempInstall install;
+        install.WriteFile(L"bin\\agent-script.txt", "hang\n");
+        const std::wstring name = global
+                                      ? MakeGlobalInstanceName(CurrentUserSid(), IdentityPath(install.Dir()))
+                                      : MakeInstanceName(install.ExePath());
+        SCOPED_TRACE(Narrow(name));
+        HANDLE held = ::CreateMutexW(&sa, TRUE, name.c_str());
+        ASSERT_NE(held, nullptr);
+        HANDLE again = ::CreateMutexW(nullptr, FALSE, name.c_str());
+        const DWORD error = ::GetLastError();
+        if (again != nullptr) ::CloseHandle(again);
+        ASSERT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
-    Supervisor sup(install.ExePath());
-    EXPECT_EQ(sup.WaitForExit(20s), 0u);
+        Supervisor sup(install.ExePath());
+        EXPECT_NE(sup.WaitForWindow(), nullptr);
+        EXPECT_EQ(WaitForStarts(install, 1, 15s).size(), 1u);
+        sup.PostCommand(ID_APP_EXIT);
+        EXPECT_EQ(sup.WaitForExit(15s), 1u);
+        ::CloseHandle(held);
+    }
+}
+
+// The user's lock held (by this test, as by a supervisor of ours in another
+// session) and no window to find: a second start gives way, and says so in
+// the journal, and in a message box unless started hidden.
+TEST(Supervision, AStartThatCannotReachTheRunningOnesWindowSaysSo) {
+    TempInstall install;
+    JournalText journal(install);
+    install.WriteFile(L"bin\\agent-script.txt", "hang\n");
+    const InstanceFileLock lock = TakeInstanceLock(InstanceLockPath(IdentityPath(install.Dir())));
+    ASSERT_EQ(lock.take, NameTake::Ours);
+
+    Supervisor hidden(install.ExePath(), L"starthide");
+    EXPECT_EQ(hidden.WaitForExit(30s), 0u);
+    EXPECT_TRUE(journal.WaitFor("[supervisor] another start (pid " + std::to_string(hidden.Pid()) +
+                                ") gave way: this supervisor runs, but its window could not be reached"))
+        << journal.Read();
+
+    Supervisor shown(install.ExePath());
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = shown.FindWindow()) != nullptr; }, 30s));
+    std::wstring text;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+                 child = ::GetWindow(child, GW_HWNDNEXT))
+                text += ReadWindowText(child) + L"|";
+            return text.find(L"already runs for this folder") != std::wstring::npos;
+        },
+        5s))
+        << Narrow(text);
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(shown.WaitForExit(10s), 0u);
     EXPECT_EQ(CountStarts(install), 0u);
-    ::CloseHandle(held);
 }
 
 // As shipped the demo agent greets and beats: no script, no record; asked to

@@ -90,13 +90,28 @@ TEST(WindowMatch, AnEmptyRuleFieldSkipsThatTest) {
 TEST(GlobalInstanceName, IsOnePerUserAndFolderAndDoesNotGrowWithTheFolder) {
     const std::wstring sid = L"S-1-5-21-1004336348-1177238915-682003330-1001";
     const std::wstring shallow = MakeGlobalInstanceName(sid, L"\\DEVICE\\HARDDISKVOLUME3\\APPS\\SUP\\");
-    const std::wstring deep = MakeGlobalInstanceName(sid, L"\\DEVICE\\HARDDISKVOLUME3\\" + std::wstring(400, L'D'));
+    const std::wstring deep =
+        MakeGlobalInstanceName(sid, L"\\DEVICE\\HARDDISKVOLUME3\\" + std::wstring(400, L'D'));
     EXPECT_EQ(shallow.rfind(L"Global\\QuorvelTollvane_" + sid + L"_", 0), 0u);
     EXPECT_EQ(shallow.size(), deep.size());
     EXPECT_TRUE(ObjectNameFits(deep));
     EXPECT_NE(shallow, deep);
     EXPECT_NE(shallow, MakeGlobalInstanceName(L"S-1-5-21-1004336348-1177238915-682003330-1002",
                                               L"\\DEVICE\\HARDDISKVOLUME3\\APPS\\SUP\\"));
+}
+
+TEST(InstanceLock, TheUsersLockDecidesAndANameOnlyAnotherCouldHoldIsPassedBy) {
+    const std::wstring folder = L"\\DEVICE\\HARDDISKVOLUME3\\APPS\\SUP\\";
+    const std::wstring global = MakeGlobalInstanceName(L"S-1-5-18", folder);
+    EXPECT_EQ(InstanceLockFileName(folder), L"instance-" + global.substr(global.size() - 8) + L".lock");
+    // Lock ours: the global name, or one we may not open, is a squatter's.
+    EXPECT_EQ(JudgeHeldName(true, true, true), HeldName::PassBy);
+    EXPECT_EQ(JudgeHeldName(true, false, false), HeldName::PassBy);
+    // A session name we may open: a supervisor from before the lock.
+    EXPECT_EQ(JudgeHeldName(true, false, true), HeldName::AwaitWindowOrEnd);
+    // No lock to tell: the name decides.
+    EXPECT_EQ(JudgeHeldName(false, true, true), HeldName::AwaitWindowOrEnd);
+    EXPECT_EQ(JudgeHeldName(false, false, false), HeldName::AwaitWindow);
 }
 
 TEST(NameLimits, ThePipeNameFitsUpTo197CharactersOfFolderAndTheMutexNamesTo206) {

@@ -49,6 +49,9 @@ TEST(JournalEventLine, QuotesTheSystemsWordsOnlyWhereTheEventCarriesThem) {
     unwatched.error = 8;
     EXPECT_EQ(JournalEventLine(unwatched, FakeWords()),
               L"the agent is not watched: no wake event (error 8); nothing is started");
+    unwatched.bFlag = true;
+    EXPECT_EQ(JournalEventLine(unwatched, FakeWords()),
+              L"the agent is not watched: its watch thread could not start (error 8); nothing is started");
     // The user's command and the end of the watch are said elsewhere.
     EXPECT_EQ(JournalEventLine(Of(AgentEvent::Kind::Stopping), FakeWords()), L"");
     EXPECT_EQ(JournalEventLine(Of(AgentEvent::Kind::WatchEnded), FakeWords()), L"");

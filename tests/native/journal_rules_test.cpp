@@ -222,3 +222,17 @@ TEST(JournalRotation, ARotationACrashLeftIsFinishedAtTheNextStart) {
 }
 
 }  // namespace
+
+TEST(JournalLiveFile, OnlyTheSameIdWithTheBytesWrittenIsTheFileHeld) {
+    const JournalFileMark held{7, 42, 1000};
+    EXPECT_TRUE(IsSameJournalFile(held, held));
+    EXPECT_FALSE(IsSameJournalFile(held, JournalFileMark{7, 43, 1000}));  // renamed, another in its place
+    EXPECT_FALSE(IsSameJournalFile(held, JournalFileMark{8, 42, 1000}));
+    EXPECT_FALSE(IsSameJournalFile(held, JournalFileMark{7, 42, 0}));    // deleted, its id given again
+    EXPECT_TRUE(IsSameJournalFile(held, JournalFileMark{7, 42, 1100}));  // a line added by a second start
+    EXPECT_EQ(LiveFileGoneText(L"agent-0000abcd.log")
+                  .rfind(L"journal: the previous agent-0000abcd.log was "
+                         L"deleted or renamed",
+                         0),
+              0u);
+}

@@ -439,6 +439,20 @@ TEST_F(PipeServerTest, ReadersAreBoundedAndAClientBeyondWaitsForAFreeOne) {
     EXPECT_TRUE(WaitFor([&] { return ViewText().find(L"next\r\n") != std::wstring::npos; }));
 }
 
+// At the end the readers are waited for, within a bound: once the clients
+// have gone, every message they wrote is in the sink.
+TEST_F(PipeServerTest, WaitingForTheReadersEndsOnceTheClientsWordsAreAllTaken) {
+    CPipeClient client(m_strName), lingering(m_strName);
+    ASSERT_TRUE(client.IsOpen() && lingering.IsOpen());
+    ASSERT_TRUE(lingering.Write("still here"));
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(client.Write("INFO,last " + std::to_string(i)));
+    client.Close();
+    EXPECT_FALSE(m_spServer->WaitForReaders(100));  // a client still connected
+    lingering.Close();
+    ASSERT_TRUE(m_spServer->WaitForReaders(5000));
+    EXPECT_EQ(m_spSink->GetChunkCount(), 201u);
+}
+
 // A process that created the pipe's name first: the server never serves
 // beside it, never gives up, and takes the name once it is free.
 TEST(PipeServerNameTest, ANameTakenEarlierIsNeverServedBesideAndTakenOnceFree) {
