@@ -15,12 +15,14 @@ std::wstring Seconds(uint32_t ms) {
 
 }  // namespace
 
-std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs) {
+std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs, uint32_t error) {
     switch (outcome) {
         case StopOutcome::EndedByItself:
             return L"asked to end (Ctrl+C, close); ended by itself after " + Seconds(elapsedMs);
         case StopOutcome::GraceOver:
             return L"did not end within " + std::to_wstring(kStopGraceMs / 1000) + L" s; ended by force";
+        case StopOutcome::NotEnded:
+            return L"could not be ended (error " + std::to_wstring(error) + L")";
         case StopOutcome::ForcedEarly:
             break;
     }

@@ -15,9 +15,11 @@ enum class StopOutcome {
     EndedByItself,  // the whole tree was gone within the grace
     GraceOver,      // forced when the grace ran out
     ForcedEarly,    // forced before that: a second Stop, or a Start
+    NotEnded,       // the system refused the force, and something still runs
 };
 
 // The journal's words for how an asked agent ended, elapsedMs after the ask:
 // "asked to end (Ctrl+C, close); ended by itself after 0.43 s",
-// "did not end within 2 s; ended by force".
-std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs);
+// "did not end within 2 s; ended by force"; error is the refused force's
+// (NotEnded): "could not be ended (error 5)".
+std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs, uint32_t error = 0);
