@@ -55,6 +55,11 @@
 #define IDS_NOTE_PIPE_HELD 180
 #define IDS_NOTE_PIPE_TOO_LONG 181
 
+// The reason a launch is not tried, for the agent line's {reason}: the agent
+// asks for administrator rights, and only the user's own Start may raise the
+// consent prompt.
+#define IDS_REASON_NEEDS_ADMIN 190
+
 // The log view's context menu.
 #define ID_LOG_COPY 32800
 #define ID_LOG_SELECT_ALL 32801

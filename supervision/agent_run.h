@@ -36,11 +36,19 @@ public:
 
     // Ends the job with exit code 0, or without one the agent itself: what
     // the agent left running when it exited, or what did not end when asked.
-    // Without a job the caller's tree walk does the rest.
-    void Force();
+    // Without a job the caller's tree walk does the rest. 0 when the system
+    // took the termination (or there was nothing to end), else its error.
+    DWORD Force();
+    // The error of the force the last EndGracefully made; 0 when it made
+    // none or the system took it.
+    DWORD ForceError() const { return m_forceError; }
 
 private:
     bool IsGone() const;
+    // Forces, and says what that came to: meant, or NotEnded when the system
+    // refused while something still runs.
+    StopOutcome ForceAs(StopOutcome meant);
 
     CAgentLaunch m_launch;
+    DWORD m_forceError = ERROR_SUCCESS;
 };
