@@ -1,5 +1,10 @@
 #include "supervision/console_rules.h"
 
+bool IsSameProcess(const ProcessRow& row, const ProcessRow& launched) {
+    return launched.pid != 0 && row.pid == launched.pid && launched.created != kCreatedUnknown &&
+           row.created == launched.created;
+}
+
 std::set<uint32_t> LaunchedTree(const std::vector<ProcessRow>& rows, const ProcessRow& launched,
                                 uint32_t selfPid) {
     // The tree walk with no folder: nothing is taken by its path, and the

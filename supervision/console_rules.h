@@ -9,6 +9,10 @@
 
 #include "supervision/tree_rules.h"
 
+// Whether row is the process launched stands for: the same id and the same
+// known creation time. An id alone may have passed to another process.
+bool IsSameProcess(const ProcessRow& row, const ProcessRow& launched);
+
 // The agent's processes where no job lists them: the launched process (while
 // its id is still its own: the same creation time) and its descendants, each
 // parent link checked by creation time. Never what the path rule selects, and

@@ -22,8 +22,8 @@
 #include "framework/debug_trace.h"
 #include "framework/file_identity.h"
 #include "framework/handle.h"
+#include "supervision/console_rules.h"
 #include "supervision/process_tree.h"
-#include "supervision/tree_rules.h"
 
 namespace {
 
@@ -196,4 +196,34 @@ std::vector<DWORD> AgentTreePids(const std::wstring& agentDir, HANDLE hAgent) {
         if (hAgent == nullptr || pid != ended[0].pid) pids.push_back(pid);
     }
     return pids;
+}
+
+ProcessRow LaunchedProcess(HANDLE hAgent) {
+    ProcessRow launched;
+    if (hAgent == nullptr) return launched;
+    launched.pid = ::GetProcessId(hAgent);
+    launched.created = CreationTime(hAgent);
+    return launched;
+}
+
+std::set<uint32_t> LaunchedTreePids(HANDLE hAgent) {
+    const ProcessRow launched = LaunchedProcess(hAgent);
+    if (launched.pid == 0) return {};
+    std::vector<ProcessRow> rows;
+    CFileHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnapshot) return {};
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    // Only ages are read: the limited right where the system has it.
+    const DWORD access = ImageNameQuery() ? kQueryLimited : PROCESS_QUERY_INFORMATION;
+    for (BOOL more = ::Process32FirstW(hSnapshot.get(), &entry); more;
+         more = ::Process32NextW(hSnapshot.get(), &entry)) {
+        ProcessRow row;
+        row.pid = entry.th32ProcessID;
+        row.ppid = entry.th32ParentProcessID;
+        CHandle hProcess(::OpenProcess(access, FALSE, row.pid));
+        if (hProcess) row.created = CreationTime(hProcess.get());
+        rows.push_back(row);
+    }
+    return LaunchedTree(rows, launched, ::GetCurrentProcessId());
 }

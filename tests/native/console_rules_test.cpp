@@ -30,7 +30,10 @@ TEST(AgentConsole, OnlyTheLaunchedProcessAndItsRealDescendantsAreTheAgents) {
     EXPECT_EQ(LaunchedTree(rows, agent, kSelf), (std::set<uint32_t>{10, 11, 12}));
     // Ended, it still leads to what it left; its id gone to another, it leads nowhere.
     EXPECT_EQ(LaunchedTree({rows.begin() + 1, rows.end()}, agent, kSelf), (std::set<uint32_t>{10, 11, 12}));
+    EXPECT_TRUE(IsSameProcess(rows[0], agent));
     rows[0].created = 400;
+    EXPECT_FALSE(IsSameProcess(rows[0], agent));
+    EXPECT_FALSE(IsSameProcess(Row(10, 1, kCreatedUnknown), Row(10, 1, kCreatedUnknown)));
     EXPECT_TRUE(LaunchedTree(rows, agent, kSelf).empty());
     EXPECT_TRUE(LaunchedTree(rows, Row(10, kSelf, kCreatedUnknown), kSelf).empty());
 }
