@@ -25,7 +25,7 @@ RESOLVE  = TOLLVANE_ARCH=$(ARCH) bash scripts/wine-env.sh --resolve --quiet
 WINE_SH  = . scripts/wine-env.sh && tollvane_prefix && tollvane_wine_up
 
 .PHONY: all deps native win win32 win64 win32-exe dist dist-win32 dist-win64 run \
-        test test-native test-win check-pe check-clang bench soak package screenshots clean
+        test test-native test-win check-pe check-clang check-rooms bench soak package screenshots clean
 
 all: dist
 
@@ -86,7 +86,11 @@ check-pe: win32-exe
 check-clang: configure-win32
 	@bash scripts/clang-check.sh $(DIR_win32)
 
-test: test-native test-win check-pe check-clang
+# Every include against the room table of docs/architecture.md.
+check-rooms:
+	@python3 scripts/check-rooms.py .
+
+test: check-rooms test-native test-win check-pe check-clang
 
 # Figures and long drills, under Wine in a virtual display (see docs/performance.md).
 bench: deps

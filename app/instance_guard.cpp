@@ -44,28 +44,6 @@ std::optional<std::wstring> ReadProcessPath(HWND hWnd, InstanceWindowQuery& quer
 }
 }  // namespace
 
-// Upper case as NTFS compares names: the file system's own case rule, not
-// only ASCII. The text as given when the mapping fails.
-std::wstring UpperCase(std::wstring text) {
-    if (text.empty()) return text;
-    std::wstring upper(text.size(), L'\0');
-    const int m = ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.c_str(),
-                                 static_cast<int>(text.size()), &upper[0], static_cast<int>(upper.size()));
-    return m == static_cast<int>(upper.size()) ? upper : text;
-}
-
-std::wstring CanonicalPath(const std::wstring& path) {
-    std::wstring full(kPathCapacity, L'\0');
-    DWORD n = ::GetFullPathNameW(path.c_str(), kPathCapacity, &full[0], nullptr);
-    full.resize(n > 0 && n < kPathCapacity ? n : 0);
-    if (full.empty()) full = path;
-    std::wstring longForm(kPathCapacity, L'\0');
-    n = ::GetLongPathNameW(full.c_str(), &longForm[0], kPathCapacity);
-    longForm.resize(n > 0 && n < kPathCapacity ? n : 0);
-    if (longForm.empty()) longForm = full;
-    return UpperCase(longForm);
-}
-
 std::wstring IdentityPath(const std::wstring& path) {
     if (const auto folder = ReadFolderIdentity(path)) return UpperCase(folder->path);
     return CanonicalPath(path);
@@ -96,12 +74,6 @@ InstanceLock TakeInstanceName(const std::wstring& name, bool bUserOnly) {
         // object of another kind under the name, no resources) proves nothing.
         lock.take = error == ERROR_ACCESS_DENIED ? NameTake::Held : NameTake::MayBeHeld;
     return lock;
-}
-
-std::wstring GetOwnModulePath(HMODULE hModule) {
-    std::vector<wchar_t> buffer(kPathCapacity, L'\0');
-    const DWORD n = ::GetModuleFileNameW(hModule, buffer.data(), kPathCapacity);
-    return std::wstring(buffer.data(), n < kPathCapacity ? n : kPathCapacity - 1);
 }
 
 BOOL CALLBACK MatchInstanceWindow(HWND hWnd, LPARAM lParam) {

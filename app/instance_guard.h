@@ -18,14 +18,6 @@ struct InstanceWindowQuery {
     HWND hwndFound;
 };
 
-// Full path of a module of this process (2047 characters at most).
-std::wstring GetOwnModulePath(HMODULE hModule);
-
-// The one spelling of a path that every other spelling of it maps to: full,
-// long form (no 8.3 names), upper-cased. The path as given (made full) when
-// the file system cannot say.
-std::wstring CanonicalPath(const std::wstring& path);
-
 // The file system's identity of a file or folder, for telling two spellings
 // of one installation apart from two installations: its final path (links,
 // junctions and SUBST drives resolved), upper-cased; CanonicalPath where the

@@ -10,10 +10,11 @@
 #include "app/command_line.h"
 #include "app/instance_guard.h"
 #include "app/instance_rules.h"
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 #include "app/run.h"
 #include "framework/app_module.h"
 #include "framework/debug_trace.h"
+#include "framework/file_identity.h"
 
 namespace {
 enum class AwaitResult { Window, OtherEnded, NoWindow };

@@ -8,7 +8,7 @@
 
 int Run(LPWSTR lpCmdLine, int nCmdShow) {
     CMessageLoop theLoop;
-    g_Module.AddMessageLoop(&theLoop);
+    g_Module.SetMessageLoop(&theLoop);
 
     const bool bStartHidden = HasCommandWord(SplitCommandLine(lpCmdLine), L"starthide");
     int nRet = 0;
@@ -19,7 +19,7 @@ int Run(LPWSTR lpCmdLine, int nCmdShow) {
             dlgMain.ShowWindow(nCmdShow);
             nRet = theLoop.Run();
         }
-        g_Module.RemoveMessageLoop();
+        g_Module.SetMessageLoop(nullptr);
     }
     return nRet;
 }

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
+#include "tests/support/agent_support.h"
 
 using namespace e2e;
 

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/drill_support.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/drill_support.h"
 #include "supervision/agent_job.h"
 #include "supervision/stop_rules.h"
 

@@ -33,32 +33,93 @@ elseif(MSVC)
   set(CONSOLE_LINK /SUBSYSTEM:CONSOLE)
 endif()
 
-file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/framework/*.cpp
-  ${CMAKE_SOURCE_DIR}/app/*.cpp
-  ${CMAKE_SOURCE_DIR}/ui/*.cpp
-  ${CMAKE_SOURCE_DIR}/supervision/*.cpp
-  ${CMAKE_SOURCE_DIR}/output/*.cpp
-  ${CMAKE_SOURCE_DIR}/journal/*.cpp)
-list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/tick_count64.cpp)
 # GetTickCount64 for the threads runtime, so that both programs load on the
 # oldest Windows they are marked for; an object of each executable's own.
 set(TICK_COUNT_SOURCE ${CMAKE_SOURCE_DIR}/app/tick_count64.cpp)
 
 set(WIN_LIBS user32 gdi32 kernel32 shell32 comctl32 comdlg32 ole32 psapi advapi32 version)
 
-# Everything but the entry, so the Windows tests can link the real code.
-add_library(supervisor_core STATIC ${CORE_SOURCES})
-target_include_directories(supervisor_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res)
-target_link_libraries(supervisor_core PUBLIC ${WIN_LIBS})
-project_warnings(supervisor_core)
+# The rooms: one static library each, linked and compiled as the room table
+# of docs/architecture.md allows (read from there, as scripts/check-rooms.py
+# reads it). A room's include path holds links to its own folder and to the
+# rooms it may reach, no more, so an include against the table fails here.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/architecture.md)
+file(STRINGS ${CMAKE_SOURCE_DIR}/docs/architecture.md ROOM_ROWS REGEX "^\\| `[a-z_]+/` \\|")
+set(ROOMS)
+foreach(row IN LISTS ROOM_ROWS)
+  string(REGEX MATCH "^\\| `([a-z_]+)/`" _ "${row}")
+  set(room ${CMAKE_MATCH_1})
+  string(REGEX MATCH "\\|[^|]*\\|$" allowed "${row}")
+  string(REGEX MATCHALL "`[a-z_]+/`" allowed "${allowed}")
+  string(REGEX REPLACE "[`/]" "" allowed "${allowed}")
+  set(ROOM_DEPS_${room} ${allowed})
+  list(APPEND ROOMS ${room})
+endforeach()
+if(NOT ROOMS)
+  message(FATAL_ERROR "no room table in docs/architecture.md")
+endif()
+
+# What a room reaches: its own folder, the rooms it may include, theirs in turn.
+function(room_reach room out)
+  set(reach ${room})
+  set(todo ${ROOM_DEPS_${room}})
+  while(todo)
+    list(POP_FRONT todo next)
+    if(NOT next IN_LIST reach)
+      list(APPEND reach ${next})
+      list(APPEND todo ${ROOM_DEPS_${next}})
+    endif()
+  endwhile()
+  set(${out} ${reach} PARENT_SCOPE)
+endfunction()
+
+set(ROOM_LIBS)
+foreach(room IN LISTS ROOMS)
+  file(GLOB room_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${room}/*.cpp)
+  list(REMOVE_ITEM room_sources ${CMAKE_SOURCE_DIR}/app/main.cpp ${TICK_COUNT_SOURCE})
+  if(NOT room_sources)
+    continue()
+  endif()
+  room_reach(${room} reach)
+  set(view ${CMAKE_BINARY_DIR}/rooms/${room})
+  file(MAKE_DIRECTORY ${view})
+  set(view_dirs ${view})
+  foreach(r IN LISTS reach)
+    # Symbolic links where the host has them; else the whole tree is seen,
+    # and scripts/check-rooms.py alone keeps the table.
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${r} ${view}/${r} SYMBOLIC RESULT link_failed)
+    if(link_failed)
+      set(view_dirs ${CMAKE_SOURCE_DIR})
+    endif()
+  endforeach()
+  if("res" IN_LIST reach)
+    list(APPEND view_dirs ${CMAKE_SOURCE_DIR}/res)
+  endif()
+  set(${room}_VIEW_DIRS ${view_dirs})
+  add_library(room_${room} STATIC ${room_sources})
+  target_include_directories(room_${room} PRIVATE ${view_dirs})
+  foreach(dep IN LISTS ROOM_DEPS_${room})
+    if(TARGET room_${dep})
+      target_link_libraries(room_${room} PUBLIC room_${dep})
+    endif()
+  endforeach()
+  target_link_libraries(room_${room} PUBLIC ${WIN_LIBS})
+  project_warnings(room_${room})
+  list(APPEND ROOM_LIBS room_${room})
+endforeach()
+
+# Every room, for the executables, the Windows tests and the benchmarks.
+add_library(supervisor_core INTERFACE)
+target_include_directories(supervisor_core INTERFACE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(supervisor_core INTERFACE ${ROOM_LIBS})
 
 # The manifest names the build's processor: Windows refuses to start a 64-bit
 # program whose manifest says x86. app.rc finds it on the include path.
 configure_file(${CMAKE_SOURCE_DIR}/res/app.manifest.in ${CMAKE_BINARY_DIR}/generated/app.manifest @ONLY)
 add_executable(QuorvelTollvane WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${TICK_COUNT_SOURCE} ${CMAKE_SOURCE_DIR}/res/app.rc)
-target_include_directories(QuorvelTollvane PRIVATE ${CMAKE_BINARY_DIR}/generated)
-target_link_libraries(QuorvelTollvane PRIVATE supervisor_core)
+# The entry is app/'s: it sees what app/ may reach.
+target_include_directories(QuorvelTollvane PRIVATE ${app_VIEW_DIRS} ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(QuorvelTollvane PRIVATE ${ROOM_LIBS})
 target_link_options(QuorvelTollvane PRIVATE ${STATIC_RUNTIME} ${GUI_LINK})
 project_warnings(QuorvelTollvane)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/app.rc PROPERTIES
@@ -67,18 +128,18 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/res/app.rc PROPERTIES
 # The demo agent lands in out/bin, as it does in an installation.
 file(GLOB AGENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/agent/*.cpp)
 # The agent finds the pipe by the same name rule the supervisor serves it under.
-list(APPEND AGENT_SOURCES ${CMAKE_SOURCE_DIR}/app/name_rules.cpp ${TICK_COUNT_SOURCE})
+list(APPEND AGENT_SOURCES ${TICK_COUNT_SOURCE})
 add_executable(Tollvane ${AGENT_SOURCES})
 target_include_directories(Tollvane PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(Tollvane PRIVATE ${WIN_LIBS})
+target_link_libraries(Tollvane PRIVATE room_names ${WIN_LIBS})
 target_link_options(Tollvane PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
 set_target_properties(Tollvane PROPERTIES RUNTIME_OUTPUT_DIRECTORY "$<1:${OUT_DIR}/bin>")
 project_warnings(Tollvane)
 
 # The scriptable agent the tests install as bin\Tollvane.exe; never shipped.
-add_executable(test_agent ${CMAKE_SOURCE_DIR}/tests/agent/main.cpp ${CMAKE_SOURCE_DIR}/app/name_rules.cpp)
+add_executable(test_agent ${CMAKE_SOURCE_DIR}/tests/agent/main.cpp)
 target_include_directories(test_agent PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(test_agent PRIVATE ${WIN_LIBS})
+target_link_libraries(test_agent PRIVATE room_names ${WIN_LIBS})
 target_link_options(test_agent PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
 project_warnings(test_agent)
 
@@ -113,12 +174,13 @@ include(GoogleTest)
 # The prefix and loader of this build's architecture (scripts/wine-env.sh).
 set(WINE_TEST_ENV "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;TOLLVANE_ARCH=${TOLLVANE_ARCH}")
 
+# Extra arguments are support sources (tests/support) linked in beside the cases.
 function(add_wine_tests target dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${dir}/*.cpp)
   if(NOT srcs)
     return()
   endif()
-  add_executable(${target} ${srcs})
+  add_executable(${target} ${srcs} ${ARGN})
   target_link_libraries(${target} PRIVATE supervisor_core gtest gtest_main)
   target_link_options(${target} PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK})
   project_warnings(${target})
@@ -130,7 +192,7 @@ function(add_wine_tests target dir)
 endfunction()
 
 add_wine_tests(win_tests win)
-add_wine_tests(e2e_tests e2e)
+add_wine_tests(e2e_tests e2e ${CMAKE_SOURCE_DIR}/tests/support/e2e_support.cpp)
 if(TARGET e2e_tests)
   add_dependencies(e2e_tests QuorvelTollvane Tollvane test_agent minimal_agent_cpp minimal_agent_c)
 endif()
@@ -146,7 +208,7 @@ endif()
 # scripts/screenshots.sh.
 if(TARGET e2e_tests)
   add_executable(screenshot_helper ${CMAKE_SOURCE_DIR}/tests/e2e/shots/main.cpp
-                 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
+                 ${CMAKE_SOURCE_DIR}/tests/support/e2e_support.cpp)
   target_link_libraries(screenshot_helper PRIVATE supervisor_core)
   target_link_options(screenshot_helper PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
   project_warnings(screenshot_helper)
@@ -182,7 +244,7 @@ endif()
 # the end-to-end tests' tools (a GoogleTest program that prints its figures).
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/agent_latency_bench.cpp AND TARGET gtest)
   add_executable(agent_latency_bench ${CMAKE_SOURCE_DIR}/bench/agent_latency_bench.cpp
-                 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
+                 ${CMAKE_SOURCE_DIR}/tests/support/e2e_support.cpp)
   target_link_libraries(agent_latency_bench PRIVATE supervisor_core gtest gtest_main)
   target_link_options(agent_latency_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK})
   add_dependencies(agent_latency_bench QuorvelTollvane test_agent)
@@ -192,7 +254,7 @@ endif()
 # benchmarks: supervision figures; drives a real installation like the e2e tests.
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/supervisor_bench.cpp)
   add_executable(supervisor_bench ${CMAKE_SOURCE_DIR}/bench/supervisor_bench.cpp
-                 ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp)
+                 ${CMAKE_SOURCE_DIR}/tests/support/e2e_support.cpp)
   target_link_libraries(supervisor_bench PRIVATE supervisor_core)
   target_link_options(supervisor_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
   add_dependencies(supervisor_bench QuorvelTollvane test_agent)

@@ -1,11 +1,7 @@
-// The application module: module handle and the thread-to-loop table.
+// The application module: the module handle and the main thread's loop.
 #pragma once
 
 #include <windows.h>
-
-#include <map>
-
-#include "framework/critical_section.h"
 
 class CMessageLoop;
 
@@ -14,17 +10,16 @@ public:
     HRESULT Init(HINSTANCE hInstance);
     void Term();
 
-    HINSTANCE GetModuleInstance() const { return m_hInst; }
     HINSTANCE GetResourceInstance() const { return m_hInst; }
 
-    bool AddMessageLoop(CMessageLoop* pLoop);
-    bool RemoveMessageLoop();
-    CMessageLoop* GetMessageLoop(DWORD dwThreadId = ::GetCurrentThreadId());
+    // The main thread's loop while it runs; null before and after. UI
+    // thread only.
+    void SetMessageLoop(CMessageLoop* pLoop) { m_pLoop = pLoop; }
+    CMessageLoop* GetMessageLoop() const { return m_pLoop; }
 
 private:
     HINSTANCE m_hInst = nullptr;
-    CCriticalSection m_csLoops;              // guards m_loops
-    std::map<DWORD, CMessageLoop*> m_loops;  // thread id -> its loop
+    CMessageLoop* m_pLoop = nullptr;
 };
 
 // The one module object of the process.

@@ -65,7 +65,6 @@ INT_PTR CDialogBase::Dispatch(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam
     if (uMsg == WM_NCDESTROY) {
         ::SetWindowLongPtrW(hWnd, DWLP_USER, 0);
         m_hWnd = nullptr;
-        OnFinalMessage(hWnd);
         return FALSE;
     }
     if (!handled) return FALSE;

@@ -15,8 +15,6 @@ public:
     // The message map: TRUE when the message was handled, with lResult set.
     virtual BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
                                       DWORD dwMsgMapID) = 0;
-    // Called once the window is gone; the default does nothing.
-    virtual void OnFinalMessage(HWND /*hWnd*/) {}
 
     BOOL DestroyWindow() { return ::DestroyWindow(m_hWnd); }
     BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }

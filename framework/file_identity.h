@@ -30,3 +30,15 @@ struct FolderIdentity {
     FinalPathForm form = FinalPathForm::Nt;
 };
 std::optional<FolderIdentity> ReadFolderIdentity(const std::wstring& folder);
+
+// Full path of a module of this process (4095 characters at most); the
+// executable's with null.
+std::wstring GetOwnModulePath(HMODULE hModule);
+
+// The one spelling of a path that every other spelling of it maps to: full,
+// long form (no 8.3 names), upper-cased. The path as given (made full) when
+// the file system cannot say.
+std::wstring CanonicalPath(const std::wstring& path);
+
+// Upper case as NTFS compares names; the text as given when the mapping fails.
+std::wstring UpperCase(std::wstring text);

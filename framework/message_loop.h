@@ -1,4 +1,4 @@
-// The main thread's message loop with its filters and idle handlers.
+// The main thread's message loop with its filters.
 #pragma once
 
 #include <windows.h>
@@ -13,31 +13,17 @@ protected:
     ~CMessageFilter() = default;
 };
 
-class CIdleHandler {
-public:
-    virtual BOOL OnIdle() = 0;
-
-protected:
-    ~CIdleHandler() = default;
-};
-
 class CMessageLoop {
 public:
+    // The filter sees every message before it is dispatched; it must
+    // outlive the loop's run.
     void AddMessageFilter(CMessageFilter* pFilter);
-    void RemoveMessageFilter(CMessageFilter* pFilter);
-    void AddIdleHandler(CIdleHandler* pHandler);
-    void RemoveIdleHandler(CIdleHandler* pHandler);
 
     // Runs until WM_QUIT; returns the quit code.
     int Run();
 
-    // Mouse moves, paints and the caret-blink timer do not re-arm idle processing.
-    static bool IsIdleMessage(const MSG& msg);
-
 private:
-    BOOL OnIdle();
     BOOL PreTranslateMessage(MSG* pMsg);
 
     std::vector<CMessageFilter*> m_filters;
-    std::vector<CIdleHandler*> m_idleHandlers;
 };

@@ -1,7 +1,8 @@
-// The agent's process and the job that holds it: the launch, the ask to end,
-// and what is left of the tree. The job is created with kill-on-close and the
-// agent enters it before its first instruction, so nothing it starts escapes
-// it, and when the supervisor ends for any reason the system ends the tree.
+// The agent's process and the job that holds it: the launch and what is left
+// of the tree (the ask to end is supervision/agent_ask.h). The job is created
+// with kill-on-close and the agent enters it before its first instruction, so
+// nothing it starts escapes it, and when the supervisor ends for any reason
+// the system ends the tree.
 #pragma once
 
 #include <windows.h>
@@ -10,13 +11,7 @@
 #include <vector>
 
 #include "framework/handle.h"
-
-// How the launched agent is held.
-enum class AgentHold {
-    Job,    // in a job of its own: ending the job ends the whole tree
-    NoJob,  // started, but no job could be had: the tree walk ends it
-    Shell,  // started by the shell (elevation, not a program): no job either
-};
+#include "supervision/agent_hold.h"
 
 struct CAgentLaunch {
     CHandle hProcess;  // empty when nothing was started
@@ -36,18 +31,7 @@ struct CAgentLaunch {
 // The calling thread needs COM for that fallback.
 CAgentLaunch LaunchAgentProcess(const std::wstring& path, const std::wstring& dir);
 
-// Asks the agent to end: Ctrl+C to agentPid's console (or, when it has
-// ended, to the console of the first of pids that has one) and WM_CLOSE to
-// the top-level windows of pids (the job's processes, or the tree's).
-// Returns at once; it is up to the agent to end.
-void AskAgentToEnd(DWORD agentPid, const std::vector<DWORD>& pids);
-
 // The processes in the job now; empty when it cannot be read.
 std::vector<DWORD> JobProcessIds(HANDLE hJob);
 // True once the job's last process has ended (or the job cannot be read).
 bool IsJobEmpty(HANDLE hJob);
-
-// The supervisor's own defence against the Ctrl+C it sends while attached to
-// an agent's console: a handler that takes the event. Never the "ignore"
-// flag, which the next agent would inherit. Any thread; once is enough.
-void ProtectFromConsoleCtrl();

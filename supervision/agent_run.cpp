@@ -13,6 +13,14 @@ constexpr DWORD kReaskMs = 250;
 
 }  // namespace
 
+WaitEnd WaitForEither(HANDLE hFirst, HANDLE hSecond, DWORD timeoutMs) {
+    const HANDLE waits[] = {hFirst, hSecond};
+    const DWORD result = ::WaitForMultipleObjects(hSecond != nullptr ? 2 : 1, waits, FALSE, timeoutMs);
+    if (result == WAIT_OBJECT_0) return WaitEnd::First;
+    if (result == WAIT_OBJECT_0 + 1) return WaitEnd::Second;
+    return WaitEnd::Neither;
+}
+
 bool CAgentRun::IsGone() const {
     if (HasJob()) return IsJobEmpty(m_launch.hJob.get());
     return ::WaitForSingleObject(Process(), 0) == WAIT_OBJECT_0;
@@ -53,10 +61,8 @@ StopOutcome CAgentRun::EndGracefully(const std::function<std::vector<DWORD>()>& 
             AskAgentToEnd(0, treePids());
             continue;
         }
-        const HANDLE waits[] = {hWake, Process()};
-        const DWORD result = ::WaitForMultipleObjects(
-            agentAlive ? 2 : 1, waits, FALSE, agentAlive ? left : (left < kJobPollMs ? left : kJobPollMs));
-        if (result == WAIT_OBJECT_0) {
+        const DWORD waitMs = agentAlive ? left : (left < kJobPollMs ? left : kJobPollMs);
+        if (WaitForEither(hWake, agentAlive ? Process() : nullptr, waitMs) == WaitEnd::First) {
             // Reset before asking, so a command that comes after the answer
             // wakes the next wait.
             ::ResetEvent(hWake);

@@ -7,8 +7,16 @@
 #include <functional>
 #include <vector>
 
+#include "supervision/agent_ask.h"
 #include "supervision/agent_job.h"
 #include "supervision/stop_rules.h"
+
+// Which of two handles a wait saw set: hFirst wins when both are.
+enum class WaitEnd { First, Second, Neither };
+// The watch's one wait: for an agent to exit or a command event to be set
+// (or, in either order, any two handles), at most timeoutMs. hSecond may be
+// null: then hFirst alone. Neither: the time ran out, or the wait failed.
+WaitEnd WaitForEither(HANDLE hFirst, HANDLE hSecond, DWORD timeoutMs);
 
 class CAgentRun {
 public:

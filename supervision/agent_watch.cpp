@@ -1,5 +1,5 @@
 // Agent launch and exit watch: one watch thread keeps the agent running,
-// ends it when asked, and tells the listeners what happens to it.
+// ends it when asked, and tells its sinks what happens to it.
 #include <windows.h>
 #include <objbase.h>
 #include <process.h>
@@ -29,6 +29,12 @@ private:
     HRESULT m_hr;
 };
 
+AgentEvent Event(AgentEvent::Kind kind) {
+    AgentEvent event;
+    event.kind = kind;
+    return event;
+}
+
 std::wstring DirectoryOf(const std::wstring& path) {
     const size_t slash = path.rfind(L'\\');
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
@@ -36,11 +42,12 @@ std::wstring DirectoryOf(const std::wstring& path) {
 
 }  // namespace
 
-CAgentWatch::CAgentWatch(std::wstring agentPath, std::vector<CAgentListener*> listeners)
+CAgentWatch::CAgentWatch(std::wstring agentPath, std::vector<CAgentEventSink*> sinks)
     : m_strAgentPath(std::move(agentPath)),
       m_strAgentDir(DirectoryOf(m_strAgentPath)),
-      m_listeners(std::move(listeners)),
-      m_hWakeEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+      m_sinks(std::move(sinks)),
+      m_hWakeEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      m_wakeError(m_hWakeEvent ? 0 : ::GetLastError()) {}
 
 unsigned CAgentWatch::StartRequests() {
     CLockGuard lock(m_csAgent);
@@ -86,20 +93,29 @@ bool CAgentWatch::EnsureWatchThreadLocked(const std::shared_ptr<CAgentWatch>& sp
 // Owner's thread.
 void CAgentWatch::Start(const std::shared_ptr<CAgentWatch>& spSelf) {
     if (m_bQuitting) return;
+    if (!m_hWakeEvent) {
+        // No Stop could reach a watch thread: none is made, and the agent
+        // stays stopped.
+        ReportWatchFailed();
+        return;
+    }
     m_bStopRequested = false;
-    bool bWatching = false;
     {
         CLockGuard lock(m_csAgent);
         ++m_nStartRequests;
-        bWatching = m_hWatchThread != nullptr;
         EnsureWatchThreadLocked(spSelf);
     }
     // Restart: the watch thread ends its agent and, the count having
     // changed, launches it again at once.
-    if (m_hWakeEvent)
-        ::SetEvent(m_hWakeEvent.get());
-    else if (bWatching)
-        EndAgent();
+    ::SetEvent(m_hWakeEvent.get());
+}
+
+// Owner's thread: the watch cannot begin; told like any event.
+void CAgentWatch::ReportWatchFailed() {
+    AgentEvent failed = Event(AgentEvent::Kind::WatchFailed);
+    failed.error = m_wakeError;
+    Report(failed);
+    Report(Event(AgentEvent::Kind::WatchEnded));
 }
 
 // Owner's thread: the Stop and Exit commands. The watch thread ends the agent
@@ -114,10 +130,14 @@ void CAgentWatch::Stop(const std::shared_ptr<CAgentWatch>& spSelf) {
         ++m_nStopRequests;
         bWatching = EnsureWatchThreadLocked(spSelf);
     }
-    if (m_hWakeEvent && bWatching)
+    if (bWatching)
         ::SetEvent(m_hWakeEvent.get());
     else
-        EndAgent();  // no thread to wake: end the agent here
+        EndAgent();  // no thread to wake: end what runs there from here
+}
+
+void CAgentWatch::Wake() {
+    if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
 }
 
 void CAgentWatch::Quit(const std::shared_ptr<CAgentWatch>& spSelf) {
@@ -125,9 +145,14 @@ void CAgentWatch::Quit(const std::shared_ptr<CAgentWatch>& spSelf) {
     Stop(spSelf);
 }
 
-void CAgentWatch::SilenceListeners() {
+void CAgentWatch::SilenceSinks() {
     CLockGuard lock(m_csReport);
-    m_listeners.clear();
+    m_sinks.clear();
+}
+
+void CAgentWatch::Report(const AgentEvent& event) {
+    CLockGuard lock(m_csReport);
+    for (CAgentEventSink* pSink : m_sinks) pSink->OnAgentEvent(event);
 }
 
 bool CAgentWatch::WaitForEnd(DWORD timeoutMs) const {
@@ -143,8 +168,8 @@ bool CAgentWatch::WaitForEnd(DWORD timeoutMs) const {
     return ::WaitForSingleObject(hThread.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
-// Without a watch thread to wake (no event could be made), and at the end
-// of the session: the force alone, here. The tree walk first, while the agent
+// Without a watch thread to wake (none could be made), and at the end of
+// the session: the force alone, here. The tree walk first, while the agent
 // is still there to lead it to its descendants (it is part of the tree
 // whatever its path says); then the launched process itself, through the
 // handle that reaches it even when it cannot be opened by id.
@@ -162,7 +187,7 @@ void CAgentWatch::EndAgent() {
 
 void CAgentWatch::HoldLaunches(bool bHold) {
     m_bLaunchesHeld = bHold;
-    if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
+    Wake();
 }
 
 // Owner's thread, at the session's end: no time for the watch thread to
@@ -171,19 +196,14 @@ void CAgentWatch::EndNow() {
     m_bLaunchesHeld = true;
     m_bStopRequested = true;
     EndAgent();
-    if (m_hWakeEvent) ::SetEvent(m_hWakeEvent.get());
+    Wake();
 }
 
 bool CAgentWatch::MayLaunch() const { return !m_bLaunchesHeld && IsGateOpen(); }
 
 void CAgentWatch::WaitToLaunch() {
-    if (!m_hWakeEvent) {
-        ::Sleep(kGatePollMs);
-        return;
-    }
     const HANDLE gate = !m_bLaunchesHeld && m_spGate ? m_spGate->OpenEvent() : nullptr;
-    const HANDLE waits[] = {m_hWakeEvent.get(), gate};
-    ::WaitForMultipleObjects(gate != nullptr ? 2 : 1, waits, FALSE, gate != nullptr ? kGatePollMs : INFINITE);
+    WaitForEither(m_hWakeEvent.get(), gate, gate != nullptr ? kGatePollMs : INFINITE);
 }
 
 // Watch thread: publishes (or, with null, withdraws) the running agent's handle.
@@ -210,7 +230,7 @@ unsigned __stdcall CAgentWatch::ThreadProc(void* pv) {
     // next Start creates a new watch thread.
     try {
         watch.SetAgentProcess(nullptr);
-        watch.Report([](CAgentListener& l) { l.OnWatchEnded(); });
+        watch.Report(Event(AgentEvent::Kind::WatchEnded));
     } catch (...) {
     }
     CLockGuard lock(watch.m_csAgent);
@@ -226,10 +246,8 @@ bool CAgentWatch::WaitAgentEnd(CAgentRun& run, unsigned nSeenStarts, bool& bEnde
     const HANDLE hProcess = run.Process();
     bool bAsked = false;
     for (;;) {
-        if (!m_hWakeEvent) return ::WaitForSingleObject(hProcess, INFINITE) == WAIT_OBJECT_0;
-        const HANDLE waits[] = {hProcess, m_hWakeEvent.get()};
-        const DWORD r = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (r != WAIT_OBJECT_0 + 1) return r == WAIT_OBJECT_0;
+        const WaitEnd end = WaitForEither(hProcess, m_hWakeEvent.get(), INFINITE);
+        if (end != WaitEnd::Second) return end == WaitEnd::First;
         // Reset before reading what was asked: a later request sets it again.
         ::ResetEvent(m_hWakeEvent.get());
         const bool bStop = m_bStopRequested;
@@ -251,11 +269,11 @@ bool CAgentWatch::WaitAgentEnd(CAgentRun& run, unsigned nSeenStarts, bool& bEnde
     }
 }
 
-// Watch thread: the ask, the grace and the force, told to the listeners.
+// Watch thread: the ask, the grace and the force, told to the sinks.
 // The owner's thread is never kept waiting: a command during the grace only
 // sets the wake event, and a second Stop (or a Start) forces at once.
 void CAgentWatch::EndAgentGracefully(CAgentRun& run) {
-    Report([](CAgentListener& l) { l.OnAgentStopping(); });
+    Report(Event(AgentEvent::Kind::Stopping));
     const unsigned nStarts = StartRequests();
     const unsigned nStops = StopRequests();
     // The windows to close are those of the job's processes; where the
@@ -274,7 +292,10 @@ void CAgentWatch::EndAgentGracefully(CAgentRun& run) {
     // away) by the path rule: one sweep where a job held the rest, rounds
     // where none did.
     KillAgentTree(m_strAgentDir, run.HasJob() ? 1 : kMaxKillRounds);
-    Report([outcome, elapsedMs](CAgentListener& l) { l.OnAgentStopEnded(outcome, elapsedMs); });
+    AgentEvent ended = Event(AgentEvent::Kind::StopEnded);
+    ended.outcome = outcome;
+    ended.elapsedMs = elapsedMs;
+    Report(ended);
 }
 
 // Watch thread, before each launch: the previous agent's job (what it left
@@ -292,18 +313,22 @@ void CAgentWatch::EndPreviousRun(CAgentRun& run) {
 // then the start or the failure.
 void CAgentWatch::ReportLaunch(const CAgentRun& run) {
     if (!run.Started()) {
-        const DWORD error = run.Launch().error;
-        Report([error](CAgentListener& l) { l.OnLaunchFailed(error); });
+        AgentEvent failed = Event(AgentEvent::Kind::LaunchFailed);
+        failed.error = run.Launch().error;
+        Report(failed);
         return;
     }
     const AgentHold hold = run.Launch().hold;
     if (static_cast<int>(hold) != m_nLastHold) {
         m_nLastHold = static_cast<int>(hold);
-        const DWORD holdError = run.Launch().holdError;
-        Report([hold, holdError](CAgentListener& l) { l.OnAgentHeld(hold, holdError); });
+        AgentEvent held = Event(AgentEvent::Kind::Held);
+        held.hold = hold;
+        held.error = run.Launch().holdError;
+        Report(held);
     }
-    const DWORD pid = run.Pid();
-    Report([pid](CAgentListener& l) { l.OnAgentStarted(pid); });
+    AgentEvent started = Event(AgentEvent::Kind::Started);
+    started.pid = run.Pid();
+    Report(started);
 }
 
 // Watch thread.
@@ -324,7 +349,7 @@ void CAgentWatch::WatchAgent() {
     for (;;) {
         // Start, Stop and Quit set the event after changing the flag or the
         // start count, both read below, so a reset here loses none of them.
-        if (m_hWakeEvent) ::ResetEvent(m_hWakeEvent.get());
+        ::ResetEvent(m_hWakeEvent.get());
         const unsigned nStarts = StartRequests();
         if (nStarts != nSeenStarts) {
             // The user asked for the agent: no pause before this launch.
@@ -344,17 +369,19 @@ void CAgentWatch::WatchAgent() {
             // agent folder is not ours to end.
             if (bStop && !bTreeEnded && IsGateOpen()) EndPreviousRun(run);
             bTreeEnded = bStop;
-            if (bMissing) Report([&](CAgentListener& l) { l.OnAgentMissing(path, bFolder); });
-            Report([](CAgentListener& l) { l.OnWatchEnded(); });
+            if (bMissing) {
+                AgentEvent missing = Event(AgentEvent::Kind::Missing);
+                missing.path = path;
+                missing.bFlag = bFolder;
+                Report(missing);
+            }
+            Report(Event(AgentEvent::Kind::WatchEnded));
             if (EndWatchUnlessStarted(nStarts)) return;
             continue;
         }
         bTreeEnded = false;
         if (pauseMs != 0) {
-            if (m_hWakeEvent)
-                ::WaitForSingleObject(m_hWakeEvent.get(), pauseMs);
-            else
-                ::Sleep(pauseMs);
+            WaitForEither(m_hWakeEvent.get(), nullptr, pauseMs);
             pauseMs = 0;
             continue;
         }
@@ -362,14 +389,16 @@ void CAgentWatch::WatchAgent() {
         if (!MayLaunch()) {
             if (!bPipeWaitTold && !m_bLaunchesHeld && m_spGate && m_spGate->IsHeldElsewhere()) {
                 bPipeWaitTold = true;
-                Report([](CAgentListener& l) { l.OnOutputPipeHeld(true); });
+                AgentEvent held = Event(AgentEvent::Kind::PipeHeld);
+                held.bFlag = true;
+                Report(held);
             }
             WaitToLaunch();
             continue;
         }
         if (bPipeWaitTold) {
             bPipeWaitTold = false;
-            Report([](CAgentListener& l) { l.OnOutputPipeHeld(false); });
+            Report(Event(AgentEvent::Kind::PipeHeld));
         }
 
         // No earlier copy of the agent, nor anything it started, survives.
@@ -379,22 +408,20 @@ void CAgentWatch::WatchAgent() {
         if (m_bStopRequested || !MayLaunch()) continue;
         const DWORD startTick = ::GetTickCount();
         run = CAgentRun(LaunchAgentProcess(path, dir));
-        // Published before the flag is read: a Stop that has no event to
-        // wake this thread either finds the handle or is seen here.
+        // Published at once: the session's end (EndNow) ends the agent from
+        // the owner's thread through it.
         SetAgentProcess(run.Process());
         ReportLaunch(run);
-        // A Stop during the launch found nothing to end.
-        if (m_bStopRequested && !m_hWakeEvent) {
-            EndAgent();
-            bTreeEnded = true;
-        }
         DWORD runMs = 0;  // a failed launch counts as a run that ended at once
         if (run.Started()) {
             if (WaitAgentEnd(run, nSeenStarts, bTreeEnded)) {
                 runMs = ::GetTickCount() - startTick;
                 DWORD exitCode = 0;
                 ::GetExitCodeProcess(run.Process(), &exitCode);
-                Report([exitCode, runMs](CAgentListener& l) { l.OnAgentExited(exitCode, runMs); });
+                AgentEvent exited = Event(AgentEvent::Kind::Exited);
+                exited.exitCode = exitCode;
+                exited.runMs = runMs;
+                Report(exited);
             }
         }
         SetAgentProcess(nullptr);
@@ -402,10 +429,10 @@ void CAgentWatch::WatchAgent() {
         // No pause is told when the next cycle will not take it: a Stop ends
         // the watch, a Start launches at once.
         if (pauseMs != 0 && !m_bStopRequested && StartRequests() == nSeenStarts) {
-            const AgentPauseReason reason =
-                run.Started() ? AgentPauseReason::CrashLoop : AgentPauseReason::LaunchFailed;
-            const DWORD pause = pauseMs;
-            Report([pause, reason](CAgentListener& l) { l.OnRelaunchPaused(pause, reason); });
+            AgentEvent paused = Event(AgentEvent::Kind::Paused);
+            paused.pauseMs = pauseMs;
+            paused.reason = run.Started() ? AgentPauseReason::CrashLoop : AgentPauseReason::LaunchFailed;
+            Report(paused);
         }
     }
 }

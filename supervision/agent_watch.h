@@ -23,7 +23,7 @@ public:
     // waits this long for the process to go before it lets go of it.
     static constexpr DWORD kQuitPatienceMs = 1000;
 
-    CAgentWatch(std::wstring agentPath, std::vector<CAgentListener*> listeners);
+    CAgentWatch(std::wstring agentPath, std::vector<CAgentEventSink*> sinks);
     CAgentWatch(const CAgentWatch&) = delete;
     CAgentWatch& operator=(const CAgentWatch&) = delete;
 
@@ -41,8 +41,8 @@ public:
     // The supervisor's end: a stop after which the watch thread ends even
     // when the agent does not.
     void Quit(const std::shared_ptr<CAgentWatch>& spSelf);
-    // No listener is called after this returns; a call in progress finishes first.
-    void SilenceListeners();
+    // No sink is called after this returns; a call in progress finishes first.
+    void SilenceSinks();
     bool WaitForEnd(DWORD timeoutMs) const;
     bool IsStopRequested() const { return m_bStopRequested; }
 
@@ -70,20 +70,20 @@ private:
     unsigned StopRequests();
     bool EndWatchUnlessStarted(unsigned nStarts);
     void DropWatchThreadLocked();
+    void ReportWatchFailed();
+    // Sets the wake event, when there is one (else no watch thread runs).
+    void Wake();
     void SetAgentProcess(HANDLE hProcess);
-    template <typename Call>
-    void Report(Call call) {
-        CLockGuard lock(m_csReport);
-        for (CAgentListener* pListener : m_listeners) call(*pListener);
-    }
+    // Hands the event to every sink, in order.
+    void Report(const AgentEvent& event);
 
     const std::wstring m_strAgentPath;  // read-only after construction
     const std::wstring m_strAgentDir;   // read-only after construction
 
-    // Guards m_listeners; held across each listener call, so that
-    // SilenceListeners returns only once no call is under way.
+    // Guards m_sinks; held across each sink's call, so that SilenceSinks
+    // returns only once no call is under way.
     CCriticalSection m_csReport;
-    std::vector<CAgentListener*> m_listeners;
+    std::vector<CAgentEventSink*> m_sinks;
 
     // Atomic; written by the owner's thread (Start, Stop, Quit), read by the
     // watch thread before every launch and again right after it.
@@ -98,7 +98,7 @@ private:
 
     // Guards m_hWatchThread, m_nStartRequests and m_hAgentProcess: the
     // test-and-create in Start and the watch thread's decision to end are
-    // exclusive. Never held across a listener call.
+    // exclusive. Never held across a sink's call.
     mutable CCriticalSection m_csAgent;
     HANDLE m_hWatchThread = nullptr;  // guarded; closed by the watch thread as it ends
     unsigned m_nStartRequests = 0;    // guarded; counts Start calls
@@ -113,5 +113,7 @@ private:
     // Stop and Quit after they change what they ask, to end the watch
     // thread's wait for the agent or for the end of a back-off pause; reset
     // by the watch thread before it reads what was asked.
+    // A watch that has none cannot begin: Start reports WatchFailed.
     const CHandle m_hWakeEvent;
+    const DWORD m_wakeError;  // why there is no wake event; read-only after construction
 };

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 // How long Stop, Restart and Exit wait, after asking the agent to end
 // (Ctrl+C to its console, WM_CLOSE to its windows), for its whole tree to be
@@ -17,9 +16,3 @@ enum class StopOutcome {
     ForcedEarly,    // forced before that: a second Stop, or a Start
     NotEnded,       // the system refused the force, and something still runs
 };
-
-// The journal's words for how an asked agent ended, elapsedMs after the ask:
-// "asked to end (Ctrl+C, close); ended by itself after 0.43 s",
-// "did not end within 2 s; ended by force"; error is the refused force's
-// (NotEnded): "could not be ended (error 5)".
-std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs, uint32_t error = 0);

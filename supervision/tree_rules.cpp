@@ -17,10 +17,10 @@ bool IsPlausibleParent(const ProcessRow& parent, const ProcessRow& child) {
            parent.created <= child.created;
 }
 
-// "\Device\Name" of a native path: up to its third backslash.
+// "\Device\Name" of a native path: up to its third backslash (or all of it).
 std::wstring_view DeviceOf(std::wstring_view path) {
     size_t end = 0;
-    for (int i = 0; i < 3 && end != std::wstring_view::npos; ++i) end = path.find(L'\\', end + 1);
+    for (int i = 0; i < 2 && end != std::wstring_view::npos; ++i) end = path.find(L'\\', end + 1);
     return path.substr(0, end);
 }
 

@@ -1,8 +1,9 @@
 // The main dialog: its message map, initialisation and command handlers.
 #include "ui/main_dlg.h"
 
-#include "app/agent_host.h"
+#include "host/agent_host.h"
 #include "framework/app_module.h"
+#include "framework/file_identity.h"
 #include "framework/strings.h"
 #include "supervision/agent_events.h"
 #include "ui/about_dlg.h"
@@ -10,7 +11,6 @@
 #include "ui/trouble_notice.h"
 
 namespace {
-constexpr DWORD kModulePathCapacity = 4096;
 constexpr WPARAM kKeyA = 0x41;
 constexpr WPARAM kKeyNumpad1 = 0x61;  // what Ctrl+A can arrive as on some layouts
 
@@ -176,9 +176,7 @@ BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
 }
 
 std::wstring CMainDlg::ReadModuleDir() const {
-    std::wstring path(kModulePathCapacity, L'\0');
-    const DWORD n = ::GetModuleFileNameW(nullptr, &path[0], kModulePathCapacity);
-    path.resize(n < kModulePathCapacity ? n : kModulePathCapacity - 1);
+    const std::wstring path = GetOwnModulePath(nullptr);
     const size_t slash = path.rfind(L'\\');
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
@@ -207,6 +205,9 @@ LRESULT CMainDlg::OnInitDialog() {
 
     m_pEventPoster = std::make_unique<CAgentEventPoster>(m_hWnd, WM_APP_AGENT_EVENT);
     m_pHost = std::make_unique<CAgentHost>(m_strModuleDir, *m_pEventPoster);
+    CAgentHost::WindowShare share = m_pHost->ShareWithWindow();
+    m_spOutput = std::move(share.spOutput);
+    m_spJournal = std::move(share.spJournal);
     // Before the agent starts; its events reach the window as messages.
     m_pTroubleNotice = std::make_unique<CTroubleNotice>(*this, m_pHost->AgentPath());
     m_pHost->Begin(LogViewTarget(m_hWnd, m_hLogEdit));
@@ -291,6 +292,8 @@ LRESULT CMainDlg::OnDestroy() {
     // end no more are posted.
     if (m_pHost) m_pHost->DetachView();
     m_pHost.reset();
+    m_spOutput.reset();
+    m_spJournal.reset();
     CAgentEventPoster::Drain(m_hWnd, WM_APP_AGENT_EVENT);
     return 0;
 }

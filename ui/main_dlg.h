@@ -20,6 +20,7 @@
 
 class CAgentEventPoster;
 class CAgentHost;
+class CJournal;
 class COutputSink;
 class CTroubleNotice;
 struct AgentEvent;
@@ -70,7 +71,7 @@ public:
     void ShowPipeHeld(bool bHeld);
     void ShowPipeTooLong();
 
-    // ---- The tray tooltip (ui/main_dlg_tip.cpp); UI thread only ----
+    // ---- The tray tooltip (ui/main_dlg_tray.cpp); UI thread only ----
     // The agent's line, under the title.
     void ShowAgentState(AgentStateLine line);
     // A line about the supervisor itself under the agent's, in the slot of
@@ -124,7 +125,7 @@ private:
     void ApplyLogColours();
     void OnSystemColoursChanged();
 
-public:
+private:
     // Everything below is touched by the UI thread only; no worker thread
     // calls into the dialog, they post to it.
     HWND m_hLogEdit = nullptr;
@@ -153,6 +154,10 @@ public:
     // The agent, its output and its journal; created in OnInitDialog, ended
     // at Exit or when the window goes.
     std::unique_ptr<CAgentHost> m_pHost;
+    // The host's output sink and journal, shared with it from the start and
+    // let go of with it.
+    std::shared_ptr<COutputSink> m_spOutput;
+    std::shared_ptr<const CJournal> m_spJournal;
     std::unique_ptr<CTroubleNotice> m_pTroubleNotice;
     int m_nJournalTroubleSaid = 0;  // the JournalTrouble the view last heard of
 

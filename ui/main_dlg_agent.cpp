@@ -2,9 +2,10 @@
 // buttons, the tray image, the tooltip's agent line and the trouble balloon.
 // The watch thread posts each event; this runs on the UI thread as the
 // message is handled.
-#include "app/agent_host.h"
-#include "app/name_rules.h"
+#include "host/agent_host.h"
+#include "names/name_rules.h"
 #include "framework/strings.h"
+#include "framework/text_fill.h"
 #include "supervision/agent_events.h"
 #include "supervision/exit_texts.h"
 #include "supervision/relaunch_rules.h"
@@ -85,8 +86,10 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
         case AgentEvent::Kind::PipeHeld:
             ShowPipeHeld(event.bFlag);
             break;
+        default:
+            break;  // the journal's alone
     }
-    if (m_pTroubleNotice) DeliverAgentEvent(event, *m_pTroubleNotice);
+    if (m_pTroubleNotice) m_pTroubleNotice->OnAgentEvent(event);
 }
 
 void CMainDlg::ShowPipeHeld(bool bHeld) {
@@ -101,9 +104,8 @@ void CMainDlg::ShowPipeTooLong() {
     // The folder's length that the pipe name allows: what the name adds to
     // the folder's path is the same for every installation.
     const size_t limit = kMaxPipeNameChars - MakePipeName(L"\\bin\\Tollvane.exe").size();
-    std::wstring text = LoadResString(IDS_NOTE_PIPE_TOO_LONG);
-    const size_t at = text.find(L"{limit}");
-    if (at != std::wstring::npos) text.replace(at, 7, std::to_wstring(limit));
+    const std::wstring text =
+        FillMark(LoadResString(IDS_NOTE_PIPE_TOO_LONG), L"{limit}", std::to_wstring(limit));
     SetTrayNote(IDS_NOTE_PIPE_TOO_LONG, text);
     ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
 }

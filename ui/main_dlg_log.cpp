@@ -8,21 +8,14 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "app/agent_host.h"
 #include "journal/journal.h"
 #include "output/output_sink.h"
 #include "framework/debug_trace.h"
 #include "framework/handle.h"
 #include "framework/strings.h"
+#include "framework/text_fill.h"
 
 namespace {
-// The value in place of the mark; no format function reads a translated text.
-std::wstring FillIn(std::wstring text, std::wstring_view mark, const std::wstring& value) {
-    const size_t at = text.find(mark);
-    if (at != std::wstring::npos) text.replace(at, mark.size(), value);
-    return text;
-}
-
 constexpr UINT_PTR kLogSubclassId = 1;
 
 // The edit control keeps its menu to itself; this hands the request to the
@@ -79,7 +72,7 @@ LRESULT CMainDlg::OnLogContextMenu(LPARAM lParam) {
                  {ID_LOG_SELECT_ALL, IDS_LOG_SELECT_ALL, true},
                  {0, 0, true},
                  {ID_LOG_SAVE_AS, IDS_LOG_SAVE_AS, true},
-                 {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_pHost && !m_pHost->JournalFolder().empty()},
+                 {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_spJournal && !m_spJournal->Folder().empty()},
                  {0, 0, true},
                  {ID_LOG_CLEAR, IDS_LOG_CLEAR, true}};
     for (const auto& item : items) {
@@ -132,16 +125,16 @@ bool CMainDlg::SaveLogText(const std::wstring& path) {
 }
 
 void CMainDlg::OnLogOpenFolder() {
-    if (!m_pHost || m_pHost->JournalFolder().empty()) return;
-    const std::wstring& folder = m_pHost->JournalFolder();
+    if (!m_spJournal || m_spJournal->Folder().empty()) return;
+    const std::wstring& folder = m_spJournal->Folder();
     // Nothing may have been written yet.
     ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     ::ShellExecuteW(m_hWnd, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void CMainDlg::OnJournalTrouble() {
-    if (!m_pHost) return;
-    const CJournal& journal = m_pHost->Journal();
+    if (!m_spJournal || !m_spOutput) return;
+    const CJournal& journal = *m_spJournal;
     const JournalTrouble trouble = journal.Trouble();
     if (static_cast<int>(trouble) == m_nJournalTroubleSaid) return;
     m_nJournalTroubleSaid = static_cast<int>(trouble);
@@ -152,13 +145,13 @@ void CMainDlg::OnJournalTrouble() {
     }
     const bool bNoFolder = trouble == JournalTrouble::NoFolder;
     const std::wstring error = std::to_wstring(journal.TroubleError());
-    SetTrayNote(
-        IDS_TIP_JOURNAL_FAILING,
-        FillIn(LoadResString(bNoFolder ? IDS_TIP_JOURNAL_OFF : IDS_TIP_JOURNAL_FAILING), L"{error}", error));
-    m_pHost->Output().AppendNotice(
-        FillIn(FillIn(LoadResString(bNoFolder ? IDS_JOURNAL_NO_FOLDER : IDS_JOURNAL_CANNOT_WRITE), L"{path}",
-                      journal.FilePath()),
-               L"{error}", error));
+    SetTrayNote(IDS_TIP_JOURNAL_FAILING,
+                FillMark(LoadResString(bNoFolder ? IDS_TIP_JOURNAL_OFF : IDS_TIP_JOURNAL_FAILING), L"{error}",
+                         error));
+    m_spOutput->AppendNotice(
+        FillMark(FillMark(LoadResString(bNoFolder ? IDS_JOURNAL_NO_FOLDER : IDS_JOURNAL_CANNOT_WRITE),
+                          L"{path}", journal.FilePath()),
+                 L"{error}", error));
 }
 
 void CMainDlg::OnLogClear() {

@@ -1,12 +1,11 @@
 // The log view side of the output hand-off.
 #include "ui/output_view.h"
 
-#include "app/agent_host.h"
 #include "output/output_sink.h"
 #include "ui/log_view_rules.h"
 #include "ui/main_dlg.h"
 
-COutputSink* CMainDlg::Output() { return m_pHost ? &m_pHost->Output() : nullptr; }
+COutputSink* CMainDlg::Output() { return m_spOutput.get(); }
 
 void CMainDlg::OnOutputReady(bool bFromTimer) {
     if (COutputSink* pOutput = Output()) pOutput->SyncView(bFromTimer);

@@ -2,15 +2,11 @@
 
 #include <cwchar>
 
+#include "framework/text_fill.h"
+
 namespace {
 
 constexpr wchar_t kEllipsis = L'\u2026';
-
-void Replace(std::wstring& text, const wchar_t* mark, const std::wstring& value) {
-    const size_t n = std::wcslen(mark);
-    for (size_t at = text.find(mark); at != std::wstring::npos; at = text.find(mark, at + value.size()))
-        text.replace(at, n, value);
-}
 
 bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
@@ -40,16 +36,16 @@ std::wstring AgentStateText(const TrayTipTexts& texts, const AgentStateLine& lin
     switch (line.state) {
         case AgentState::Running:
             text = texts.running;
-            Replace(text, L"{time}", HourMinute(line.at));
-            Replace(text, L"{pid}", std::to_wstring(line.pid));
+            text = FillMark(std::move(text), L"{time}", HourMinute(line.at));
+            text = FillMark(std::move(text), L"{pid}", std::to_wstring(line.pid));
             break;
         case AgentState::Stopping:
             text = texts.stopping;
             break;
         case AgentState::Paused:
             text = texts.paused;
-            Replace(text, L"{time}", HourMinuteSecond(line.at));
-            Replace(text, L"{count}", std::to_wstring(line.quickExits));
+            text = FillMark(std::move(text), L"{time}", HourMinuteSecond(line.at));
+            text = FillMark(std::move(text), L"{count}", std::to_wstring(line.quickExits));
             break;
         case AgentState::Stopped:
             text = texts.stopped;
@@ -59,7 +55,7 @@ std::wstring AgentStateText(const TrayTipTexts& texts, const AgentStateLine& lin
             break;
         case AgentState::CannotLaunch:
             text = texts.cannotLaunch;
-            Replace(text, L"{reason}", line.reason);
+            text = FillMark(std::move(text), L"{reason}", line.reason);
             break;
     }
     return text;

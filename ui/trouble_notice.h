@@ -1,32 +1,51 @@
-// The tray balloon as a listener of the agent's life: a crash loop (with the
+// The tray balloon, told the agent's life record by record: a crash loop (with the
 // last exit code's name), a launch that keeps failing (with the reason) or a
 // missing agent file is told once per episode (ui/tray_rules.h). UI thread
 // only: the window hands it the events the watch thread posted.
 #pragma once
 
-#include <cwchar>
 #include <string>
 
 #include "framework/strings.h"
+#include "framework/text_fill.h"
 #include "resource.h"
-#include "supervision/agent_supervisor.h"
+#include "supervision/agent_event.h"
 #include "supervision/exit_texts.h"
 #include "supervision/relaunch_rules.h"
 #include "ui/tray_rules.h"
 
 template <typename TTray>
-class CTroubleNoticeImpl : public CAgentListener {
+class CTroubleNoticeImpl {
 public:
     // agentPath: where the system's launch error texts have "%1".
     CTroubleNoticeImpl(TTray& tray, std::wstring agentPath)
         : m_tray(tray), m_strAgentPath(std::move(agentPath)) {}
 
-    void OnAgentExited(DWORD exitCode, DWORD runMs) override {
-        m_episode.OnRunEnded(runMs);
-        m_lastExitCode = exitCode;
+    // The events that make or end an episode; the others pass by.
+    void OnAgentEvent(const AgentEvent& event) {
+        switch (event.kind) {
+            case AgentEvent::Kind::Exited:
+                m_episode.OnRunEnded(event.runMs);
+                m_lastExitCode = event.exitCode;
+                break;
+            case AgentEvent::Kind::LaunchFailed:
+                m_lastLaunchError = event.error;
+                break;
+            case AgentEvent::Kind::Paused:
+                OnPaused(event.pauseMs, event.reason);
+                break;
+            case AgentEvent::Kind::Missing:
+                if (m_episode.OnAgentMissing() != TroubleNotice::None)
+                    Show(LoadResString(IDS_BALLOON_MISSING));
+                break;
+            default:
+                break;
+        }
     }
-    void OnLaunchFailed(DWORD error) override { m_lastLaunchError = error; }
-    void OnRelaunchPaused(DWORD pauseMs, AgentPauseReason reason) override {
+    void OnUserAction() { m_episode.OnUserAction(); }
+
+private:
+    void OnPaused(DWORD pauseMs, AgentPauseReason reason) {
         if (reason == AgentPauseReason::LaunchFailed) {
             if (m_episode.OnLaunchFailurePause(pauseMs) == TroubleNotice::None) return;
             Show(Filled(IDS_BALLOON_LAUNCH_FAILED, L"{reason}",
@@ -40,18 +59,8 @@ public:
             Filled(IDS_BALLOON_CRASH_LOOP, L"%u", std::to_wstring(CRelaunchBackoff::kMaxPauseMs / 1000));
         Show(loop + L"\n" + Filled(IDS_BALLOON_LAST_EXIT, L"{code}", DescribeAgentExitCode(m_lastExitCode)));
     }
-    void OnAgentMissing(const std::wstring& /*path*/, bool /*bFolder*/) override {
-        if (m_episode.OnAgentMissing() == TroubleNotice::None) return;
-        Show(LoadResString(IDS_BALLOON_MISSING));
-    }
-    void OnUserAction() { m_episode.OnUserAction(); }
-
-private:
     static std::wstring Filled(UINT id, const wchar_t* mark, const std::wstring& value) {
-        std::wstring text = LoadResString(id);
-        const size_t at = text.find(mark);
-        if (at != std::wstring::npos) text.replace(at, std::wcslen(mark), value);
-        return text;
+        return FillMark(LoadResString(id), mark, value);
     }
     void Show(const std::wstring& text) {
         m_tray.ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());

@@ -7,8 +7,8 @@
 
 #include "resource.h"
 #include "supervision/stop_rules.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/journal_support.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/journal_support.h"
 
 using namespace e2e;
 

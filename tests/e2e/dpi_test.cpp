@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/layout_support.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/layout_support.h"
 #include "ui/dpi.h"
 
 using namespace e2e;

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/drill_support.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/drill_support.h"
 
 using namespace e2e;
 

@@ -1,9 +1,9 @@
 // The minimal agents of the agent authors' guide really are heard.
 #include <gtest/gtest.h>
 
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 #include "resource.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/support/e2e_support.h"
 
 using namespace e2e;
 
@@ -41,13 +41,13 @@ TEST(GuideExamples, TheCMinimalAgentIsShownInTheLog) {
 }
 
 namespace {
-// Serves the example's pipe from this process and starts the example as a
-// supervisor with id supervisorPid would; the first message it writes, or
-// "" when it wrote nothing within a few seconds.
-std::string FirstMessageServedByUs(const wchar_t* exeName, DWORD supervisorPid) {
+// Serves the pipe of an agent (a path under this program's folder) from this
+// process and starts it as a supervisor with id supervisorPid would; the
+// first message it writes, or "" when it wrote nothing within a few seconds.
+std::string FirstMessageServedByUs(const wchar_t* exe, DWORD supervisorPid) {
     TempInstall install(false);
-    if (!::CopyFileW((OwnDir() + L"examples\\" + exeName).c_str(), install.AgentPath().c_str(), FALSE))
-        FailSetup("cannot copy the example");
+    if (!::CopyFileW((OwnDir() + exe).c_str(), install.AgentPath().c_str(), FALSE))
+        FailSetup("cannot copy the agent");
     const std::wstring name = MakePipeName(install.AgentPath());
     HANDLE hPipe = ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 4096, 4096, 0, nullptr);
@@ -60,7 +60,7 @@ std::string FirstMessageServedByUs(const wchar_t* exeName, DWORD supervisorPid) 
     const BOOL started = ::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                                           nullptr, install.AgentDir().c_str(), &si, &pi);
     ::SetEnvironmentVariableW(L"QUORVEL_SUPERVISOR_PID", nullptr);
-    if (!started) FailSetup("cannot start the example");
+    if (!started) FailSetup("cannot start the agent");
     std::string message;
     OVERLAPPED ov = {};
     ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -87,12 +87,12 @@ std::string FirstMessageServedByUs(const wchar_t* exeName, DWORD supervisorPid) 
 }
 }  // namespace
 
-TEST(GuideExamples, BothExamplesWriteOnlyToThePipeOfTheSupervisorThatStartedThem) {
+TEST(GuideExamples, BothExamplesAndTheDemoAgentWriteOnlyToThePipeOfTheSupervisorThatStartedThem) {
     if (::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetNamedPipeServerProcessId") == nullptr)
         GTEST_SKIP() << "the system cannot name a pipe's server";
-    for (const wchar_t* exe : {L"minimal_agent_cpp.exe", L"minimal_agent_c.exe"}) {
-        EXPECT_EQ(FirstMessageServedByUs(exe, ::GetCurrentProcessId()).rfind("INFO,hello", 0), 0u)
-            << Narrow(exe);
+    for (const wchar_t* exe :
+         {L"examples\\minimal_agent_cpp.exe", L"examples\\minimal_agent_c.exe", L"bin\\Tollvane.exe"}) {
+        EXPECT_EQ(FirstMessageServedByUs(exe, ::GetCurrentProcessId()).rfind("INFO,", 0), 0u) << Narrow(exe);
         // Started by another supervisor: this pipe is a stranger's.
         EXPECT_EQ(FirstMessageServedByUs(exe, ::GetCurrentProcessId() + 4), "") << Narrow(exe);
     }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/journal_support.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/journal_support.h"
 
 using namespace e2e;
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
+#include "tests/support/agent_support.h"
 
 using namespace e2e;
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/tray_menu_support.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/tray_menu_support.h"
 
 using namespace e2e;
 

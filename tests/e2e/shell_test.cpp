@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
+#include "tests/support/agent_support.h"
 
 using namespace e2e;
 

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/journal_support.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/journal_support.h"
 
 using namespace e2e;
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "resource.h"
-#include "tests/e2e/agent_support.h"
-#include "tests/e2e/tray_menu_support.h"
+#include "tests/support/agent_support.h"
+#include "tests/support/tray_menu_support.h"
 
 using namespace e2e;
 

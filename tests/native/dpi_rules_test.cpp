@@ -88,6 +88,8 @@ TEST(DialogUnits, RoundLikeTheDialogManagerAtEveryScale) {
     dlg.cy = 250;
     EXPECT_EQ(ClientRectAt(dlg, base), (Rect{0, 0, 796, 469}));
     EXPECT_EQ(ClientRectAt(dlg, BaseUnits{14, 30}), (Rect{0, 0, 1593, 938}));
+    // The grip is a scroll bar wide and a scroll bar high, which differ at some scales.
+    EXPECT_EQ(GripRectAt(796, 469, 21, 17), (Rect{775, 452, 796, 469}));
 }
 
 TEST(LogColours, OwnBlackOnWhiteUnlessHighContrastGivesTheUsersColours) {

@@ -11,7 +11,6 @@ TEST(AgentEnd, AnUnreadableJobIsNotEmptyAndARefusedForceIsToldWhileSomethingRuns
     EXPECT_EQ(OutcomeOfForce(StopOutcome::GraceOver, 0, true), StopOutcome::GraceOver);
     EXPECT_EQ(OutcomeOfForce(StopOutcome::ForcedEarly, 5, true), StopOutcome::NotEnded);
     EXPECT_EQ(OutcomeOfForce(StopOutcome::GraceOver, 5, false), StopOutcome::EndedByItself);
-    EXPECT_EQ(StopOutcomeText(StopOutcome::NotEnded, 2000, 5), L"could not be ended (error 5)");
 }
 
 TEST(AgentEnd, TheSupervisorGoesAfterTheAgentAtTheSessionsEnd) {

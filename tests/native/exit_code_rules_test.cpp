@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "supervision/stop_rules.h"
+#include "journal/journal_event_rules.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ TEST(ExitCodeNames, OnlyStatusCodesAreLookedUpAndOnlyPlainFirstLinesServeAsNames
 
     EXPECT_EQ(StatusNameFromMessage(L"  {Not Enough Quota}\r\nNot enough virtual memory.\r\n"), L"");
     EXPECT_EQ(StatusNameFromMessage(L"The instruction at 0x%p referenced memory at 0x%p."), L"");
-    EXPECT_EQ(StatusNameFromMessage(L"The process cannot access the file.\r\nMore.\r\n"),
+    EXPECT_EQ(StatusNameFromMessage(L"The process cannot access the file. \r\nMore.\r\n"),
               L"The process cannot access the file");
     EXPECT_EQ(StatusNameFromMessage(L""), L"");
 }
@@ -40,7 +40,7 @@ TEST(LaunchErrorText, InsertsAreFilledOrDroppedAndOnlyTheFirstLineStays) {
     EXPECT_EQ(FillErrorInserts(L"The file %1 needs %2 to run.\r\nSecond line.", L"x.exe"),
               L"The file x.exe needs to run.");
     EXPECT_EQ(FillErrorInserts(L"Value %2!d! and %10 and 100%", L"f"), L"Value and and 100%");
-    EXPECT_EQ(FillErrorInserts(L"Access is denied.\r\n", L"f"), L"Access is denied.");
+    EXPECT_EQ(FillErrorInserts(L"Access is denied. \t\r\n", L"f"), L"Access is denied.");
 }
 
 TEST(StopOutcome, TheJournalSaysHowTheAskedAgentEnded) {

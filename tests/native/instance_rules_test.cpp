@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/instance_rules.h"
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 
 TEST(NameRule, ReplacesEverySeparatorAndTheDriveColonThenAppendsTheSuffix) {
     EXPECT_EQ(MakeInstanceName(L"C:\\Tools\\Sup\\app.exe"),
@@ -53,6 +53,9 @@ InstanceWindowRule SupervisorRule() {
 TEST(WindowMatch, TakesTheDialogWithTheProductTitleRunningTheSameExecutable) {
     EXPECT_TRUE(MatchesInstanceWindow(
         SupervisorRule(), {L"#32770", L"Quorvel Tollvane", L"c:\\apps\\SUP\\quorveltollvane.EXE"}));
+    // Every ASCII letter folds, A and Z too, and nothing beside them.
+    EXPECT_TRUE(EqualsIgnoringAsciiCase(L"AZaz", L"azAZ"));
+    EXPECT_FALSE(EqualsIgnoringAsciiCase(L"@[", L"`{"));
 }
 
 TEST(WindowMatch, RejectsOtherClassesTitlesAndExecutables) {

@@ -31,8 +31,9 @@ TEST(JournalRules, OneInstallationOneFileNamedByTheHashOfItsFolder) {
     // Reference values of 32-bit FNV-1a.
     EXPECT_EQ(Fnv1a32(L""), 0x811c9dc5u);
     EXPECT_EQ(Fnv1a32(L"a"), 0x2b24d044u);  // bytes 61 00
-    EXPECT_EQ(JournalFileName(L"C:\\APPS\\SUP"), JournalFileName(L"C:\\APPS\\SUP"));
-    EXPECT_NE(JournalFileName(L"C:\\APPS\\SUP"), JournalFileName(L"C:\\APPS\\SUP2"));
+    EXPECT_EQ(JournalFileName(L"C:\\APPS\\SUP"), L"agent-5446c7f8.log");
+    // A hash below 0x10000000 keeps its leading zeros: the name is always 8 digits.
+    EXPECT_EQ(JournalFileName(L"C:\\APPS\\SUP21"), L"agent-00c01b63.log");
     const std::wstring name = JournalFileName(L"C:\\APPS\\SUP");
     ASSERT_EQ(name.size(), 18u);
     EXPECT_EQ(name.substr(0, 6), L"agent-");
@@ -179,9 +180,9 @@ TEST(JournalRotation, ItIsAllOrNothingAndOnlyASucceededOneDropsTheOldestFile) {
     EXPECT_EQ(r.heldGeneration, 0);
     EXPECT_EQ(r.error, 32u);
     EXPECT_EQ(fs.Contents(), "ABCDEL");
-    EXPECT_EQ(
-        RotationTroubleText(r, L"agent-0000abcd.log").find(L"journal: rotation put off: agent-0000abcd.log "),
-        0u);
+    EXPECT_EQ(RotationTroubleText(r, L"agent-0000abcd.log")
+                  .find(L"journal: rotation put off: agent-0000abcd.log could not be renamed (error 32, "),
+              0u);
 
     // An older file held: the files above it move on, it and those below stay.
     fs.held = {2};
@@ -191,9 +192,14 @@ TEST(JournalRotation, ItIsAllOrNothingAndOnlyASucceededOneDropsTheOldestFile) {
     EXPECT_EQ(fs.Contents(), "BCDEL");
     EXPECT_EQ(fs.files.count(3), 0u);
     fs.files[0] = "M";
-    // While it stays held the live file grows on.
-    EXPECT_EQ(RotateJournal(fs).result, JournalRotation::PutOff);
+    // While it stays held the live file grows on, and the line names both.
+    r = RotateJournal(fs);
+    EXPECT_EQ(r.result, JournalRotation::PutOff);
     EXPECT_EQ(fs.Contents(), "BCDELM");
+    EXPECT_EQ(RotationTroubleText(r, L"agent-0000abcd.log"),
+              L"journal: rotation put off: agent-0000abcd.2.log could not be renamed (error 32, held open by "
+              L"another program?); agent-0000abcd.log grows on and the rotation is tried again after each "
+              L"further 1 MiB");
 
     // Let go: the unfinished rotation ends, then this one runs.
     fs.held.clear();

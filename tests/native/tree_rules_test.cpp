@@ -7,13 +7,15 @@ namespace {
 constexpr wchar_t kDir[] = L"C:\\Apps\\Sup\\bin";
 constexpr uint32_t kSelf = 4000;
 
-// Rows created in id order, one time unit apart, unless a test says otherwise.
-ProcessRow Row(uint32_t pid, uint32_t ppid, const wchar_t* path = nullptr, uint64_t created = 0) {
+// Rows created in id order, one time unit apart, unless a test gives a time
+// (kCreatedUnknown included).
+constexpr uint64_t kInIdOrder = ~uint64_t{0};
+ProcessRow Row(uint32_t pid, uint32_t ppid, const wchar_t* path = nullptr, uint64_t created = kInIdOrder) {
     ProcessRow row;
     row.pid = pid;
     row.ppid = ppid;
     if (path) row.path = path;
-    row.created = created != 0 ? created : 1000 + pid;
+    row.created = created != kInIdOrder ? created : 1000 + pid;
     return row;
 }
 
@@ -61,10 +63,17 @@ TEST(NativeImagePaths, OneDeviceComparesAsTextTwoDevicesOnlyWhereTheFolderMayBeR
               NativeVerdict::AskFileSystem);
     EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume2\\Windows\\explorer.exe", dir),
               NativeVerdict::NotUnder);
-    // A mapped drive's files beside the redirector's name for the same share.
+    // Another top folder of the same volume is text apart, no lookup needed.
+    EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume3\\Other\\Sup\\bin\\x.exe", dir),
+              NativeVerdict::NotUnder);
+    // A mapped drive's files beside the redirector's name for the same share,
+    // in whatever case the redirector spells them.
     const wchar_t* share = L"\\Device\\Mup\\srv\\share\\Sup\\bin";
     EXPECT_EQ(JudgeNativeImage(
                   L"\\Device\\LanmanRedirector\\;Z:0000000000012345\\srv\\share\\Sup\\bin\\a.exe", share),
+              NativeVerdict::AskFileSystem);
+    EXPECT_EQ(JudgeNativeImage(
+                  L"\\Device\\LanmanRedirector\\;Z:0000000000012345\\SRV\\SHARE\\SUP\\BIN\\a.exe", share),
               NativeVerdict::AskFileSystem);
     EXPECT_EQ(JudgeNativeImage(L"\\Device\\Mup\\srv\\share\\Sup\\bin\\tools\\a.exe", share),
               NativeVerdict::Under);
@@ -143,11 +152,10 @@ TEST(TreeSelection, ProcessIdReuseNeverMakesAStrangerADescendant) {
     std::vector<ProcessRow> rows = {
         Row(10, 1, L"C:\\Apps\\Sup\\bin\\Tollvane.exe", 500),
         Row(90, 10, L"C:\\Users\\editor.exe", 200),
-        Row(91, 10, L"C:\\Users\\tool.exe", 500),  // same tick as its parent: a real child
-        Row(92, 10, L"C:\\Users\\locked.exe"),
+        Row(91, 10, L"C:\\Users\\tool.exe", 500),                // same tick as its parent: a real child
+        Row(92, 10, L"C:\\Users\\locked.exe", kCreatedUnknown),  // a link whose age can't be checked
+        Row(95, 90, L"C:\\Users\\late.exe", 600),                // younger than 10, but its parent 90 is not
     };
-    // A link whose age can't be checked is not followed.
-    rows[3].created = kCreatedUnknown;
     EXPECT_EQ(Select(rows), (std::set<uint32_t>{10, 91}));
 
     // A parent of unknown age breaks the chain above a known grandchild too.

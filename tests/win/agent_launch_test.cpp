@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ TEST(AgentLaunch, AFailedLaunchShowsNoBoxKeepsRetryingAndEndsOnStop) {
     {
         CAgentRecorder recorder;
         CAgentSupervisor supervisor(dir + L"bin\\Tollvane.exe", {&recorder});
-        EXPECT_EQ(supervisor.AgentDir(), dir + L"bin");
+        EXPECT_EQ(CAgentSupervisorProbe::AgentDir(supervisor), dir + L"bin");
         supervisor.Start();
 
         // Long enough for several launches and the back-off to begin.
@@ -47,7 +47,7 @@ TEST(AgentLaunch, AFailedLaunchShowsNoBoxKeepsRetryingAndEndsOnStop) {
 
         supervisor.Stop();
         EXPECT_TRUE(supervisor.IsStopRequested());
-        EXPECT_TRUE(supervisor.WaitForWatchEnd(5000));
+        EXPECT_TRUE(CAgentSupervisorProbe::WaitForWatchEnd(supervisor, 5000));
         EXPECT_EQ(recorder.m_nWatchEnded, 1);
     }
     ::DeleteFileW((dir + L"bin\\Tollvane.exe").c_str());

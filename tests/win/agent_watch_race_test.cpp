@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ protected:
         ASSERT_TRUE(MakeWindowsProgram(m_dir + L"bin\\Tollvane.exe"));
         ASSERT_TRUE(WriteScript("hang\n"));
         m_spSupervisor = std::make_unique<CAgentSupervisor>(m_dir + L"bin\\Tollvane.exe",
-                                                            std::vector<CAgentListener*>{&m_recorder});
+                                                            std::vector<CAgentEventSink*>{&m_recorder});
     }
 
     void TearDown() override {
@@ -73,7 +73,7 @@ protected:
     bool WriteScript(const std::string& script) {
         return WriteTextFile(m_dir + L"bin\\agent-script.txt", script);
     }
-    bool WatchThreadEnds() { return m_spSupervisor->WaitForWatchEnd(10000); }
+    bool WatchThreadEnds() { return CAgentSupervisorProbe::WaitForWatchEnd(*m_spSupervisor, 10000); }
     std::vector<DWORD> Agents() const { return ProcessesUnder(m_dir + L"bin\\"); }
 
     std::wstring m_dir;
@@ -110,7 +110,8 @@ TEST_F(AgentWatchRaces, AStartRightAfterAStopAlwaysEndsWithOneAgentRunning) {
         // A Start that found a watch thread about to end must not be lost.
         ASSERT_TRUE(WaitFor(
             [&] {
-                return Agents().size() == 1 && !m_spSupervisor->WaitForWatchEnd(0) && m_recorder.m_bRunning;
+                return Agents().size() == 1 && !CAgentSupervisorProbe::WaitForWatchEnd(*m_spSupervisor, 0) &&
+                       m_recorder.m_bRunning;
             },
             5000))
             << "round " << round << ": " << Agents().size() << " agents";

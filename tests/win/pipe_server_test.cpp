@@ -16,7 +16,7 @@
 
 #include "output/output_rules.h"
 #include "output/output_sink.h"
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 #include "ui/main_dlg.h"
 #include "ui/output_view.h"
 

@@ -7,7 +7,7 @@
 #include "framework/handle.h"
 #include "framework/user_security.h"
 #include "supervision/process_tree.h"
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 
 TEST(ProcessTree, AnAgentProcessThatGrantsOnlyLimitedQueryAndTerminateIsEnded) {
     const std::wstring dir = MakeTestDir(L"qt-rights-");

@@ -2,7 +2,7 @@
 // the taskbar appears, and an icon that was never wanted is never added.
 #include <gtest/gtest.h>
 
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 #include "ui/tray_icon.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "framework/app_module.h"
 #include "framework/handle.h"
 #include "resource.h"
-#include "tests/win/win_test_support.h"
+#include "tests/support/win_test_support.h"
 #include "ui/main_dlg.h"
 
 namespace {
@@ -72,6 +72,14 @@ protected:
         return ReadMenu(hPopup);
     }
 
+    // The text of id in the session's table, read apart from the code that
+    // prepares the menu: a wrong id there shows as a wrong text here.
+    std::wstring Text(UINT id) const {
+        const std::wstring text = LoadStringIn(m_hRes, id, InChineseSession() ? kChinese : kEnglish);
+        EXPECT_FALSE(text.empty()) << id;
+        return text;
+    }
+
     HMODULE m_hRes = nullptr;
     HINSTANCE m_hOldRes = nullptr;
 };
@@ -81,12 +89,12 @@ TEST_F(TrayMenuTexts, AgentStoppedWindowHiddenReadsStartDisabledStopShowWindow) 
     CMainDlg dlg(false);
     const auto items = Prepare(dlg);
     ASSERT_EQ(items.size(), 6u);
-    EXPECT_EQ(items[0].text, L"Start");
-    EXPECT_EQ(items[1].text, L"Stop");
-    EXPECT_EQ(items[2].text, L"Show Window");
+    EXPECT_EQ(items[0].text, Text(IDS_START));
+    EXPECT_EQ(items[1].text, Text(IDS_STOP));
+    EXPECT_EQ(items[2].text, Text(IDS_SHOW_WINDOW));
     EXPECT_EQ(items[3].state & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
-    EXPECT_EQ(items[4].text, L"Ab&out");
-    EXPECT_EQ(items[5].text, L"E&xit");
+    EXPECT_EQ(items[4].text, Text(IDS_ABOUT));
+    EXPECT_EQ(items[5].text, Text(IDS_EXIT));
     // Stop is disabled, not greyed; every other item is enabled.
     EXPECT_EQ(items[1].state & (MF_DISABLED | MF_GRAYED), static_cast<UINT>(MF_DISABLED));
     for (size_t i : {0u, 2u, 4u, 5u}) EXPECT_EQ(items[i].state & (MF_DISABLED | MF_GRAYED), 0u) << i;
@@ -117,15 +125,15 @@ TEST_F(TrayMenuTexts, AgentRunningWindowShownReadsRestartEnabledStopHideWindow) 
     dlg.m_hWnd = window.m_hWnd;
     auto items = Prepare(dlg, /*bStopRequested=*/false);
     ASSERT_EQ(items.size(), 6u);
-    EXPECT_EQ(items[0].text, L"Restart");
+    EXPECT_EQ(items[0].text, Text(IDS_RESTART));
     EXPECT_EQ(items[1].state & (MF_DISABLED | MF_GRAYED), 0u);
-    EXPECT_EQ(items[2].text, L"Hide Window");
+    EXPECT_EQ(items[2].text, Text(IDS_HIDE_WINDOW));
 
     // Minimised, the item offers to show the window again.
     ::ShowWindow(window.m_hWnd, SW_MINIMIZE);
     items = Prepare(dlg, false);
     ASSERT_EQ(items.size(), 6u);
-    EXPECT_EQ(items[2].text, L"Show Window");
+    EXPECT_EQ(items[2].text, Text(IDS_SHOW_WINDOW));
     dlg.m_hWnd = nullptr;  // not the dialog's to destroy
 }
 
@@ -139,7 +147,7 @@ TEST_F(TrayMenuTexts, AStartHiddenWindowReadsShowWindowEvenWhenVisible) {
     dlg.m_hWnd = window.m_hWnd;
     const auto items = Prepare(dlg);
     ASSERT_EQ(items.size(), 6u);
-    EXPECT_EQ(items[2].text, L"Show Window");
+    EXPECT_EQ(items[2].text, Text(IDS_SHOW_WINDOW));
     dlg.m_hWnd = nullptr;
 }
 
@@ -150,14 +158,14 @@ TEST_F(TrayMenuTexts, ChineseTableGivesEveryItemItsChineseText) {
     CMainDlg dlg(false);
     auto items = Prepare(dlg);
     ASSERT_EQ(items.size(), 6u);
-    EXPECT_EQ(items[0].text, L"\u5f00\u542f");              // Start
-    EXPECT_EQ(items[1].text, L"\u505c\u6b62");              // Stop
-    EXPECT_EQ(items[2].text, L"\u663e\u793a\u7a97\u53e3");  // Show Window
-    EXPECT_EQ(items[4].text, L"\u5173\u4e8e");              // About
-    EXPECT_EQ(items[5].text, L"\u9000\u51fa");              // Exit
+    const UINT texts[] = {IDS_START, IDS_STOP, IDS_SHOW_WINDOW, 0, IDS_ABOUT, IDS_EXIT};
+    for (size_t i : {0u, 1u, 2u, 4u, 5u}) {
+        EXPECT_EQ(items[i].text, Text(texts[i])) << i;
+        EXPECT_NE(items[i].text, LoadStringIn(m_hRes, texts[i], kEnglish)) << i;
+    }
     items = Prepare(dlg, false);
     ASSERT_EQ(items.size(), 6u);
-    EXPECT_EQ(items[0].text, L"\u91cd\u65b0\u5f00\u542f");  // Restart
+    EXPECT_EQ(items[0].text, Text(IDS_RESTART));
 
     AgentStateLine line;
     line.state = AgentState::Paused;

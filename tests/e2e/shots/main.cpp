@@ -7,7 +7,7 @@
 #include <string>
 
 #include "resource.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/support/e2e_support.h"
 
 using namespace std::chrono_literals;
 

@@ -1,4 +1,4 @@
-#include "app/name_rules.h"
+#include "names/name_rules.h"
 
 std::wstring ApplyNameRule(std::wstring_view path) {
     std::wstring name(path);

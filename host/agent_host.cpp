@@ -1,7 +1,7 @@
-#include "app/agent_host.h"
+#include "host/agent_host.h"
 
-#include "app/instance_guard.h"
-#include "app/name_rules.h"
+#include "framework/file_identity.h"
+#include "names/name_rules.h"
 #include "journal/journal.h"
 #include "journal/journal_events.h"
 #include "journal/journal_rules.h"
@@ -47,17 +47,17 @@ std::wstring WithoutTrailingSlash(std::wstring folder) {
 }
 }  // namespace
 
-CAgentHost::CAgentHost(const std::wstring& moduleDir, CAgentListener& windowListener)
+CAgentHost::CAgentHost(const std::wstring& moduleDir, CAgentEventSink& windowSink)
     : m_strAgentPath(moduleDir + L"bin\\Tollvane.exe"),
       m_spJournal(std::make_shared<CJournal>(
           CJournal::DefaultFolder(), JournalFileName(CanonicalPath(WithoutTrailingSlash(moduleDir))))),
-      m_pJournalListener(std::make_unique<CAgentJournalListener>(m_spJournal, m_strAgentPath)),
+      m_pJournalSink(std::make_unique<CJournalEventSink>(m_spJournal, m_strAgentPath)),
       m_spOutput(std::make_shared<COutputSink>()),
       m_pSupervisor(std::make_unique<CAgentSupervisor>(
-          m_strAgentPath, std::vector<CAgentListener*>{m_pJournalListener.get(), &windowListener})) {
+          m_strAgentPath, std::vector<CAgentEventSink*>{m_pJournalSink.get(), &windowSink})) {
     m_spJournal->Start();
-    m_pJournalListener->Note(std::wstring(L"supervisor started: version ") + TOLLVANE_VERSION_LABEL + L", " +
-                             kArchitecture + L", agent " + m_strAgentPath);
+    m_pJournalSink->Note(std::wstring(L"supervisor started: version ") + TOLLVANE_VERSION_LABEL + L", " +
+                         kArchitecture + L", agent " + m_strAgentPath);
     m_spOutput->SetJournal(m_spJournal);
 }
 
@@ -75,9 +75,9 @@ void CAgentHost::Begin(const OutputViewTarget& view) {
     } else {
         // The system refuses the name, for ever: no server, and no wait for it.
         m_bOutputImpossible = true;
-        m_pJournalListener->Note(L"no output: the pipe name has " + std::to_wstring(pipeName.size()) +
-                                 L" characters, more than the " + std::to_wstring(kMaxPipeNameChars) +
-                                 L" the system allows; install in a shorter folder");
+        m_pJournalSink->Note(L"no output: the pipe name has " + std::to_wstring(pipeName.size()) +
+                             L" characters, more than the " + std::to_wstring(kMaxPipeNameChars) +
+                             L" the system allows; install in a shorter folder");
     }
     // The agent, and every helper it starts, can tell its own supervisor's
     // pipe from one that another program serves under the same name.
@@ -87,23 +87,21 @@ void CAgentHost::Begin(const OutputViewTarget& view) {
 
 bool CAgentHost::IsStopRequested() const { return !m_pSupervisor || m_pSupervisor->IsStopRequested(); }
 
-const std::wstring& CAgentHost::JournalFolder() const { return m_spJournal->Folder(); }
-
 void CAgentHost::StartByUser() {
     if (!m_pSupervisor) return;
-    m_pJournalListener->Note(IsStopRequested() ? L"Start by the user" : L"Restart by the user");
+    m_pJournalSink->Note(IsStopRequested() ? L"Start by the user" : L"Restart by the user");
     m_pSupervisor->Start();
 }
 
 void CAgentHost::StopByUser() {
     if (!m_pSupervisor) return;
-    m_pJournalListener->Note(L"Stop by the user");
+    m_pJournalSink->Note(L"Stop by the user");
     m_pSupervisor->Stop();
 }
 
 void CAgentHost::ExitByUser() {
     if (!m_pSupervisor) return;
-    m_pJournalListener->Note(L"Exit by the user");
+    m_pJournalSink->Note(L"Exit by the user");
     // Stops the agent and waits for the watch thread, within its bound.
     m_pSupervisor.reset();
     CloseJournal();
@@ -121,10 +119,10 @@ void CAgentHost::HoldLaunches(bool bHold) {
 void CAgentHost::EndSession(HWND hWnd) {
     if (!m_pSupervisor) return;
     CShutdownBlock block(hWnd, L"Writing the agent's journal");
-    m_pJournalListener->Note(L"session ending");
+    m_pJournalSink->Note(L"session ending");
     // The system has told the agent already: no grace.
     m_pSupervisor->EndNow();
-    m_pJournalListener->Note(L"supervisor exiting");
+    m_pJournalSink->Note(L"supervisor exiting");
     m_spJournal->Close(kSessionEndJournalMs);
 }
 
@@ -132,6 +130,6 @@ void CAgentHost::DetachView() { m_spOutput->Detach(); }
 
 // The last entry, after the watch thread's; then the queue is written out.
 void CAgentHost::CloseJournal() {
-    m_pJournalListener->Note(L"supervisor exiting");
+    m_pJournalSink->Note(L"supervisor exiting");
     m_spJournal->Close(kJournalPatienceMs);
 }

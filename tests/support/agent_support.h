@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "resource.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/support/e2e_support.h"
 
 namespace e2e {
 

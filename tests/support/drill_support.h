@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/name_rules.h"
-#include "tests/e2e/e2e_support.h"
+#include "names/name_rules.h"
+#include "tests/support/e2e_support.h"
 
 namespace e2e {
 

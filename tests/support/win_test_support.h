@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "supervision/agent_supervisor.h"
+#include "supervision/agent_supervisor_probe.h"
 
 // Checks done() every few milliseconds while serving this thread's messages;
 // false when timeoutMs passed first.
@@ -41,6 +41,21 @@ inline std::wstring ExeDir() {
 
 // The supervisor the build puts beside the tests: its menus and string tables.
 inline std::wstring SupervisorPath() { return ExeDir() + L"QuorvelTollvane.exe"; }
+
+inline constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+inline constexpr LANGID kChinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+
+// String id from the table of one language of hRes, whatever the session's
+// language; empty when it is not there.
+inline std::wstring LoadStringIn(HMODULE hRes, UINT id, LANGID lang) {
+    HRSRC hInfo =
+        ::FindResourceExW(hRes, MAKEINTRESOURCEW(6) /* RT_STRING */, MAKEINTRESOURCEW(id / 16 + 1), lang);
+    if (hInfo == nullptr) return std::wstring();
+    const auto* p = static_cast<const wchar_t*>(::LockResource(::LoadResource(hRes, hInfo)));
+    if (p == nullptr) return std::wstring();
+    for (UINT i = 0; i < id % 16; ++i) p += 1 + *p;
+    return std::wstring(p + 1, *p);
+}
 
 // A top-level window of this thread that stands in for the dialog or the
 // tray's host; destroyed with the object.
@@ -113,22 +128,32 @@ inline void EndProcessesUnder(const std::wstring& dir) {
 // Counts what the watch thread reports; read from the test's thread.
 // "Running" follows the window's buttons: set by a start, cleared when the
 // watch ends.
-class CAgentRecorder final : public CAgentListener {
+class CAgentRecorder final : public CAgentEventSink {
 public:
-    void OnAgentStarted(DWORD /*pid*/) override {
-        ++m_nStarted;
-        m_bRunning = true;
-    }
-    void OnAgentExited(DWORD /*exitCode*/, DWORD /*runMs*/) override { ++m_nExited; }
-    void OnLaunchFailed(DWORD /*error*/) override { ++m_nLaunchFailed; }
-    void OnRelaunchPaused(DWORD /*pauseMs*/, AgentPauseReason reason) override {
-        ++(reason == AgentPauseReason::CrashLoop ? m_nCrashPauses : m_nLaunchPauses);
-    }
-    void OnWatchEnded() override {
-        m_bRunning = false;
-        ++m_nWatchEnded;
-        // Holds the watch thread in its last report, as a slow listener would.
-        if (const DWORD ms = m_nHoldEndMs) ::Sleep(ms);
+    void OnAgentEvent(const AgentEvent& event) override {
+        switch (event.kind) {
+            case AgentEvent::Kind::Started:
+                ++m_nStarted;
+                m_bRunning = true;
+                break;
+            case AgentEvent::Kind::Exited:
+                ++m_nExited;
+                break;
+            case AgentEvent::Kind::LaunchFailed:
+                ++m_nLaunchFailed;
+                break;
+            case AgentEvent::Kind::Paused:
+                ++(event.reason == AgentPauseReason::CrashLoop ? m_nCrashPauses : m_nLaunchPauses);
+                break;
+            case AgentEvent::Kind::WatchEnded:
+                m_bRunning = false;
+                ++m_nWatchEnded;
+                // Holds the watch thread in its last report, as a slow sink would.
+                if (const DWORD ms = m_nHoldEndMs) ::Sleep(ms);
+                break;
+            default:
+                break;
+        }
     }
 
     std::atomic<int> m_nStarted{0};

@@ -7,10 +7,10 @@
 
 #include <string>
 
-#include "app/instance_guard.h"
+#include "framework/file_identity.h"
 #include "journal/journal.h"
 #include "journal/journal_rules.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/support/e2e_support.h"
 
 namespace e2e {
 

@@ -6,7 +6,7 @@
 #include <shellapi.h>
 
 #include "resource.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/support/e2e_support.h"
 
 namespace e2e {
 

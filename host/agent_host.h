@@ -3,7 +3,7 @@
 // as the journal records them. The window holds one, attaches its view, and
 // listens to the agent's life through posted messages.
 //
-// Threads: every member function runs on the UI thread. The journal listener
+// Threads: every member function runs on the UI thread. The journal's sink
 // hears the watch thread first, so the journal has each event before the
 // window does.
 #pragma once
@@ -18,7 +18,7 @@
 #include "supervision/agent_supervisor.h"
 
 class CJournal;
-class CAgentJournalListener;
+class CJournalEventSink;
 
 class CAgentHost {
 public:
@@ -26,9 +26,9 @@ public:
     static constexpr DWORD kJournalPatienceMs = 5000;
 
     // moduleDir: the supervisor's folder, with its trailing backslash; the
-    // agent is bin\Tollvane.exe in it. windowListener hears of the agent's
+    // agent is bin\Tollvane.exe in it. windowSink hears of the agent's
     // life after the journal; it must outlive this object.
-    CAgentHost(const std::wstring& moduleDir, CAgentListener& windowListener);
+    CAgentHost(const std::wstring& moduleDir, CAgentEventSink& windowSink);
     // Ends supervision (a bounded wait, CAgentSupervisor::kJoinBoundMs), then
     // lets go of the journal and the sink, which pipe readers may still hold.
     ~CAgentHost();
@@ -62,11 +62,13 @@ public:
 
     bool IsStopRequested() const;
     const std::wstring& AgentPath() const { return m_strAgentPath; }
-    COutputSink& Output() { return *m_spOutput; }
-    // Where the journal's files are; empty when the system does not say.
-    const std::wstring& JournalFolder() const;
-    // The journal, for what it cannot do (Trouble()).
-    const CJournal& Journal() const { return *m_spJournal; }
+    // What the window keeps from the start: the sink its view syncs from,
+    // and the journal whose folder and trouble it shows. Handed once.
+    struct WindowShare {
+        std::shared_ptr<COutputSink> spOutput;
+        std::shared_ptr<const CJournal> spJournal;
+    };
+    WindowShare ShareWithWindow() const { return {m_spOutput, m_spJournal}; }
     // hWnd hears of each change of the journal's trouble by message, and
     // once now, for a trouble that came before.
     void WatchJournal(HWND hWnd, UINT message);
@@ -76,13 +78,13 @@ private:
 
     const std::wstring m_strAgentPath;
     // The journal, shared with the output sink (whose readers may outlive
-    // this object) and the event listener.
+    // this object) and the event sink.
     std::shared_ptr<CJournal> m_spJournal;
-    std::unique_ptr<CAgentJournalListener> m_pJournalListener;
+    std::unique_ptr<CJournalEventSink> m_pJournalSink;
     // Shared with the pipe readers; it outlives the window for them.
     std::shared_ptr<COutputSink> m_spOutput;
     CHandle m_hPipeThread;  // a mark only; never waited on
     bool m_bOutputImpossible = false;
-    // Last, so it goes first: the watch thread calls the listeners above.
+    // Last, so it goes first: the watch thread calls the sinks above.
     std::unique_ptr<CAgentSupervisor> m_pSupervisor;
 };

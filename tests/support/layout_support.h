@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "framework/resize_rules.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/support/e2e_support.h"
 
 // At global scope, beside RECT, so that the test macros find it.
 inline bool operator==(const RECT& a, const RECT& b) {
