@@ -64,6 +64,9 @@ std::wstring JournalEventLine(const AgentEvent& event, const SystemWords& words)
             return StopOutcomeText(event.outcome, event.elapsedMs, event.error);
         case AgentEvent::Kind::LaunchFailed:
             return L"launch failed: " + Quoted(words.launchError, event.error) + ErrorSuffix(event.error);
+        case AgentEvent::Kind::NeedsElevation:
+            return L"cannot start the agent: it asks for administrator rights; it is not started again "
+                   L"until Start by the user, which asks for them once";
         case AgentEvent::Kind::Paused:
             return L"relaunch paused for " + SecondsText(event.pauseMs) + L" (" +
                    (event.reason == AgentPauseReason::CrashLoop ? L"crash loop" : L"launch failure") + L")";

@@ -42,11 +42,11 @@ StopOutcome CAgentRun::ForceAs(StopOutcome meant) {
     return OutcomeOfForce(meant, m_forceError, m_forceError != ERROR_SUCCESS && !IsGone());
 }
 
-StopOutcome CAgentRun::EndGracefully(const std::function<std::vector<DWORD>()>& treePids, HANDLE hWake,
+StopOutcome CAgentRun::EndGracefully(const std::function<AgentAskTargets()>& targets, HANDLE hWake,
                                      const std::function<bool()>& forceNow, DWORD& elapsedMs) {
     const DWORD start = ::GetTickCount();
     m_forceError = ERROR_SUCCESS;
-    AskAgentToEnd(Pid(), treePids());
+    AskAgentToEnd(Pid(), targets());
     DWORD lastAsk = 0;
     for (;;) {
         elapsedMs = ::GetTickCount() - start;
@@ -58,7 +58,7 @@ StopOutcome CAgentRun::EndGracefully(const std::function<std::vector<DWORD>()>& 
             // A child born while the ask went round, or still starting then,
             // missed it; the agent is gone, so the ask goes to its console.
             lastAsk = elapsedMs;
-            AskAgentToEnd(0, treePids());
+            AskAgentToEnd(0, targets());
             continue;
         }
         const DWORD waitMs = agentAlive ? left : (left < kJobPollMs ? left : kJobPollMs);

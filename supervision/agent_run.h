@@ -36,10 +36,10 @@ public:
     // forces what is left. hWake is the watch's manual-reset command event:
     // when it is set and forceNow() holds (a second Stop, a Start), the wait
     // ends in force at once. elapsedMs: from the ask to the end or the force.
-    // treePids gives the processes of the tree now, whose windows get
-    // WM_CLOSE. Once the agent itself has ended, what it started meanwhile
-    // (and so never heard the ask) is asked again, every kReaskMs.
-    StopOutcome EndGracefully(const std::function<std::vector<DWORD>()>& treePids, HANDLE hWake,
+    // targets gives whom the ask reaches now (AskAgentToEnd). Once the agent
+    // itself has ended, what it started meanwhile (and so never heard the
+    // ask) is asked again, every kReaskMs.
+    StopOutcome EndGracefully(const std::function<AgentAskTargets()>& targets, HANDLE hWake,
                               const std::function<bool()>& forceNow, DWORD& elapsedMs);
 
     // Ends the job with exit code 0, or without one the agent itself: what

@@ -15,10 +15,11 @@ constexpr int kMaxKillRounds = 8;
 
 // Ends every process under agentDir and their descendants, never this
 // process, in rounds until one ends nothing new, at most maxRounds;
-// launchedPid (0: none), the agent the caller launched and holds a handle
-// to, counts as under agentDir whatever its path. Safe on any thread and
-// from two threads at once.
-void KillAgentTree(const std::wstring& agentDir, int maxRounds = kMaxKillRounds, DWORD launchedPid = 0);
+// hLaunched (null: none), the agent the caller launched, counts as under
+// agentDir whatever its path. The caller holds that handle for the whole
+// call, so the id it stands for stays the agent's; its creation time is
+// checked too. Safe on any thread and from two threads at once.
+void KillAgentTree(const std::wstring& agentDir, int maxRounds = kMaxKillRounds, HANDLE hLaunched = nullptr);
 
 // The ids of the processes KillAgentTree would end now, with the
 // descendants of hAgent (the launched agent) even when it has ended.

@@ -64,6 +64,13 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
             ShowAgentState(line);
             break;
         }
+        case AgentEvent::Kind::NeedsElevation: {
+            // The watch ends, and the line stays until the user's Start.
+            AgentStateLine line = StateLine(AgentState::CannotLaunch);
+            line.reason = LoadResString(IDS_REASON_NEEDS_ADMIN);
+            ShowAgentState(line);
+            break;
+        }
         case AgentEvent::Kind::Paused:
             if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
             // A failing launch keeps its reason on the line.
@@ -81,7 +88,12 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
             ShowAgentButtons(false);
             if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
             m_nQuickExits = 0;
-            if (m_agentState.state != AgentState::Missing) ShowAgentState(StateLine(AgentState::Stopped));
+            // Why the watch ended stays on the line: a missing agent file, or
+            // one that asks for administrator rights.
+            if (m_agentState.state != AgentState::Missing &&
+                !(m_agentState.state == AgentState::CannotLaunch &&
+                  m_agentState.reason == LoadResString(IDS_REASON_NEEDS_ADMIN)))
+                ShowAgentState(StateLine(AgentState::Stopped));
             break;
         case AgentEvent::Kind::PipeHeld:
             ShowPipeHeld(event.bFlag);
