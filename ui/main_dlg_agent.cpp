@@ -54,6 +54,10 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
             break;
         case AgentEvent::Kind::StopEnded:
             ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
+            // "Stopping…" only while something still runs: a force the
+            // system refused. What comes next (a launch, the watch's end)
+            // says what follows.
+            if (event.outcome != StopOutcome::NotEnded) ShowAgentState(StateLine(AgentState::Stopped));
             break;
         case AgentEvent::Kind::LaunchFailed: {
             // No agent runs, but the watch goes on: the buttons keep offering
