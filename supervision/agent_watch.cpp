@@ -214,6 +214,7 @@ void CAgentWatch::AskOnceAtSessionEnd() {
     if (!hAgent || ::WaitForSingleObject(hAgent.get(), 0) != WAIT_TIMEOUT) return;
     AgentAskTargets targets;
     targets.own = LaunchedTreePids(hAgent.get());
+    if (targets.own.empty()) return;  // its age unreadable: nothing is known to be its
     targets.windows.assign(targets.own.begin(), targets.own.end());
     AskAgentToEnd(::GetProcessId(hAgent.get()), targets);
     ::WaitForSingleObject(hAgent.get(), kSessionEndGraceMs);
