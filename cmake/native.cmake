@@ -5,8 +5,12 @@ include(GoogleTest)
 
 option(TOLLVANE_SANITIZE "Build the native tests with ASan and UBSan" ON)
 
+find_package(ZLIB REQUIRED)
+
 add_library(rules STATIC ${RULE_SOURCES})
 target_include_directories(rules PUBLIC ${CMAKE_SOURCE_DIR})
+# The zip writer's deflate and CRC.
+target_link_libraries(rules PUBLIC ZLIB::ZLIB)
 project_warnings(rules)
 
 file(GLOB NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)

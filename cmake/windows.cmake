@@ -108,6 +108,16 @@ foreach(room IN LISTS ROOMS)
   list(APPEND ROOM_LIBS room_${room})
 endforeach()
 
+# The diagnostics bundle deflates with zlib: linked statically into both
+# MinGW builds (the MinGW sysroot's libz.a), found by FindZLIB elsewhere.
+if(TARGET room_diagnostics)
+  if(MINGW)
+    set(ZLIB_USE_STATIC_LIBS ON)
+  endif()
+  find_package(ZLIB REQUIRED)
+  target_link_libraries(room_diagnostics PUBLIC ZLIB::ZLIB)
+endif()
+
 # Every room, for the executables, the Windows tests and the benchmarks.
 add_library(supervisor_core INTERFACE)
 target_include_directories(supervisor_core INTERFACE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res)
@@ -238,6 +248,14 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/bench/output_bench.cpp)
   target_link_libraries(output_bench PRIVATE supervisor_core)
   target_link_options(output_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
   project_warnings(output_bench)
+endif()
+
+# benchmarks: the history window's index, first rows, search and key press.
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/history_bench.cpp)
+  add_executable(history_bench ${CMAKE_SOURCE_DIR}/bench/history_bench.cpp)
+  target_link_libraries(history_bench PRIVATE supervisor_core)
+  target_link_options(history_bench PRIVATE ${STATIC_RUNTIME} ${CONSOLE_LINK} ${WIDE_MAIN})
+  project_warnings(history_bench)
 endif()
 
 # benchmarks: relaunch and Stop latency and a crash loop's CPU, written with

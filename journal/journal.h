@@ -56,6 +56,7 @@ public:
 
     const std::wstring& Folder() const { return m_strFolder; }
     std::wstring FilePath() const { return m_strFolder + L"\\" + m_strFileName; }
+    const std::wstring& FileName() const { return m_strFileName; }
     // Any thread; the error is the system's for CannotWrite.
     JournalTrouble Trouble() const { return m_trouble.load(); }
     DWORD TroubleError() const { return m_troubleError.load(); }

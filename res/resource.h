@@ -48,7 +48,6 @@
 #define IDS_TIP_MISSING 164
 #define IDS_TIP_CANNOT_LAUNCH 165
 #define IDS_BALLOON_LAUNCH_FAILED 166
-#define IDS_BALLOON_LAST_EXIT 167
 
 // The supervisor's own notes (tooltip line and balloon): the output pipe's
 // name is another program's, or too long to exist ({limit} is filled in).
@@ -60,12 +59,22 @@
 // consent prompt.
 #define IDS_REASON_NEEDS_ADMIN 190
 
+// The diagnostics bundle ({path}, {error} are filled in), the log view's
+// Find ({text}) and the balloon of an agent that stopped ({code}, {time}).
+#define IDS_LOG_SAVE_DIAGNOSTICS 300
+#define IDS_DIAGNOSTICS_FILTER 301
+#define IDS_DIAGNOSTICS_FAILED 302
+#define IDS_FIND_CANNOT_FIND 303
+#define IDS_BALLOON_STOPPED 304
+#define IDS_BALLOON_EXIT_CODE 305
+
 // The log view's context menu.
 #define ID_LOG_COPY 32800
 #define ID_LOG_SELECT_ALL 32801
 #define ID_LOG_SAVE_AS 32802
 #define ID_LOG_OPEN_FOLDER 32803
 #define ID_LOG_CLEAR 32804
+#define ID_LOG_SAVE_DIAGNOSTICS 32830
 
 #define IDC_ABOUT_VERSION 2
 #define IDC_ABOUT_COPYRIGHT 3
@@ -73,3 +82,45 @@
 #define TOLLVANE_VERSION_LABEL L"V1.6(A1610127)"
 #define TOLLVANE_FILE_VERSION 1, 6, 1610, 127
 #define TOLLVANE_FILE_VERSION_STR "1.6.1610.127"
+
+// The history window: the agent's runs from the journal, the timeline strip
+// and the search. ID_APP_HISTORY opens it from the tray menu and the log
+// view's menu.
+#define ID_APP_HISTORY 32820
+#define IDS_HISTORY_MENU 400
+#define IDS_HISTORY_TITLE 401
+#define IDS_HISTORY_SEARCH_LABEL 402
+#define IDS_HISTORY_FIND 403
+#define IDS_HISTORY_DAY 404
+#define IDS_HISTORY_WEEK 405
+#define IDS_HISTORY_RUNS_LABEL 406
+#define IDS_HISTORY_HITS_LABEL 407
+#define IDS_HISTORY_DETAIL_LABEL 408
+#define IDS_HISTORY_COPY 409
+#define IDS_HISTORY_COLUMNS 410
+#define IDS_HISTORY_HIT_COLUMNS 411
+#define IDS_HISTORY_UNITS 412
+#define IDS_HISTORY_END_RUNNING 413
+#define IDS_HISTORY_END_EXITED 414
+#define IDS_HISTORY_END_ASKED 415
+#define IDS_HISTORY_END_FORCED 416
+#define IDS_HISTORY_END_SUPERVISOR 417
+#define IDS_HISTORY_END_SESSION 418
+#define IDS_HISTORY_END_LAUNCH 419
+#define IDS_HISTORY_CAUSES 420
+#define IDS_HISTORY_UNKNOWN_START 421
+#define IDS_HISTORY_SUMMARY 422
+#define IDS_HISTORY_LAST_LINES 423
+#define IDS_HISTORY_END_LINE 424
+#define IDS_HISTORY_UNREADABLE 425
+#define IDS_HISTORY_READING 426
+#define IDS_HISTORY_READ 427
+#define IDS_HISTORY_SKIPPED 428
+#define IDS_HISTORY_SEARCHING 429
+#define IDS_HISTORY_HITS 430
+#define IDS_HISTORY_BOUNDED 431
+#define IDS_HISTORY_NO_JOURNAL 432
+#define IDS_HISTORY_STRIP 433
+#define IDS_HISTORY_MARKS 434
+#define IDS_HISTORY_MARK_TIP 435
+#define IDS_LOG_HISTORY 436

@@ -14,11 +14,12 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
-# Both toolchains, zlib for both targets and the 64-bit Wine: everything the
-# 64-bit build needs to build and run its tests.
+# Both toolchains, zlib for both targets (and for the native rule tests) and
+# the 64-bit Wine: everything the 64-bit build needs to build and run its
+# tests.
 core=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-      libz-mingw-w64-dev wine wine64 xvfb xauth cmake make googletest libgtest-dev
+      libz-mingw-w64-dev zlib1g-dev wine wine64 xvfb xauth cmake make googletest libgtest-dev
       x11-apps imagemagick clang zip nsis)
 # The 32-bit Wine: wanted where the kernel runs 32-bit programs, never needed.
 extra=(wine32:i386)

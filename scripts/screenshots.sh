@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates the README's pictures: the main window and the log view's
 # menu in English and in Chinese, the tray menu, and the main window at 150 %
-# (144 DPI). Runs the real dist/ build under Wine in Xvfb,
+# (144 DPI), the history window (SHOTS_ONLY=history: that one alone). Runs
+# the real dist/ build under Wine in Xvfb,
 # in a prefix of its own where Wine draws the window frames itself.
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -23,7 +24,7 @@ dist=dist; [ "$TOLLVANE_ARCH" = win64 ] && dist=dist-x64
 tollvane_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 "$WINESERVER" -w
 
-shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the tray menu>] [<picture of the log menu>]
+shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the tray menu>] [<picture of the log menu>] [<picture of the history window>]
   local dir
   dir=$(mktemp -d /tmp/qt-shot-XXXXXX)
   cp -r "$dist/." "$dir/"
@@ -49,8 +50,16 @@ shoot() {  # shoot <LC_ALL> <picture of the window> [<picture of the tray menu>]
       import -window root -crop 160x125+295+295 +repage "$6"
       wait $driver
     fi
+    if [ -n "$7" ]; then
+      tollvane_wine "$5/screenshot_helper.exe" history "$(tollvane_winepath "$2/QuorvelTollvane.exe")" >/dev/null 2>&1 &
+      driver=$!
+      sleep 7
+      hid=$(xdotool search --name "History\$" | head -n 1)
+      import -window "$hid" "$7"
+      wait $driver
+    fi
     tollvane_wine_down
-  ' shoot "$1" "$dir" "$2" "${3:-}" "$tollvane_build/out" "${4:-}"
+  ' shoot "$1" "$dir" "$2" "${3:-}" "$tollvane_build/out" "${4:-}" "${5:-}"
   rm -rf "$dir"
 }
 
@@ -64,7 +73,12 @@ shoot_at_dpi() {  # shoot_at_dpi <dpi> <picture of the window>
   "$WINESERVER" -w
 }
 
-[ "${SHOTS_ONLY:-}" = zh ] || shoot C "$out/main-window-en.png" "$out/tray-menu-en.png" "$out/log-menu-en.png"
+if [ "${SHOTS_ONLY:-}" = history ]; then
+  shoot C "$here/build/shots/main-window-scratch.png" "" "" "$out/history-en.png"
+  for f in "$out"/history-en.png; do convert "$f" -strip -colors 64 "$f"; done
+  exit 0
+fi
+[ "${SHOTS_ONLY:-}" = zh ] || shoot C "$out/main-window-en.png" "$out/tray-menu-en.png" "$out/log-menu-en.png" "$out/history-en.png"
 shoot zh_CN.UTF-8 "$out/main-window-zh.png" "" "$out/log-menu-zh.png"
 [ "${SHOTS_ONLY:-}" = zh ] || shoot_at_dpi 144 "$out/main-window-en-150.png"
 for f in "$out"/*.png; do convert "$f" -strip -colors 64 "$f"; done

@@ -2,6 +2,7 @@
 #include "ui/main_dlg.h"
 
 #include "host/agent_host.h"
+#include "journal/journal.h"
 #include "framework/app_module.h"
 #include "framework/file_identity.h"
 #include "framework/strings.h"
@@ -72,6 +73,10 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
             OnJournalTrouble();
             lResult = 0;
             return TRUE;
+        case WM_APP_DIAGNOSTICS:
+            OnDiagnosticsDone(static_cast<DWORD>(wParam));
+            lResult = 0;
+            return TRUE;
         case WM_APP_AGENT_EVENT:
             if (const std::unique_ptr<AgentEvent> spEvent = CAgentEventPoster::Take(lParam))
                 OnAgentEvent(*spEvent);
@@ -117,6 +122,11 @@ BOOL CMainDlg::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         default:
             break;
     }
+    if (m_logFind.IsFindMessage(uMsg)) {
+        m_logFind.OnFindMessage(m_hWnd, m_hLogEdit);
+        lResult = 0;
+        return TRUE;
+    }
     if (IsCtlColorMessage(uMsg)) {
         lResult = OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
         return TRUE;
@@ -143,6 +153,9 @@ BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
         case ID_APP_ABOUT:
             OnAppAbout();
             return TRUE;
+        case ID_APP_HISTORY:
+            OnAppHistory();
+            return TRUE;
         case ID_APP_EXIT:
             OnAppExit();
             return TRUE;
@@ -161,6 +174,14 @@ BOOL CMainDlg::ProcessCommand(WORD id, LRESULT& lResult) {
         case ID_LOG_CLEAR:
             OnLogClear();
             return TRUE;
+        case ID_LOG_SAVE_DIAGNOSTICS: {
+            // The history window sends it too: the Save dialog goes over the
+            // window in front.
+            const HWND hHistory = HistoryWindowHandle();
+            OnLogSaveDiagnostics(hHistory != nullptr && ::GetForegroundWindow() == hHistory ? hHistory
+                                                                                            : m_hWnd);
+            return TRUE;
+        }
         default:
             return FALSE;
     }
@@ -172,6 +193,8 @@ BOOL CMainDlg::PreTranslateMessage(MSG* pMsg) {
         ::SendMessageW(m_hLogEdit, EM_SETSEL, 0, -1);
         ::SendMessageW(m_hLogEdit, EM_SCROLLCARET, 0, 0);
     }
+    if (m_logFind.OnKey(*pMsg, m_hWnd, m_hLogEdit)) return TRUE;
+    if (m_logFind.PreTranslate(pMsg)) return TRUE;
     return ::IsDialogMessageW(m_hWnd, pMsg);
 }
 
@@ -272,6 +295,16 @@ LRESULT CMainDlg::OnAppAbout() {
     return 0;
 }
 
+LRESULT CMainDlg::OnAppHistory() {
+    ShowHistory(nullptr);
+    return 0;
+}
+
+void CMainDlg::ShowHistory(const HistorySelection* pSelect) {
+    if (!m_spJournal) return;
+    ShowHistoryWindow(JournalSource{m_spJournal->Folder(), m_spJournal->FileName()}, pSelect);
+}
+
 LRESULT CMainDlg::OnAppExit() {
     // A second Exit queued behind the first has nothing to add.
     if (m_bExiting) return 0;
@@ -287,6 +320,8 @@ LRESULT CMainDlg::OnAppExit() {
 }
 
 LRESULT CMainDlg::OnDestroy() {
+    // The history window's readers end before the journal they read goes.
+    CloseHistoryWindow();
     // From here on the pipe readers keep their text to themselves. The host
     // ends supervision before the records still queued are freed: after its
     // end no more are posted.

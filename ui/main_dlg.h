@@ -14,7 +14,9 @@
 #include "framework/message_loop.h"
 #include "resource.h"
 #include "ui/dpi_rules.h"
+#include "ui/history_window.h"
 #include "ui/layout_rules.h"
+#include "ui/log_find.h"
 #include "ui/tray_icon.h"
 #include "ui/tray_tip_rules.h"
 
@@ -32,6 +34,9 @@ constexpr UINT WM_APP_JOURNAL = WM_APP + 40;
 // Posted by the watch thread for each event of the agent's life; lParam is
 // an AgentEvent the message owns.
 constexpr UINT WM_APP_AGENT_EVENT = WM_APP + 2;
+// Posted by the thread that writes a diagnostics bundle when it is done;
+// wParam is 0 or the system's error.
+constexpr UINT WM_APP_DIAGNOSTICS = WM_APP + 41;
 // The timer that brings a sync back once input and painting have been handled.
 constexpr UINT_PTR IDT_OUTPUT_SYNC = 0x4F53;
 
@@ -57,6 +62,10 @@ public:
     // Tray hooks (ui/main_dlg.cpp, ui/main_dlg_tray.cpp).
     void ShowMainWindow(bool bShow) override;
     void UpdateTrayMenu(HMENU hMenu) override;
+    // A click on the balloon: the history, at the run the balloon named.
+    void OnTrayBalloonClicked() override;
+    // A balloon with the product's title; pRun: the run it is about, if any.
+    void ShowBalloon(const std::wstring& text, const HistorySelection* pRun);
     bool IsMainWindowShown() const;
 
     // ---- Layout (ui/layout_rules.cpp): the resize table for CDialogResize ----
@@ -93,9 +102,18 @@ public:
     bool SaveLogText(const std::wstring& path);
     void OnLogOpenFolder();
     void OnLogClear();
+    // Save diagnostics: where the user picks, then written on a thread of its
+    // own; hOwner is the window the Save dialog belongs to.
+    void OnLogSaveDiagnostics(HWND hOwner);
+    void OnDiagnosticsDone(DWORD error);
     // WM_APP_JOURNAL: once per trouble, a line in the view says what the
     // journal cannot do.
     void OnJournalTrouble();
+
+    // ---- The history window (ui/history_window.cpp) ----
+    // Opens it on this supervisor's journal, or brings it forward; with
+    // pSelect, that run is selected once it has been read.
+    void ShowHistory(const HistorySelection* pSelect);
 
 private:
     // Message handlers (ui/main_dlg.cpp).
@@ -108,6 +126,7 @@ private:
     LRESULT OnAgentStop();
     LRESULT OnShowWindow();
     LRESULT OnAppAbout();
+    LRESULT OnAppHistory();
     LRESULT OnAppExit();
     LRESULT OnDestroy();
     BOOL ProcessCommand(WORD id, LRESULT& lResult);
@@ -160,6 +179,16 @@ private:
     std::shared_ptr<const CJournal> m_spJournal;
     std::unique_ptr<CTroubleNotice> m_pTroubleNotice;
     int m_nJournalTroubleSaid = 0;  // the JournalTrouble the view last heard of
+    // How the agent is held, as the journal words it; for the diagnostics.
+    std::wstring m_strHeld;
+    // The bundle being written, while one is; one at a time.
+    std::wstring m_strDiagnosticsPath;
+    HWND m_hDiagnosticsOwner = nullptr;
+    // The run the last balloon named, for its click.
+    HistorySelection m_balloonRun;
+    bool m_bBalloonNamesRun = false;
+    // Ctrl+F, F3 and Shift+F3 in the log view.
+    CLogFind m_logFind;
 
     // Set when Exit begins: a Start still queued behind it must not bring the
     // agent back.

@@ -6,6 +6,7 @@
 #include "names/name_rules.h"
 #include "framework/strings.h"
 #include "framework/text_fill.h"
+#include "journal/journal_event_rules.h"
 #include "supervision/agent_events.h"
 #include "supervision/exit_texts.h"
 #include "supervision/relaunch_rules.h"
@@ -102,6 +103,10 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
         case AgentEvent::Kind::PipeHeld:
             ShowPipeHeld(event.bFlag);
             break;
+        case AgentEvent::Kind::Held:
+            // For the diagnostics: the journal's own words.
+            m_strHeld = JournalEventLine(event, SystemWords());
+            break;
         default:
             break;  // the journal's alone
     }
@@ -113,7 +118,7 @@ void CMainDlg::ShowPipeHeld(bool bHeld) {
     // No agent runs while the name is another's.
     if (bHeld && m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
     SetTrayNote(IDS_NOTE_PIPE_HELD, text);
-    if (bHeld) ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
+    if (bHeld) ShowBalloon(text, nullptr);
 }
 
 void CMainDlg::ShowPipeTooLong() {
@@ -123,5 +128,13 @@ void CMainDlg::ShowPipeTooLong() {
     const std::wstring text =
         FillMark(LoadResString(IDS_NOTE_PIPE_TOO_LONG), L"{limit}", std::to_wstring(limit));
     SetTrayNote(IDS_NOTE_PIPE_TOO_LONG, text);
+    ShowBalloon(text, nullptr);
+}
+
+void CMainDlg::ShowBalloon(const std::wstring& text, const HistorySelection* pRun) {
+    m_bBalloonNamesRun = pRun != nullptr;
+    if (pRun != nullptr) m_balloonRun = *pRun;
     ShowTrayBalloon(LoadResString(IDR_MAINFRAME).c_str(), text.c_str());
 }
+
+void CMainDlg::OnTrayBalloonClicked() { ShowHistory(m_bBalloonNamesRun ? &m_balloonRun : nullptr); }

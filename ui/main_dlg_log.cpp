@@ -1,6 +1,6 @@
 // The log view's own context menu: Copy, Select All, Save As..., Open Log
-// Folder, Clear. It replaces the edit control's menu, which offers editing
-// a read-only view cannot do.
+// Folder, Save diagnostics..., Clear. It replaces the edit control's menu,
+// which offers editing a read-only view cannot do.
 #include "ui/main_dlg.h"
 
 #include <commctrl.h>
@@ -8,21 +8,60 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "diagnostics/bundle_runs.h"
+#include "diagnostics/diagnostics_bundle.h"
+#include "host/agent_host.h"
 #include "journal/journal.h"
 #include "output/output_sink.h"
 #include "framework/debug_trace.h"
 #include "framework/handle.h"
 #include "framework/strings.h"
 #include "framework/text_fill.h"
+#include "ui/diagnostics_save.h"
+#include "ui/log_text_rules.h"
 
 namespace {
 constexpr UINT_PTR kLogSubclassId = 1;
 
+std::wstring WindowText(HWND hWnd) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hWnd)) + 1, L'\0');
+    const int n = ::GetWindowTextW(hWnd, &text[0], static_cast<int>(text.size()));
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+// The selection as the view shows it, one line end a line, as Unicode text.
+void CopySelection(HWND hEdit) {
+    DWORD start = 0, end = 0;
+    ::SendMessageW(hEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const std::wstring view = WindowText(hEdit);
+    if (end <= start || end > view.size()) return;
+    const std::wstring text = ViewTextAsLines(std::wstring_view(view).substr(start, end - start));
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL hData = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (hData == nullptr) return;
+    if (void* p = ::GlobalLock(hData)) {
+        ::memcpy(p, text.c_str(), bytes);
+        ::GlobalUnlock(hData);
+    }
+    if (::OpenClipboard(hEdit)) {
+        ::EmptyClipboard();
+        // The clipboard owns the memory once it took it.
+        if (::SetClipboardData(CF_UNICODETEXT, hData) != nullptr) hData = nullptr;
+        ::CloseClipboard();
+    }
+    if (hData != nullptr) ::GlobalFree(hData);
+}
+
 // The edit control keeps its menu to itself; this hands the request to the
-// dialog instead.
+// dialog instead. Its copy (Ctrl+C, Ctrl+Insert) becomes the view's lines.
 LRESULT CALLBACK LogEditProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
                              DWORD_PTR /*data*/) {
     if (uMsg == WM_CONTEXTMENU) return ::SendMessageW(::GetParent(hWnd), WM_CONTEXTMENU, wParam, lParam);
+    if (uMsg == WM_COPY) {
+        CopySelection(hWnd);
+        return 0;
+    }
     if (uMsg == WM_NCDESTROY) ::RemoveWindowSubclass(hWnd, &LogEditProc, kLogSubclassId);
     return ::DefSubclassProc(hWnd, uMsg, wParam, lParam);
 }
@@ -36,13 +75,6 @@ std::string ToUtf8(const std::wstring& text) {
         ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
                               nullptr);
     return out;
-}
-
-std::wstring WindowText(HWND hWnd) {
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hWnd)) + 1, L'\0');
-    const int n = ::GetWindowTextW(hWnd, &text[0], static_cast<int>(text.size()));
-    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return text;
 }
 
 }  // namespace
@@ -73,6 +105,8 @@ LRESULT CMainDlg::OnLogContextMenu(LPARAM lParam) {
                  {0, 0, true},
                  {ID_LOG_SAVE_AS, IDS_LOG_SAVE_AS, true},
                  {ID_LOG_OPEN_FOLDER, IDS_LOG_OPEN_FOLDER, m_spJournal && !m_spJournal->Folder().empty()},
+                 {ID_APP_HISTORY, IDS_LOG_HISTORY, m_spJournal && !m_spJournal->Folder().empty()},
+                 {ID_LOG_SAVE_DIAGNOSTICS, IDS_LOG_SAVE_DIAGNOSTICS, m_strDiagnosticsPath.empty()},
                  {0, 0, true},
                  {ID_LOG_CLEAR, IDS_LOG_CLEAR, true}};
     for (const auto& item : items) {
@@ -113,7 +147,7 @@ void CMainDlg::OnLogSaveAs() {
 }
 
 bool CMainDlg::SaveLogText(const std::wstring& path) {
-    const std::string bytes = "\xEF\xBB\xBF" + ToUtf8(WindowText(m_hLogEdit));
+    const std::string bytes = "\xEF\xBB\xBF" + ToUtf8(ViewTextAsLines(WindowText(m_hLogEdit)));
     CFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
@@ -156,4 +190,39 @@ void CMainDlg::OnJournalTrouble() {
 
 void CMainDlg::OnLogClear() {
     if (COutputSink* pOutput = Output()) pOutput->Clear();
+}
+
+void CMainDlg::OnLogSaveDiagnostics(HWND hOwner) {
+    if (!m_strDiagnosticsPath.empty()) return;  // one bundle at a time
+    const std::wstring path = AskDiagnosticsPath(hOwner);
+    if (path.empty()) return;
+    DiagnosticsRequest request;
+    request.zipPath = path;
+    if (m_spJournal && !m_spJournal->Folder().empty()) {
+        request.journalFolder = m_spJournal->Folder();
+        request.journalFileName = m_spJournal->FileName();
+        request.readRuns = &ReadBundleRuns;
+    }
+    DiagnosticsFacts& facts = request.facts;
+    facts.productVersion = L"" TOLLVANE_FILE_VERSION_STR;
+    facts.build = std::wstring(TOLLVANE_VERSION_LABEL) + (sizeof(void*) == 8 ? L", 64-bit" : L", 32-bit");
+    facts.dpi = m_uDpi;
+    if (m_pHost) facts.agentPath = m_pHost->AgentPath();
+    facts.held = m_strHeld;
+    if (!StartDiagnosticsBundle(std::move(request), m_hWnd, WM_APP_DIAGNOSTICS)) {
+        SayDiagnosticsFailed(hOwner, path, ::GetLastError());
+        return;
+    }
+    m_strDiagnosticsPath = path;
+    m_hDiagnosticsOwner = hOwner;
+}
+
+void CMainDlg::OnDiagnosticsDone(DWORD error) {
+    const std::wstring path = std::move(m_strDiagnosticsPath);
+    m_strDiagnosticsPath.clear();
+    if (error != 0) {
+        DebugTrace(L"diagnostics not saved: " + path);
+        SayDiagnosticsFailed(::IsWindow(m_hDiagnosticsOwner) ? m_hDiagnosticsOwner : m_hWnd, path, error);
+    }
+    m_hDiagnosticsOwner = nullptr;
 }

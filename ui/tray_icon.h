@@ -10,6 +10,7 @@
 #include <shellapi.h>
 
 #include <cstddef>
+#include <string>
 
 #include "framework/app_module.h"
 #include "framework/debug_trace.h"
@@ -48,6 +49,7 @@ public:
     // Hooks for the host; the mix-in's versions do nothing.
     virtual void ShowMainWindow(bool /*bShow*/) {}
     virtual void UpdateTrayMenu(HMENU /*hMenu*/) {}
+    virtual void OnTrayBalloonClicked() {}
 
     // Adds the icon with the running image, then shows the stopped image (if
     // there is one) until the agent has been launched.
@@ -104,6 +106,8 @@ public:
 
     // A balloon notification from the icon. Ignored without an icon.
     void ShowTrayBalloon(const wchar_t* pszTitle, const wchar_t* pszText) {
+        // The trace lets a test, or a user's debug viewer, read what was said.
+        DebugTrace(std::wstring(L"balloon: ") + pszText);
         if (!m_bInstalled) return;
         m_nid.uFlags = NIF_INFO;
         ::lstrcpynW(m_nid.szInfoTitle, pszTitle, ARRAYSIZE(m_nid.szInfoTitle));
@@ -122,6 +126,9 @@ public:
                 break;
             case TrayAction::ShowWindow:
                 ShowMainWindow(true);
+                break;
+            case TrayAction::BalloonClicked:
+                OnTrayBalloonClicked();
                 break;
             case TrayAction::None:
                 break;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "res/resource.h"
 
 namespace {
@@ -14,6 +17,8 @@ TEST(TrayActionFor, RightReleaseOpensTheMenuAndDoubleClickShowsTheWindow) {
     // Only the low word is the mouse message.
     EXPECT_EQ(TrayActionFor(kIconId, 0x7FFF0205, kIconId), TrayAction::OpenMenu);
     EXPECT_EQ(TrayActionFor(kIconId, -65536 + 0x0203, kIconId), TrayAction::ShowWindow);
+    EXPECT_EQ(TrayActionFor(kIconId, 0x0405, kIconId), TrayAction::BalloonClicked);
+    EXPECT_EQ(TrayActionFor(203, 0x0405, kIconId), TrayAction::None);
 }
 
 TEST(TrayActionFor, IgnoresOtherMouseEventsAndOtherIcons) {
@@ -26,7 +31,7 @@ TEST(TrayActionFor, IgnoresOtherMouseEventsAndOtherIcons) {
     EXPECT_EQ(TrayActionFor(0x10000u + kIconId, 0x0203, kIconId), TrayAction::None);
 }
 
-const TrayMenuItem& Item(const std::array<TrayMenuItem, 5>& items, unsigned id) {
+const TrayMenuItem& Item(const std::array<TrayMenuItem, 6>& items, unsigned id) {
     for (const auto& item : items)
         if (item.id == id) return item;
     ADD_FAILURE() << "no item " << id;
@@ -42,6 +47,32 @@ TEST(TrayMenuItems, AgentStoppedWindowHidden) {
     EXPECT_EQ(Item(items, ID_SHOW_WINDOW).textId, static_cast<unsigned>(IDS_SHOW_WINDOW));
     EXPECT_EQ(Item(items, ID_APP_ABOUT).textId, static_cast<unsigned>(IDS_ABOUT));
     EXPECT_EQ(Item(items, ID_APP_EXIT).textId, static_cast<unsigned>(IDS_EXIT));
+    EXPECT_EQ(Item(items, ID_APP_HISTORY).textId, static_cast<unsigned>(IDS_HISTORY_MENU));
+    EXPECT_TRUE(Item(items, ID_APP_HISTORY).enabled);
+}
+
+TEST(TrayMenuLayout, TheFirstEntriesKeepTheirOrderAndTheAddedGroupSitsBetweenSeparatorsBeforeAbout) {
+    const auto& layout = kTrayMenuLayout;
+    std::vector<unsigned> first;
+    for (unsigned id : layout)
+        if (id == ID_AGENT_START || id == ID_AGENT_STOP || id == ID_SHOW_WINDOW || id == ID_APP_ABOUT ||
+            id == ID_APP_EXIT || id == 0)
+            first.push_back(id);
+    // The six of old, in their order, with the one separator before About.
+    ASSERT_GE(first.size(), 6u);
+    EXPECT_EQ(std::vector<unsigned>(first.begin(), first.begin() + 4),
+              (std::vector<unsigned>{ID_AGENT_START, ID_AGENT_STOP, ID_SHOW_WINDOW, 0}));
+    EXPECT_EQ(layout[layout.size() - 2], static_cast<unsigned>(ID_APP_ABOUT));
+    EXPECT_EQ(layout.back(), static_cast<unsigned>(ID_APP_EXIT));
+    // The added group: after Show Window's separator, closed by one before About.
+    EXPECT_EQ(layout[2], static_cast<unsigned>(ID_SHOW_WINDOW));
+    EXPECT_EQ(layout[3], 0u);
+    EXPECT_EQ(layout[layout.size() - 3], 0u);
+    for (size_t i = 4; i + 3 < layout.size(); ++i) EXPECT_NE(layout[i], 0u) << i;
+    EXPECT_NE(std::find(layout.begin(), layout.end(), static_cast<unsigned>(ID_APP_HISTORY)), layout.end());
+    // Every item the menu prepares has its place.
+    for (const TrayMenuItem& item : TrayMenuItems(true, false))
+        EXPECT_NE(std::find(layout.begin(), layout.end(), item.id), layout.end()) << item.id;
 }
 
 TEST(TrayMenuItems, AgentRunningWindowShown) {
@@ -84,4 +115,16 @@ TEST(TroubleEpisode, ACrashLoopAFailingLaunchAndAMissingAgentAreEachToldOncePerE
     EXPECT_EQ(episode.OnAgentMissing(), TroubleNotice::AgentMissing);
     EXPECT_EQ(episode.OnLaunchFailurePause(10000), TroubleNotice::LaunchFailing);
     EXPECT_EQ(episode.OnCrashLoopPause(1000), TroubleNotice::CrashLoop);
+}
+
+TEST(TroubleEpisode, AnUnaskedExitWithACodeIsACrashToldOncePerEpisode) {
+    CTroubleEpisode episode;
+    EXPECT_EQ(episode.OnExit(/*bAsked=*/false, 0), TroubleNotice::None);
+    EXPECT_EQ(episode.OnExit(/*bAsked=*/true, 0xC0000005), TroubleNotice::None);
+    EXPECT_EQ(episode.OnExit(false, 0xC0000005), TroubleNotice::Crash);
+    EXPECT_EQ(episode.OnExit(false, 1), TroubleNotice::None);
+    // The loop that follows is told as well, once.
+    EXPECT_EQ(episode.OnCrashLoopPause(1000), TroubleNotice::CrashLoop);
+    episode.OnRunEnded(30000);
+    EXPECT_EQ(episode.OnExit(false, 1), TroubleNotice::Crash);
 }

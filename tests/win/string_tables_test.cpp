@@ -39,10 +39,24 @@ const struct {
     {IDS_TIP_PAUSED, {L"{count}", L"{time}"}},
     {IDS_TIP_CANNOT_LAUNCH, {L"{reason}"}},
     {IDS_BALLOON_LAUNCH_FAILED, {L"{reason}"}},
-    {IDS_BALLOON_LAST_EXIT, {L"{code}"}},
     {IDS_JOURNAL_CANNOT_WRITE, {L"{error}", L"{path}"}},
     {IDS_TIP_JOURNAL_FAILING, {L"{error}"}},
     {IDS_NOTE_PIPE_TOO_LONG, {L"{limit}"}},
+    {IDS_DIAGNOSTICS_FAILED, {L"{error}", L"{path}"}},
+    {IDS_FIND_CANNOT_FIND, {L"{text}"}},
+    {IDS_BALLOON_STOPPED, {L"{code}", L"{time}"}},
+    {IDS_BALLOON_EXIT_CODE, {L"{code}"}},
+    {IDS_HISTORY_END_EXITED, {L"{code}"}},
+    {IDS_HISTORY_END_ASKED, {L"{cause}"}},
+    {IDS_HISTORY_END_FORCED, {L"{cause}"}},
+    {IDS_HISTORY_END_LAUNCH, {L"{code}", L"{reason}"}},
+    {IDS_HISTORY_SUMMARY, {L"{end}", L"{how}", L"{lines}", L"{pid}", L"{start}", L"{time}"}},
+    {IDS_HISTORY_READING, {L"{done}", L"{total}"}},
+    {IDS_HISTORY_READ, {L"{files}", L"{runs}"}},
+    {IDS_HISTORY_SKIPPED, {L"{held}", L"{lines}"}},
+    {IDS_HISTORY_HITS, {L"{count}"}},
+    {IDS_HISTORY_BOUNDED, {L"{count}"}},
+    {IDS_HISTORY_MARK_TIP, {L"{how}", L"{kind}", L"{pid}", L"{time}"}},
 };
 
 // Every id that the English or the Chinese table holds.
@@ -102,8 +116,8 @@ TEST_F(StringTables, EveryStringIsInBothLanguagesTranslatedWithTheMarksTheCodeFi
 }
 
 TEST_F(StringTables, TheLogMenusAccessKeysAreDistinctAndTheSameInBothLanguages) {
-    const UINT items[] = {IDS_LOG_COPY, IDS_LOG_SELECT_ALL, IDS_LOG_SAVE_AS, IDS_LOG_OPEN_FOLDER,
-                          IDS_LOG_CLEAR};
+    const UINT items[] = {IDS_LOG_COPY,    IDS_LOG_SELECT_ALL,       IDS_LOG_SAVE_AS, IDS_LOG_OPEN_FOLDER,
+                          IDS_LOG_HISTORY, IDS_LOG_SAVE_DIAGNOSTICS, IDS_LOG_CLEAR};
     std::set<wchar_t> keys;
     for (UINT id : items) {
         const wchar_t key = AccessKey(LoadStringIn(m_hRes, id, kEnglish));

@@ -11,6 +11,7 @@
 #include "resource.h"
 #include "tests/support/win_test_support.h"
 #include "ui/main_dlg.h"
+#include "ui/tray_rules.h"
 
 namespace {
 
@@ -88,19 +89,20 @@ TEST_F(TrayMenuTexts, AgentStoppedWindowHiddenReadsStartDisabledStopShowWindow) 
     if (InChineseSession()) GTEST_SKIP() << "the English table is not in effect";
     CMainDlg dlg(false);
     const auto items = Prepare(dlg);
-    ASSERT_EQ(items.size(), 6u);
+    ASSERT_EQ(items.size(), kTrayMenuLayout.size());
     EXPECT_EQ(items[0].text, Text(IDS_START));
     EXPECT_EQ(items[1].text, Text(IDS_STOP));
     EXPECT_EQ(items[2].text, Text(IDS_SHOW_WINDOW));
     EXPECT_EQ(items[3].state & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
-    EXPECT_EQ(items[4].text, Text(IDS_ABOUT));
-    EXPECT_EQ(items[5].text, Text(IDS_EXIT));
+    EXPECT_EQ(items[4].text, Text(IDS_HISTORY_MENU));
+    EXPECT_EQ(items[5].state & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+    EXPECT_EQ(items[6].text, Text(IDS_ABOUT));
+    EXPECT_EQ(items[7].text, Text(IDS_EXIT));
     // Stop is disabled, not greyed; every other item is enabled.
     EXPECT_EQ(items[1].state & (MF_DISABLED | MF_GRAYED), static_cast<UINT>(MF_DISABLED));
-    for (size_t i : {0u, 2u, 4u, 5u}) EXPECT_EQ(items[i].state & (MF_DISABLED | MF_GRAYED), 0u) << i;
-    // The items keep their ids.
-    const UINT ids[] = {ID_AGENT_START, ID_AGENT_STOP, ID_SHOW_WINDOW, 0, ID_APP_ABOUT, ID_APP_EXIT};
-    for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].id, ids[i]) << i;
+    for (size_t i : {0u, 2u, 4u, 6u, 7u}) EXPECT_EQ(items[i].state & (MF_DISABLED | MF_GRAYED), 0u) << i;
+    // The items sit where the layout rule puts them, the first ones with their ids of old.
+    for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].id, kTrayMenuLayout[i]) << i;
 
     // The tooltip's agent line comes from the same table.
     AgentStateLine line;
@@ -124,7 +126,7 @@ TEST_F(TrayMenuTexts, AgentRunningWindowShownReadsRestartEnabledStopHideWindow) 
     CMainDlg dlg(false);
     dlg.m_hWnd = window.m_hWnd;
     auto items = Prepare(dlg, /*bStopRequested=*/false);
-    ASSERT_EQ(items.size(), 6u);
+    ASSERT_EQ(items.size(), kTrayMenuLayout.size());
     EXPECT_EQ(items[0].text, Text(IDS_RESTART));
     EXPECT_EQ(items[1].state & (MF_DISABLED | MF_GRAYED), 0u);
     EXPECT_EQ(items[2].text, Text(IDS_HIDE_WINDOW));
@@ -132,7 +134,7 @@ TEST_F(TrayMenuTexts, AgentRunningWindowShownReadsRestartEnabledStopHideWindow) 
     // Minimised, the item offers to show the window again.
     ::ShowWindow(window.m_hWnd, SW_MINIMIZE);
     items = Prepare(dlg, false);
-    ASSERT_EQ(items.size(), 6u);
+    ASSERT_EQ(items.size(), kTrayMenuLayout.size());
     EXPECT_EQ(items[2].text, Text(IDS_SHOW_WINDOW));
     dlg.m_hWnd = nullptr;  // not the dialog's to destroy
 }
@@ -146,7 +148,7 @@ TEST_F(TrayMenuTexts, AStartHiddenWindowReadsShowWindowEvenWhenVisible) {
     CMainDlg dlg(/*bStartHidden=*/true);
     dlg.m_hWnd = window.m_hWnd;
     const auto items = Prepare(dlg);
-    ASSERT_EQ(items.size(), 6u);
+    ASSERT_EQ(items.size(), kTrayMenuLayout.size());
     EXPECT_EQ(items[2].text, Text(IDS_SHOW_WINDOW));
     dlg.m_hWnd = nullptr;
 }
@@ -157,14 +159,14 @@ TEST_F(TrayMenuTexts, ChineseTableGivesEveryItemItsChineseText) {
     if (!InChineseSession()) GTEST_SKIP() << "not in a Chinese session";
     CMainDlg dlg(false);
     auto items = Prepare(dlg);
-    ASSERT_EQ(items.size(), 6u);
-    const UINT texts[] = {IDS_START, IDS_STOP, IDS_SHOW_WINDOW, 0, IDS_ABOUT, IDS_EXIT};
-    for (size_t i : {0u, 1u, 2u, 4u, 5u}) {
+    ASSERT_EQ(items.size(), kTrayMenuLayout.size());
+    const UINT texts[] = {IDS_START, IDS_STOP, IDS_SHOW_WINDOW, 0, IDS_HISTORY_MENU, 0, IDS_ABOUT, IDS_EXIT};
+    for (size_t i : {0u, 1u, 2u, 4u, 6u, 7u}) {
         EXPECT_EQ(items[i].text, Text(texts[i])) << i;
         EXPECT_NE(items[i].text, LoadStringIn(m_hRes, texts[i], kEnglish)) << i;
     }
     items = Prepare(dlg, false);
-    ASSERT_EQ(items.size(), 6u);
+    ASSERT_EQ(items.size(), kTrayMenuLayout.size());
     EXPECT_EQ(items[0].text, Text(IDS_RESTART));
 
     AgentStateLine line;
