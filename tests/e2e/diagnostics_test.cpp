@@ -62,12 +62,6 @@ void SaveAs(HWND hDlg, const std::wstring& path) {
     ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
-// The paths and texts here are ASCII: one byte a unit.
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t ch : text) out.push_back(static_cast<char>(ch));
-    return out;
-}
 
 std::wstring ClipboardText() {
     std::wstring text;
