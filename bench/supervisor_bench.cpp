@@ -256,7 +256,7 @@ LaunchFloor MeasureBareLaunch(const TempInstall& install, int count) {
     launchedAt.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         launchedAt.push_back(NowMicroseconds());
-        const CAgentLaunch launch = LaunchAgentProcess(path, dir);
+        const CAgentLaunch launch = LaunchAgentProcess(path, dir, false);
         if (!launch.hProcess) Fail("a bare launch failed");
         if (::WaitForSingleObject(launch.hProcess.get(), 10000) != WAIT_OBJECT_0)
             Fail("a bare launch did not exit within 10 s");

@@ -8,6 +8,7 @@
 #include "journal/journal_rules.h"
 #include "output/pipe_server.h"
 #include "resource.h"
+#include "supervision/end_rules.h"
 #include "supervision/launch_gate.h"
 
 namespace {
@@ -108,6 +109,9 @@ void CAgentHost::Begin(const OutputViewTarget& view, const WatchdogTarget& watch
     // The agent, and every helper it starts, can tell its own supervisor's
     // pipe from one that another program serves under the same name.
     ::SetEnvironmentVariableW(L"QUORVEL_SUPERVISOR_PID", std::to_wstring(::GetCurrentProcessId()).c_str());
+    // At sign-out the system ends the agent before it tells the supervisor,
+    // whose end then finds it gone and its last words said.
+    ::SetProcessShutdownParameters(SupervisorShutdownLevel(), 0);
     m_pSupervisor->Start();
 }
 
@@ -186,7 +190,7 @@ void CAgentHost::StartByUser() {
         return;
     }
     m_pJournalSink->Note(IsStopRequested() ? L"Start by the user" : L"Restart by the user");
-    m_pSupervisor->Start();
+    m_pSupervisor->Start(true);
 }
 
 void CAgentHost::StopByUser() {

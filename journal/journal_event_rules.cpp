@@ -36,12 +36,14 @@ std::wstring SecondsText(uint32_t ms) {
     return text;
 }
 
-std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs) {
+std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs, uint32_t error) {
     switch (outcome) {
         case StopOutcome::EndedByItself:
             return L"asked to end (Ctrl+C, close); ended by itself after " + SecondsText(elapsedMs);
         case StopOutcome::GraceOver:
             return L"did not end within " + std::to_wstring(kStopGraceMs / 1000) + L" s; ended by force";
+        case StopOutcome::NotEnded:
+            return L"could not be ended" + ErrorSuffix(error);
         case StopOutcome::ForcedEarly:
             break;
     }
@@ -61,9 +63,12 @@ std::wstring JournalEventLine(const AgentEvent& event, const SystemWords& words)
         case AgentEvent::Kind::Held:
             return AgentHeldText(event.hold, event.error);
         case AgentEvent::Kind::StopEnded:
-            return StopOutcomeText(event.outcome, event.elapsedMs);
+            return StopOutcomeText(event.outcome, event.elapsedMs, event.error);
         case AgentEvent::Kind::LaunchFailed:
             return L"launch failed: " + Quoted(words.launchError, event.error) + ErrorSuffix(event.error);
+        case AgentEvent::Kind::NeedsElevation:
+            return L"cannot start the agent: it asks for administrator rights; it is not started again "
+                   L"until Start by the user, which asks for them once";
         case AgentEvent::Kind::Paused:
             return L"relaunch paused for " + SecondsText(event.pauseMs) + L" (" +
                    (event.reason == AgentPauseReason::CrashLoop ? L"crash loop" : L"launch failure") + L")";

@@ -23,5 +23,6 @@ std::wstring SecondsText(uint32_t ms);
 
 // How an asked agent ended, elapsedMs after the ask:
 // "asked to end (Ctrl+C, close); ended by itself after 0.43 s",
-// "did not end within 2 s; ended by force".
-std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs);
+// "did not end within 2 s; ended by force"; error is the refused force's
+// (NotEnded): "could not be ended (error 5)".
+std::wstring StopOutcomeText(StopOutcome outcome, uint32_t elapsedMs, uint32_t error = 0);

@@ -63,7 +63,7 @@
 
 // A second start that finds this installation's supervisor running with no
 // window it can reach.
-#define IDS_RUNNING_UNSEEN 190
+#define IDS_RUNNING_UNSEEN 184
 
 // The watchdogs: the tray menu's two submenus and their choices ({n} is
 // filled in), the tooltip's line and note ({what}, {amount}, {time}), and
@@ -82,6 +82,11 @@
 // 15, 60 minutes), memory from the second (Off, 256 MB to 4 GB).
 #define ID_WATCH_SILENT_FIRST 32840
 #define ID_WATCH_MEMORY_FIRST 32850
+// The reason a launch is not tried, for the agent line's {reason}: the agent
+// asks for administrator rights, and only the user's own Start may raise the
+// consent prompt.
+#define IDS_REASON_NEEDS_ADMIN 185
+
 // The diagnostics bundle ({path}, {error} are filled in), the log view's
 // Find ({text}) and the balloon of an agent that stopped ({code}, {time}).
 #define IDS_LOG_SAVE_DIAGNOSTICS 300

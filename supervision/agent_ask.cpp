@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "supervision/console_rules.h"
+
 namespace {
 
 BOOL WINAPI TakeConsoleCtrl(DWORD /*ctrlType*/) { return TRUE; }
@@ -47,6 +49,39 @@ bool AttachToConsoleOf(DWORD pid) {
     return ::AttachConsole(pid) != FALSE;
 }
 
+// The processes on the console the supervisor is attached to; empty when
+// the list cannot be read.
+std::vector<uint32_t> ConsoleProcessIds() {
+    std::vector<DWORD> ids(64);
+    for (int tries = 0; tries < 4; ++tries) {
+        const DWORD n = ::GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
+        if (n == 0) break;
+        if (n <= ids.size()) return std::vector<uint32_t>(ids.begin(), ids.begin() + n);
+        ids.resize(n + 16);  // more than room for: once more, with room for those
+    }
+    return {};
+}
+
+// Under the console gate: Ctrl+C to the first console of the agent's own
+// processes on which every process is one of them. A console found shared
+// with a stranger is let go of, and so are the other processes on it.
+void SignalAgentConsole(DWORD agentPid, const std::set<uint32_t>& own) {
+    const uint32_t self = ::GetCurrentProcessId();
+    std::set<uint32_t> looked;  // on a console already looked at
+    for (uint32_t pid : ConsoleCandidates(agentPid, own)) {
+        if (looked.count(pid) != 0 || !AttachToConsoleOf(pid)) continue;
+        const std::vector<uint32_t> onConsole = ConsoleProcessIds();
+        // Group 0 is everyone on the console: the agent's processes and, for
+        // the moment, us (the handler set before this takes it).
+        const bool bAgentsAlone = MaySignalConsole(onConsole, own, self);
+        if (bAgentsAlone) ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+        ::FreeConsole();
+        if (bAgentsAlone) return;
+        looked.insert(pid);
+        looked.insert(onConsole.begin(), onConsole.end());
+    }
+}
+
 }  // namespace
 
 CCriticalSection& AgentConsoleGate() {
@@ -59,20 +94,12 @@ void ProtectFromConsoleCtrl() {
     (void)registered;
 }
 
-void AskAgentToEnd(DWORD agentPid, const std::vector<DWORD>& pids) {
+void AskAgentToEnd(DWORD agentPid, const AgentAskTargets& targets) {
     {
         CLockGuard gate(AgentConsoleGate());
         ProtectFromConsoleCtrl();
-        // Group 0 is everyone on the console: the agent, its console children
-        // and, for the moment, us (the handler above takes it). An agent that
-        // has ended leaves its console to its children.
-        bool attached = agentPid != 0 && AttachToConsoleOf(agentPid);
-        for (size_t i = 0; !attached && i < pids.size(); ++i) attached = AttachToConsoleOf(pids[i]);
-        if (attached) {
-            ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-            ::FreeConsole();
-        }
+        SignalAgentConsole(agentPid, targets.own);
     }
-    CloseRequest request{&pids};
+    CloseRequest request{&targets.windows};
     ::EnumWindows(&PostCloseToWindow, reinterpret_cast<LPARAM>(&request));
 }

@@ -5,15 +5,27 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <set>
 #include <vector>
 
 #include "framework/critical_section.h"
 
-// Asks the agent to end: Ctrl+C to agentPid's console (or, when it has
-// ended, to the console of the first of pids that has one) and WM_CLOSE to
-// the top-level windows of pids (the job's processes, or the tree's).
-// Returns at once; it is up to the agent to end.
-void AskAgentToEnd(DWORD agentPid, const std::vector<DWORD>& pids);
+// Whom an ask reaches. own: the agent's own processes (its job's, and the
+// launched process with its descendants by id and creation time), never
+// one the path rule picked. windows: the processes whose top-level windows
+// get WM_CLOSE (the job's, or the tree's).
+struct AgentAskTargets {
+    std::set<uint32_t> own;
+    std::vector<DWORD> windows;
+};
+
+// Asks the agent to end: Ctrl+C to a console of one of its own processes
+// (agentPid's first; 0 when it has ended), but only to a console on which
+// every process is one of them, since Ctrl+C reaches everyone on it; and
+// WM_CLOSE to the windows' processes. Returns at once; it is up to the
+// agent to end.
+void AskAgentToEnd(DWORD agentPid, const AgentAskTargets& targets);
 
 // The supervisor's own defence against the Ctrl+C it sends while attached to
 // an agent's console: a handler that takes the event. Never the "ignore"

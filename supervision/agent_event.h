@@ -30,10 +30,15 @@ struct AgentEvent {
         Held,
         // Stop, Restart or Exit has asked the agent to end; it has the grace.
         Stopping,
-        // The asked agent's tree is gone (outcome), elapsedMs after the ask.
+        // The asked agent's tree is gone (outcome), elapsedMs after the ask;
+        // or (NotEnded) the system refused the force (error) and it runs on.
         StopEnded,
         // The launch started nothing (error: the system's error code).
         LaunchFailed,
+        // The agent asks for administrator rights, and only the user's own
+        // Start may raise the consent prompt: nothing was started, and the
+        // watch ends (WatchEnded follows).
+        NeedsElevation,
         // The next launch waits pauseMs (reason).
         Paused,
         // The agent file (path) is not there, or is a folder (bFlag); the

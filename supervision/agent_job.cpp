@@ -6,6 +6,8 @@
 
 #include "framework/critical_section.h"
 #include "supervision/agent_ask.h"
+#include "supervision/end_rules.h"
+#include "supervision/launch_rules.h"
 
 namespace {
 
@@ -33,7 +35,10 @@ CHandle CreateKillOnCloseJob(DWORD& error) {
         return hJob;
     }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    // A program the agent opens for the user (a browser) may leave the job,
+    // with CREATE_BREAKAWAY_FROM_JOB, and so outlive the agent.
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
     if (!::SetInformationJobObject(hJob.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
         error = ::GetLastError();
         hJob.reset();
@@ -57,14 +62,6 @@ CHandle LaunchByShell(const std::wstring& path, const std::wstring& dir, DWORD& 
     return CHandle(sei.hProcess);
 }
 
-// ERROR_ELEVATION_REQUIRED, which older SDK headers lack.
-constexpr DWORD kErrorElevationRequired = 740;
-
-// What CreateProcessW refuses but the shell can still start.
-bool IsShellsToStart(DWORD error) {
-    return error == kErrorElevationRequired || error == ERROR_BAD_EXE_FORMAT;
-}
-
 bool CreateSuspended(const std::wstring& path, const std::wstring& dir, DWORD flags,
                      PROCESS_INFORMATION& pi) {
     STARTUPINFOW si = {};
@@ -80,7 +77,7 @@ bool CreateSuspended(const std::wstring& path, const std::wstring& dir, DWORD fl
 
 }  // namespace
 
-CAgentLaunch LaunchAgentProcess(const std::wstring& path, const std::wstring& dir) {
+CAgentLaunch LaunchAgentProcess(const std::wstring& path, const std::wstring& dir, bool bMayElevate) {
     CAgentLaunch launch;
     CLockGuard gate(AgentConsoleGate());
     CHandle hJob = CreateKillOnCloseJob(launch.holdError);
@@ -90,8 +87,10 @@ CAgentLaunch LaunchAgentProcess(const std::wstring& path, const std::wstring& di
     if (!started) started = CreateSuspended(path, dir, 0, pi);
     if (!started) {
         const DWORD error = ::GetLastError();
-        if (!IsShellsToStart(error)) {
+        const LaunchFallback fallback = FallbackForLaunchError(error, bMayElevate);
+        if (fallback == LaunchFallback::None || fallback == LaunchFallback::NeedsElevation) {
             launch.error = error;
+            launch.bNeedsElevation = fallback == LaunchFallback::NeedsElevation;
             return launch;
         }
         launch.hProcess = LaunchByShell(path, dir, launch.error);
@@ -137,8 +136,8 @@ std::vector<DWORD> JobProcessIds(HANDLE hJob) {
 
 bool IsJobEmpty(HANDLE hJob) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
-    if (hJob == nullptr ||
-        !::QueryInformationJobObject(hJob, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr))
-        return true;
-    return info.ActiveProcesses == 0;
+    const bool bRead =
+        hJob != nullptr &&
+        ::QueryInformationJobObject(hJob, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr);
+    return JobCountsAsEmpty(bRead, info.ActiveProcesses);
 }

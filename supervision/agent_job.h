@@ -20,18 +20,24 @@ struct CAgentLaunch {
     DWORD error = ERROR_SUCCESS;  // why nothing was started
     AgentHold hold = AgentHold::NoJob;
     DWORD holdError = ERROR_SUCCESS;  // why there is no job (NoJob, Shell)
+    // Nothing was started because the agent asks for administrator rights
+    // and the launch might not raise the consent prompt (error says so too).
+    bool bNeedsElevation = false;
 };
 
 // Starts the agent at path, hidden, in dir, with no arguments: suspended,
 // into a new job, then resumed. A console agent gets a console of its own,
 // hidden, as the shell's default action would give it. Where the supervisor
-// itself runs in a job that allows it, the agent breaks away from it. What
-// CreateProcessW refuses (elevation required, not a program) goes to the
-// shell, which cannot start a process suspended and so gets no job.
-// The calling thread needs COM for that fallback.
-CAgentLaunch LaunchAgentProcess(const std::wstring& path, const std::wstring& dir);
+// itself runs in a job that allows it, the agent breaks away from it; the
+// agent's own job lets the programs it opens for the user break away. What
+// CreateProcessW refuses (not a program; elevation required, only when
+// bMayElevate: the user's own Start) goes to the shell, which cannot start a
+// process suspended and so gets no job. The calling thread needs COM for
+// that fallback.
+CAgentLaunch LaunchAgentProcess(const std::wstring& path, const std::wstring& dir, bool bMayElevate);
 
 // The processes in the job now; empty when it cannot be read.
 std::vector<DWORD> JobProcessIds(HANDLE hJob);
-// True once the job's last process has ended (or the job cannot be read).
+// True once the job's last process has ended; a job that cannot be read is
+// not empty.
 bool IsJobEmpty(HANDLE hJob);

@@ -1,5 +1,7 @@
 #include "supervision/agent_run.h"
 
+#include "supervision/end_rules.h"
+
 namespace {
 
 // How often the grace looks at the job once the agent itself has ended and
@@ -24,33 +26,39 @@ bool CAgentRun::IsGone() const {
     return ::WaitForSingleObject(Process(), 0) == WAIT_OBJECT_0;
 }
 
-void CAgentRun::Force() {
+DWORD CAgentRun::Force() {
+    BOOL bTaken = TRUE;
     if (HasJob()) {
-        ::TerminateJobObject(m_launch.hJob.get(), 0);
+        bTaken = ::TerminateJobObject(m_launch.hJob.get(), 0);
     } else if (Started()) {
-        ::TerminateProcess(Process(), 0);
+        bTaken = ::TerminateProcess(Process(), 0);
     }
+    return bTaken ? ERROR_SUCCESS : ::GetLastError();
 }
 
-StopOutcome CAgentRun::EndGracefully(const std::function<std::vector<DWORD>()>& treePids, HANDLE hWake,
+StopOutcome CAgentRun::ForceAs(StopOutcome meant) {
+    m_forceError = Force();
+    // Only a refusal needs a second look: an ended process refuses too.
+    return OutcomeOfForce(meant, m_forceError, m_forceError != ERROR_SUCCESS && !IsGone());
+}
+
+StopOutcome CAgentRun::EndGracefully(const std::function<AgentAskTargets()>& targets, HANDLE hWake,
                                      const std::function<bool()>& forceNow, DWORD& elapsedMs) {
     const DWORD start = ::GetTickCount();
-    AskAgentToEnd(Pid(), treePids());
+    m_forceError = ERROR_SUCCESS;
+    AskAgentToEnd(Pid(), targets());
     DWORD lastAsk = 0;
     for (;;) {
         elapsedMs = ::GetTickCount() - start;
         if (IsGone()) return StopOutcome::EndedByItself;
-        if (elapsedMs >= kStopGraceMs) {
-            Force();
-            return StopOutcome::GraceOver;
-        }
+        if (elapsedMs >= kStopGraceMs) return ForceAs(StopOutcome::GraceOver);
         const DWORD left = kStopGraceMs - elapsedMs;
         const bool agentAlive = ::WaitForSingleObject(Process(), 0) != WAIT_OBJECT_0;
         if (!agentAlive && elapsedMs - lastAsk >= kReaskMs) {
             // A child born while the ask went round, or still starting then,
             // missed it; the agent is gone, so the ask goes to its console.
             lastAsk = elapsedMs;
-            AskAgentToEnd(0, treePids());
+            AskAgentToEnd(0, targets());
             continue;
         }
         const DWORD waitMs = agentAlive ? left : (left < kJobPollMs ? left : kJobPollMs);
@@ -60,8 +68,7 @@ StopOutcome CAgentRun::EndGracefully(const std::function<std::vector<DWORD>()>& 
             ::ResetEvent(hWake);
             if (forceNow()) {
                 elapsedMs = ::GetTickCount() - start;
-                Force();
-                return StopOutcome::ForcedEarly;
+                return ForceAs(StopOutcome::ForcedEarly);
             }
         }
     }

@@ -36,19 +36,27 @@ public:
     // forces what is left. hWake is the watch's manual-reset command event:
     // when it is set and forceNow() holds (a second Stop, a Start), the wait
     // ends in force at once. elapsedMs: from the ask to the end or the force.
-    // treePids gives the processes of the tree now, whose windows get
-    // WM_CLOSE. Once the agent itself has ended, what it started meanwhile
-    // (and so never heard the ask) is asked again, every kReaskMs.
-    StopOutcome EndGracefully(const std::function<std::vector<DWORD>()>& treePids, HANDLE hWake,
+    // targets gives whom the ask reaches now (AskAgentToEnd). Once the agent
+    // itself has ended, what it started meanwhile (and so never heard the
+    // ask) is asked again, every kReaskMs.
+    StopOutcome EndGracefully(const std::function<AgentAskTargets()>& targets, HANDLE hWake,
                               const std::function<bool()>& forceNow, DWORD& elapsedMs);
 
     // Ends the job with exit code 0, or without one the agent itself: what
     // the agent left running when it exited, or what did not end when asked.
-    // Without a job the caller's tree walk does the rest.
-    void Force();
+    // Without a job the caller's tree walk does the rest. 0 when the system
+    // took the termination (or there was nothing to end), else its error.
+    DWORD Force();
+    // The error of the force the last EndGracefully made; 0 when it made
+    // none or the system took it.
+    DWORD ForceError() const { return m_forceError; }
 
 private:
     bool IsGone() const;
+    // Forces, and says what that came to: meant, or NotEnded when the system
+    // refused while something still runs.
+    StopOutcome ForceAs(StopOutcome meant);
 
     CAgentLaunch m_launch;
+    DWORD m_forceError = ERROR_SUCCESS;
 };

@@ -23,7 +23,7 @@ void CAgentSupervisor::SetJobObserver(CAgentJobObserver* pObserver) { m_spWatch-
 void CAgentSupervisor::NoteResume(uint64_t resumeMs) { m_spWatch->NoteResume(resumeMs); }
 void CAgentSupervisor::HoldLaunches(bool bHold) { m_spWatch->HoldLaunches(bHold); }
 void CAgentSupervisor::EndNow() { m_spWatch->EndNow(); }
-void CAgentSupervisor::Start() { m_spWatch->Start(m_spWatch); }
+void CAgentSupervisor::Start(bool bByUser) { m_spWatch->Start(m_spWatch, bByUser); }
 void CAgentSupervisor::Stop() { m_spWatch->Stop(m_spWatch); }
 bool CAgentSupervisor::IsStopRequested() const { return m_spWatch->IsStopRequested(); }
 

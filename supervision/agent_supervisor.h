@@ -57,10 +57,12 @@ public:
     // Keeps the agent running: creates the watch thread, or, when an agent
     // runs, has the watch thread end it (asked, then forced after the grace)
     // and launch it again at once. Returns at once; during a grace, the
-    // agent is forced at once.
-    void Start();
+    // agent is forced at once. bByUser: the user's own command, whose
+    // launch may raise the consent prompt once, for an agent that asks for
+    // administrator rights; no other launch does.
+    void Start(bool bByUser = false);
     // The same request, by its name for a running agent.
-    void Restart() { Start(); }
+    void Restart() { Start(true); }
     // Keeps the agent stopped: ends a back-off wait and has the watch thread
     // end the agent and its tree, asked first, forced after the grace.
     // Returns at once; a second Stop during the grace forces at once.

@@ -11,6 +11,7 @@
 #include "framework/debug_trace.h"
 #include "framework/sleep_free_clock.h"
 #include "supervision/agent_run.h"
+#include "supervision/end_rules.h"
 #include "supervision/process_tree.h"
 #include "supervision/relaunch_rules.h"
 
@@ -92,8 +93,9 @@ bool CAgentWatch::EnsureWatchThreadLocked(const std::shared_ptr<CAgentWatch>& sp
 }
 
 // Owner's thread.
-void CAgentWatch::Start(const std::shared_ptr<CAgentWatch>& spSelf) {
+void CAgentWatch::Start(const std::shared_ptr<CAgentWatch>& spSelf, bool bByUser) {
     if (m_bQuitting) return;
+    if (bByUser) m_bUserStartPending = true;
     if (!m_hWakeEvent) {
         // No Stop could reach a watch thread: none is made, and the agent
         // stays stopped.
@@ -141,7 +143,7 @@ void CAgentWatch::Stop(const std::shared_ptr<CAgentWatch>& spSelf) {
     if (bWatching)
         ::SetEvent(m_hWakeEvent.get());
     else
-        EndAgent();  // no thread to wake: end what runs there from here
+        EndAgent(IsGateOpen());  // no thread to wake: end what runs there from here
 }
 
 void CAgentWatch::Wake() {
@@ -186,21 +188,26 @@ bool CAgentWatch::WaitForEnd(DWORD timeoutMs) const {
     return ::WaitForSingleObject(hThread.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
+CHandle CAgentWatch::AgentProcessCopy() const {
+    HANDLE hCopy = nullptr;
+    CLockGuard lock(m_csAgent);
+    if (m_hAgentProcess)
+        ::DuplicateHandle(::GetCurrentProcess(), m_hAgentProcess.get(), ::GetCurrentProcess(), &hCopy, 0,
+                          FALSE, DUPLICATE_SAME_ACCESS);
+    return CHandle(hCopy);
+}
+
 // Without a watch thread to wake (none could be made), and at the end of
 // the session: the force alone, here. The tree walk first, while the agent
 // is still there to lead it to its descendants (it is part of the tree
 // whatever its path says); then the launched process itself, through the
-// handle that reaches it even when it cannot be opened by id.
-void CAgentWatch::EndAgent() {
-    DWORD launchedPid = 0;
-    {
-        // The handle kept here keeps the id from passing to another process.
-        CLockGuard lock(m_csAgent);
-        if (m_hAgentProcess) launchedPid = ::GetProcessId(m_hAgentProcess.get());
-    }
-    KillAgentTree(m_strAgentDir, kMaxKillRounds, launchedPid);
-    CLockGuard lock(m_csAgent);
-    if (m_hAgentProcess) ::TerminateProcess(m_hAgentProcess.get(), 0);
+// handle that reaches it even when it cannot be opened by id. The watch
+// thread may let go of its own handle meanwhile: the copy keeps the id from
+// passing to another process until both are done.
+void CAgentWatch::EndAgent(bool bSweep) {
+    const CHandle hAgent = AgentProcessCopy();
+    if (bSweep) KillAgentTree(m_strAgentDir, kMaxKillRounds, hAgent.get());
+    if (hAgent) ::TerminateProcess(hAgent.get(), 0);
 }
 
 void CAgentWatch::HoldLaunches(bool bHold) {
@@ -210,11 +217,25 @@ void CAgentWatch::HoldLaunches(bool bHold) {
 
 // Owner's thread, at the session's end: no time for the watch thread to
 // take its turn, so the agent is ended from here, and the watch ends after.
+// The system has told the agent first (the supervisor's shutdown level is
+// the lower), so one still there gets one short ask.
 void CAgentWatch::EndNow() {
     m_bLaunchesHeld = true;
     m_bStopRequested = true;
-    EndAgent();
+    AskOnceAtSessionEnd();
+    EndAgent(IsGateOpen());
     Wake();
+}
+
+void CAgentWatch::AskOnceAtSessionEnd() {
+    const CHandle hAgent = AgentProcessCopy();
+    if (!hAgent || ::WaitForSingleObject(hAgent.get(), 0) != WAIT_TIMEOUT) return;
+    AgentAskTargets targets;
+    targets.own = LaunchedTreePids(hAgent.get());
+    if (targets.own.empty()) return;  // its age unreadable: nothing is known to be its
+    targets.windows.assign(targets.own.begin(), targets.own.end());
+    AskAgentToEnd(::GetProcessId(hAgent.get()), targets);
+    ::WaitForSingleObject(hAgent.get(), kSessionEndGraceMs);
 }
 
 bool CAgentWatch::MayLaunch() const { return !m_bLaunchesHeld && IsGateOpen(); }
@@ -294,18 +315,10 @@ void CAgentWatch::EndAgentGracefully(CAgentRun& run) {
     Report(Event(AgentEvent::Kind::Stopping));
     const unsigned nStarts = StartRequests();
     const unsigned nStops = StopRequests();
-    // The windows to close are those of the job's processes; where the
-    // system does not list them (Wine), or there is no job, the tree's.
-    const auto treePids = [&] {
-        std::vector<DWORD> pids =
-            run.HasJob() ? JobProcessIds(run.Launch().hJob.get()) : std::vector<DWORD>();
-        if (pids.empty()) pids = AgentTreePids(m_strAgentDir, run.Process());
-        return pids;
-    };
     DWORD elapsedMs = 0;
-    const StopOutcome outcome = run.EndGracefully(
-        treePids, m_hWakeEvent.get(), [&] { return StartRequests() != nStarts || StopRequests() != nStops; },
-        elapsedMs);
+    const StopOutcome outcome =
+        run.EndGracefully([&] { return AskTargets(run); }, m_hWakeEvent.get(),
+                          [&] { return StartRequests() != nStarts || StopRequests() != nStops; }, elapsedMs);
     // What is outside the job (a copy started by hand, a process that broke
     // away) by the path rule: one sweep where a job held the rest, rounds
     // where none did.
@@ -313,7 +326,22 @@ void CAgentWatch::EndAgentGracefully(CAgentRun& run) {
     AgentEvent ended = Event(AgentEvent::Kind::StopEnded);
     ended.outcome = outcome;
     ended.elapsedMs = elapsedMs;
+    ended.error = run.ForceError();
     Report(ended);
+}
+
+AgentAskTargets CAgentWatch::AskTargets(const CAgentRun& run) const {
+    AgentAskTargets targets;
+    const std::vector<DWORD> jobPids =
+        run.HasJob() ? JobProcessIds(run.Launch().hJob.get()) : std::vector<DWORD>();
+    // Ctrl+C only where all on the console are the agent's own: its job's,
+    // or it and its descendants (one that left the job may share its console).
+    targets.own = LaunchedTreePids(run.Process());
+    targets.own.insert(jobPids.begin(), jobPids.end());
+    // The windows to close are those of the job's processes; where the
+    // system does not list them, or there is no job, the tree's.
+    targets.windows = !jobPids.empty() ? jobPids : AgentTreePids(m_strAgentDir, run.Process());
+    return targets;
 }
 
 // Watch thread, before each launch: the previous agent's job (what it left
@@ -425,7 +453,16 @@ void CAgentWatch::WatchAgent() {
         // session's end that came during it wants no launch.
         if (m_bStopRequested || !MayLaunch()) continue;
         const DWORD startTick = ::GetTickCount();
-        run = CAgentRun(LaunchAgentProcess(path, dir));
+        // Only the launch that follows the user's own Start may raise the
+        // consent prompt: one from here would block this thread where no
+        // Stop reaches it, and outlive an Exit.
+        run = CAgentRun(LaunchAgentProcess(path, dir, m_bUserStartPending.exchange(false)));
+        if (run.Launch().bNeedsElevation) {
+            Report(Event(AgentEvent::Kind::NeedsElevation));
+            Report(Event(AgentEvent::Kind::WatchEnded));
+            if (EndWatchUnlessStarted(nStarts)) return;
+            continue;
+        }
         // Published at once: the session's end (EndNow) ends the agent from
         // the owner's thread through it.
         SetAgentProcess(run.Process());

@@ -12,6 +12,7 @@
 
 #include "framework/critical_section.h"
 #include "framework/handle.h"
+#include "supervision/agent_ask.h"
 #include "supervision/agent_supervisor.h"
 #include "supervision/launch_gate.h"
 
@@ -42,7 +43,9 @@ public:
     // Owner's thread.
     void HoldLaunches(bool bHold);
     void EndNow();
-    void Start(const std::shared_ptr<CAgentWatch>& spSelf);
+    // bByUser: the user's own Start, whose launch may raise the consent
+    // prompt once (an agent that asks for administrator rights).
+    void Start(const std::shared_ptr<CAgentWatch>& spSelf, bool bByUser = false);
     void Stop(const std::shared_ptr<CAgentWatch>& spSelf);
     // The supervisor's end: a stop after which the watch thread ends even
     // when the agent does not.
@@ -71,7 +74,19 @@ private:
     bool IsGateOpen() const { return !m_spGate || m_spGate->IsOpen(); }
     // Waits for a wake or, while only the gate holds launches back, for it to open.
     void WaitToLaunch();
-    void EndAgent();
+    // The force from the owner's thread: the tree walk (only with bSweep;
+    // while another program holds the pipe's name, what runs from the agent
+    // folder is that program's), then the launched agent through its handle.
+    void EndAgent(bool bSweep = true);
+    // The session's end: an agent still there is asked once and has
+    // kSessionEndGraceMs.
+    void AskOnceAtSessionEnd();
+    // A copy of the launched agent's handle (empty when none runs): held
+    // across a kill from the owner's thread, it keeps the agent's id its own.
+    CHandle AgentProcessCopy() const;
+    // Whom an ask reaches now (the job's processes where the system lists
+    // them, the launched agent's descendants, the tree's windows else).
+    AgentAskTargets AskTargets(const CAgentRun& run) const;
     unsigned StartRequests();
     unsigned StopRequests();
     bool EndWatchUnlessStarted(unsigned nStarts);
@@ -102,6 +117,9 @@ private:
     std::atomic<bool> m_bStopRequested{true};
     // Atomic; set once by Quit, read by the watch thread when it wakes.
     std::atomic<bool> m_bQuitting{false};
+    // Atomic; set by the user's Start, taken (cleared) by the watch thread at
+    // the next launch: that launch, and only that one, may elevate.
+    std::atomic<bool> m_bUserStartPending{false};
     // Atomic; written by the owner's thread as the session ends (or does not
     // after all), read by the watch thread before every launch.
     std::atomic<bool> m_bLaunchesHeld{false};

@@ -22,8 +22,8 @@
 #include "framework/debug_trace.h"
 #include "framework/file_identity.h"
 #include "framework/handle.h"
+#include "supervision/console_rules.h"
 #include "supervision/process_tree.h"
-#include "supervision/tree_rules.h"
 
 namespace {
 
@@ -107,8 +107,8 @@ private:
 
 // Every process with its parent, and the path and creation time where the
 // process lets us read them. The launched agent is marked as in the agent
-// folder whatever its path says.
-std::vector<ProcessRow> TakeProcessSnapshot(CAgentDirIdentity& identity, DWORD launchedPid) {
+// folder whatever its path says, while its id and creation time are its own.
+std::vector<ProcessRow> TakeProcessSnapshot(CAgentDirIdentity& identity, const ProcessRow& launched) {
     std::vector<ProcessRow> rows;
     CFileHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!hSnapshot) return rows;
@@ -121,12 +121,12 @@ std::vector<ProcessRow> TakeProcessSnapshot(CAgentDirIdentity& identity, DWORD l
         ProcessRow row;
         row.pid = entry.th32ProcessID;
         row.ppid = entry.th32ParentProcessID;
-        row.inAgentDir = launchedPid != 0 && row.pid == launchedPid;
         CHandle hProcess(::OpenProcess(access, FALSE, row.pid));
         if (hProcess) {
             row.path = MainModulePath(hProcess.get(), buffer);
             row.created = CreationTime(hProcess.get());
-            if (!row.inAgentDir) row.inAgentDir = identity.Contains(hProcess.get(), row.path, buffer);
+            row.inAgentDir =
+                IsSameProcess(row, launched) || identity.Contains(hProcess.get(), row.path, buffer);
         } else if (access != kQueryLimited) {
             // A process whose memory we may not read can still be the parent
             // of one we can end; its age is what lets the walk pass through it.
@@ -149,15 +149,16 @@ bool WasEnded(const std::vector<ProcessRow>& ended, const ProcessRow& row) {
 
 // Safe on any thread and from two threads at once: every call works on its
 // own snapshots, and a process the other call has ended just fails to open.
-void KillAgentTree(const std::wstring& agentDir, int maxRounds, DWORD launchedPid) {
+void KillAgentTree(const std::wstring& agentDir, int maxRounds, HANDLE hLaunched) {
     const DWORD selfPid = ::GetCurrentProcessId();
+    const ProcessRow launched = LaunchedProcess(hLaunched);
     CAgentDirIdentity identity(agentDir);
     // A process of the tree may start a child between the snapshot and its
     // own end. Another round finds such children through the ended parent;
     // the kill is over when a round ends nothing new.
     std::vector<ProcessRow> ended;
     for (int round = 0; round < maxRounds; ++round) {
-        const std::vector<ProcessRow> rows = TakeProcessSnapshot(identity, launchedPid);
+        const std::vector<ProcessRow> rows = TakeProcessSnapshot(identity, launched);
         std::map<uint32_t, const ProcessRow*> byPid;
         for (const ProcessRow& row : rows) byPid.emplace(row.pid, &row);
         const size_t endedBefore = ended.size();
@@ -190,10 +191,40 @@ std::vector<DWORD> AgentTreePids(const std::wstring& agentDir, HANDLE hAgent) {
     }
     CAgentDirIdentity identity(agentDir);
     const std::set<uint32_t> tree =
-        SelectAgentTree(TakeProcessSnapshot(identity, 0), agentDir, selfPid, ended);
+        SelectAgentTree(TakeProcessSnapshot(identity, ProcessRow()), agentDir, selfPid, ended);
     std::vector<DWORD> pids;
     for (uint32_t pid : tree) {
         if (hAgent == nullptr || pid != ended[0].pid) pids.push_back(pid);
     }
     return pids;
+}
+
+ProcessRow LaunchedProcess(HANDLE hAgent) {
+    ProcessRow launched;
+    if (hAgent == nullptr) return launched;
+    launched.pid = ::GetProcessId(hAgent);
+    launched.created = CreationTime(hAgent);
+    return launched;
+}
+
+std::set<uint32_t> LaunchedTreePids(HANDLE hAgent) {
+    const ProcessRow launched = LaunchedProcess(hAgent);
+    if (launched.pid == 0) return {};
+    std::vector<ProcessRow> rows;
+    CFileHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!hSnapshot) return {};
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    // Only ages are read: the limited right where the system has it.
+    const DWORD access = ImageNameQuery() ? kQueryLimited : PROCESS_QUERY_INFORMATION;
+    for (BOOL more = ::Process32FirstW(hSnapshot.get(), &entry); more;
+         more = ::Process32NextW(hSnapshot.get(), &entry)) {
+        ProcessRow row;
+        row.pid = entry.th32ProcessID;
+        row.ppid = entry.th32ParentProcessID;
+        CHandle hProcess(::OpenProcess(access, FALSE, row.pid));
+        if (hProcess) row.created = CreationTime(hProcess.get());
+        rows.push_back(row);
+    }
+    return LaunchedTree(rows, launched, ::GetCurrentProcessId());
 }

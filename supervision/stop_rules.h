@@ -14,4 +14,5 @@ enum class StopOutcome {
     EndedByItself,  // the whole tree was gone within the grace
     GraceOver,      // forced when the grace ran out
     ForcedEarly,    // forced before that: a second Stop, or a Start
+    NotEnded,       // the system refused the force, and something still runs
 };

@@ -87,7 +87,9 @@ bool IsUnderAgentDir(std::wstring_view path, std::wstring_view agentDir) {
     for (size_t i = 0; i < d.size(); ++i) {
         if (FoldAscii(p[i]) != FoldAscii(d[i])) return false;
     }
-    return true;
+    // The folder itself or what lies in it: a sibling that only begins with
+    // the folder's name ("bin - Copy", "bin.old", "binaries") is the user's.
+    return p.size() == d.size() || d.back() == L'\\' || p[d.size()] == L'\\';
 }
 
 std::set<uint32_t> SelectAgentTree(const std::vector<ProcessRow>& rows, std::wstring_view agentDir,

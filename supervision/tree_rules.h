@@ -31,14 +31,14 @@ inline constexpr int kMaxTreeDepth = 30;
 // "//" becomes "\" and every run of backslashes becomes one.
 std::wstring NormalizeSeparators(std::wstring_view path);
 
-// True when path, normalised, starts with agentDir, ASCII letters compared
-// without regard to case. A plain character prefix: "...\bin" also takes
-// "...\binaries\x.exe".
+// True when path, normalised, is agentDir or lies below it (agentDir
+// followed by "\"), ASCII letters compared without regard to case:
+// "...\bin" takes "...\bin\tools\x.exe" but not "...\binaries\x.exe".
 bool IsUnderAgentDir(std::wstring_view path, std::wstring_view agentDir);
 
 // How an executable's native path ("\Device\HarddiskVolume3\Sup\bin\a.exe")
 // stands to the agent directory's final native path. Paths on one device
-// compare as text (ASCII letters without case, the plain prefix test below).
+// compare as text (ASCII letters without case, the folder test above).
 // Paths on two devices are apart, unless the executable's path holds the
 // directory's last two names: then one device may be another's way to the
 // same files (a mapped network drive beside the redirector's own name), and

@@ -57,6 +57,10 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
             break;
         case AgentEvent::Kind::StopEnded:
             ::SetDlgItemTextW(m_hWnd, ID_AGENT_STOP, LoadResString(IDS_STOP).c_str());
+            // "Stopping…" only while something still runs: a force the
+            // system refused. What comes next (a launch, the watch's end)
+            // says what follows.
+            if (event.outcome != StopOutcome::NotEnded) ShowAgentState(StateLine(AgentState::Stopped));
             break;
         case AgentEvent::Kind::LaunchFailed: {
             // No agent runs, but the watch goes on: the buttons keep offering
@@ -64,6 +68,13 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
             if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
             AgentStateLine line = StateLine(AgentState::CannotLaunch);
             line.reason = LaunchErrorText(event.error, m_pHost ? m_pHost->AgentPath() : std::wstring());
+            ShowAgentState(line);
+            break;
+        }
+        case AgentEvent::Kind::NeedsElevation: {
+            // The watch ends, and the line stays until the user's Start.
+            AgentStateLine line = StateLine(AgentState::CannotLaunch);
+            line.reason = LoadResString(IDS_REASON_NEEDS_ADMIN);
             ShowAgentState(line);
             break;
         }
@@ -84,7 +95,12 @@ void CMainDlg::OnAgentEvent(const AgentEvent& event) {
             ShowAgentButtons(false);
             if (m_hIconStopped) SetTrayIcon(m_hIconStopped.get());
             m_nQuickExits = 0;
-            if (m_agentState.state != AgentState::Missing) ShowAgentState(StateLine(AgentState::Stopped));
+            // Why the watch ended stays on the line: a missing agent file, or
+            // one that asks for administrator rights.
+            if (m_agentState.state != AgentState::Missing &&
+                !(m_agentState.state == AgentState::CannotLaunch &&
+                  m_agentState.reason == LoadResString(IDS_REASON_NEEDS_ADMIN)))
+                ShowAgentState(StateLine(AgentState::Stopped));
             break;
         case AgentEvent::Kind::PipeHeld:
             ShowPipeHeld(event.bFlag);

@@ -7,6 +7,9 @@
 //   sendsize <n>        one message of n bytes
 //   sleep <ms>
 //   spawn <exe> [args]  start a process ("exe" may be quoted)
+//   spawnaway <exe> [args]  the same, out of the agent's job and with no
+//                       console, as an agent starts a program for the user
+//   attach <pid>        leave this console for that process's one
 //   exit <code>
 //   crash               an access violation
 //   hang                wait forever (and so, silent)
@@ -168,7 +171,7 @@ std::string FromHex(std::string_view hex) {
     return bytes;
 }
 
-bool StartChild(const CRunLog& log, std::string_view args) {
+bool StartChild(const CRunLog& log, std::string_view args, DWORD flags = 0) {
     std::wstring exe, rest;
     if (!args.empty() && args.front() == '"') {
         const size_t close = args.find('"', 1);
@@ -184,7 +187,7 @@ bool StartChild(const CRunLog& log, std::string_view args) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
                           dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
         log.Event(L"spawnfailed", L"error=" + std::to_wstring(::GetLastError()));
         return false;
@@ -339,6 +342,12 @@ void RunScript(const std::string& script, CPipeWriter& pipe, const CRunLog& log)
             ::Sleep(static_cast<DWORD>(number));
         } else if (command == "spawn") {
             StartChild(log, arg);
+        } else if (command == "spawnaway") {
+            StartChild(log, arg, CREATE_BREAKAWAY_FROM_JOB | DETACHED_PROCESS);
+        } else if (command == "attach") {
+            ::FreeConsole();
+            const BOOL attached = ::AttachConsole(static_cast<DWORD>(number));
+            log.Event(L"attach", L"ok=" + std::to_wstring(attached ? 1 : 0));
         } else if (command == "exit") {
             log.Event(L"exit", L"code=" + std::to_wstring(number));
             ::ExitProcess(static_cast<UINT>(number));

@@ -179,3 +179,51 @@ TEST(AgentStop, TheJournalNamesTheCodeAnAgentDiedWith) {
         "[supervisor] agent exited: code 3221225477 (0xC0000005, access violation), ran ", 15s))
         << journal.Read();
 }
+
+// Ctrl+C reaches everyone on a console: never one the agent shares with a
+// program that is not its own. Such an agent is asked with WM_CLOSE alone.
+TEST(AgentStop, NoCtrlCGoesToAConsoleTheAgentSharesWithAnotherProgram) {
+    RunningInstall run(Launch().Script("onctrlc 42\nhang\n").FirstStart());
+    const TempInstall& install = run.install;
+    JournalText journal(install);
+    const std::wstring stranger = CopyAgentTo(install, L"elsewhere");
+    install.WriteFile(L"elsewhere\\s.txt",
+                      "ignorectrlc\nattach " + std::to_string(LastStartPid(install)) + "\nhang\n");
+    const DWORD strangerPid = StartAgentCopy(stranger, install.Dir() + L"elsewhere\\s.txt");
+    const auto attached = [&] {
+        const auto events = EventsOf(ReadRunLog(install, L"elsewhere"), "attach");
+        return !events.empty() && events[0].fields.at("ok") == "1";
+    };
+    ASSERT_TRUE(WaitUntil(attached, 10s)) << install.ReadFile(L"elsewhere\\agent-runs.log");
+
+    ASSERT_TRUE(run.sup.SendCommand(ID_AGENT_STOP));
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStopped(run.sup); }, 8s));
+    EXPECT_TRUE(journal.WaitFor("[supervisor] did not end within 2 s; ended by force")) << journal.Read();
+    // (The stranger may go with the console once the agent is forced.)
+    EXPECT_TRUE(EventsOf(ReadRunLog(install, L"elsewhere"), "ctrlc").empty())
+        << install.ReadFile(L"elsewhere\\agent-runs.log");
+    KillPid(strangerPid);
+}
+
+// A program the agent opens for the user (a browser) leaves the agent's job
+// and outlives both a Stop and the supervisor.
+TEST(AgentStop, AProgramTheAgentStartsOutOfItsJobOutlivesTheAgent) {
+    TempInstall install;
+    const std::wstring browser = CopyAgentTo(install, L"browser");
+    install.WriteFile(L"browser\\b.txt", "hang\n");
+    install.WriteFile(L"bin\\agent-script.txt", "onctrlc 0\nspawnaway " + Quoted(browser) + " child " +
+                                                    Quoted(install.Dir() + L"browser\\b.txt") + "\nhang\n");
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    const auto starts = WaitForStarts(install, 1, 20s, L"browser");
+    ASSERT_EQ(starts.size(), 1u) << install.ReadFile(L"bin\\agent-runs.log");
+    ASSERT_TRUE(sup.SendCommand(ID_AGENT_STOP));
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStopped(sup); }, 8s));
+    EXPECT_TRUE(IsProcessAlive(starts[0].pid));
+    ASSERT_TRUE(sup.SendCommand(ID_AGENT_START));
+    ASSERT_EQ(WaitForStarts(install, 2, 20s).size(), 2u);
+    sup.Kill();
+    ::Sleep(1000);
+    EXPECT_TRUE(IsProcessAlive(starts[0].pid));
+    KillPid(starts[0].pid);
+}

@@ -84,6 +84,54 @@ TEST(SessionEnd, FromTheQueryOnNothingIsLaunchedAndTheEndWritesTheJournalWithinT
     EXPECT_TRUE(AgentPids(install).empty());
 }
 
+namespace {
+
+// The session's end as the system brings it: the query, then the end.
+void EndSession(const Supervisor& sup) {
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(::SendMessageTimeoutW(sup.m_hWnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000,
+                                      &result));
+    ASSERT_TRUE(
+        ::SendMessageTimeoutW(sup.m_hWnd, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000, &result));
+}
+
+}  // namespace
+
+// The system ends the agent before the supervisor; one still there then is
+// asked once, and has its moment, before the force.
+TEST(SessionEnd, AnAgentStillThereAtTheEndIsAskedOnceBeforeItIsForced) {
+    RunningInstall run(Launch().Script("onctrlc 42\nhang\n").FirstStart());
+    const DWORD pid = EventsOf(ReadRunLog(run.install), "start").back().pid;
+    const DWORD begin = ::GetTickCount();
+    EndSession(run.sup);
+    EXPECT_LT(::GetTickCount() - begin, 4000u);
+    EXPECT_EQ(EventsOf(ReadRunLog(run.install), "ctrlc").size(), 1u)
+        << run.install.ReadFile(L"bin\\agent-runs.log");
+    EXPECT_FALSE(IsProcessAlive(pid));
+}
+
+// While another program holds the pipe's name, what runs from the agent
+// folder is that program's: the session's end leaves it alone, as Stop does.
+TEST(SessionEnd, WhileAnotherProgramHoldsThePipeNameTheEndLeavesTheAgentFolderAlone) {
+    TempInstall install;
+    JournalText journal(install);
+    install.WriteFile(L"hang.txt", "hang\n");
+    HANDLE hStranger = ::CreateNamedPipeW(
+        MakePipeName(install.AgentPath()).c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(hStranger, INVALID_HANDLE_VALUE);
+    const DWORD theirs = StartAgentCopy(install.AgentPath(), install.Dir() + L"hang.txt");
+    ASSERT_NE(theirs, 0u);
+    Supervisor sup(install.ExePath());
+    ASSERT_NE(sup.WaitForWindow(), nullptr);
+    ASSERT_TRUE(journal.WaitFor("another program holds the output pipe", 10s)) << journal.Read();
+    EndSession(sup);
+    EXPECT_TRUE(journal.WaitFor("session ending")) << journal.Read();
+    EXPECT_TRUE(IsProcessAlive(theirs));
+    KillPid(theirs);
+    ::CloseHandle(hStranger);
+}
+
 TEST(PipeOwner, AFolderTooDeepForThePipeNameSaysSoOnceAndStillRunsTheAgent) {
     // 198 characters of folder and the pipe name has 257.
     TempInstall install(true, 199);

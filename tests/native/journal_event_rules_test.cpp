@@ -52,6 +52,13 @@ TEST(JournalEventLine, QuotesTheSystemsWordsOnlyWhereTheEventCarriesThem) {
     unwatched.bFlag = true;
     EXPECT_EQ(JournalEventLine(unwatched, FakeWords()),
               L"the agent is not watched: its watch thread could not start (error 8); nothing is started");
+    AgentEvent refused = Of(AgentEvent::Kind::StopEnded);
+    refused.outcome = StopOutcome::NotEnded;
+    refused.error = 5;
+    EXPECT_EQ(JournalEventLine(refused, FakeWords()), L"could not be ended (error 5)");
+    EXPECT_EQ(JournalEventLine(Of(AgentEvent::Kind::NeedsElevation), FakeWords())
+                  .rfind(L"cannot start the agent: it asks for administrator rights;", 0),
+              0u);
     // The user's command and the end of the watch are said elsewhere.
     EXPECT_EQ(JournalEventLine(Of(AgentEvent::Kind::Stopping), FakeWords()), L"");
     EXPECT_EQ(JournalEventLine(Of(AgentEvent::Kind::WatchEnded), FakeWords()), L"");

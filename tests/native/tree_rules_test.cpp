@@ -21,18 +21,23 @@ ProcessRow Row(uint32_t pid, uint32_t ppid, const wchar_t* path = nullptr, uint6
 
 std::set<uint32_t> Select(const std::vector<ProcessRow>& rows) { return SelectAgentTree(rows, kDir, kSelf); }
 
-TEST(TreeSelection, MatchesThePlainPrefixOfTheAgentDirIgnoringCase) {
+TEST(TreeSelection, TakesTheAgentDirAndWhatLiesBelowItIgnoringCaseButNoSiblingFolder) {
     const std::vector<ProcessRow> rows = {
         Row(1, 0, L"C:\\Windows\\explorer.exe"),
         Row(10, 1, L"C:\\Apps\\Sup\\bin\\Tollvane.exe"),
         Row(11, 1, L"c:\\apps\\sup\\BIN\\tools\\x.exe"),
-        Row(12, 1, L"C:\\Apps\\Sup\\binaries\\y.exe"),  // sibling taken by the plain prefix
+        Row(12, 1, L"C:\\Apps\\Sup\\binaries\\y.exe"),  // siblings the user keeps
+        Row(17, 1, L"C:\\Apps\\Sup\\bin - Copy\\Tollvane.exe"),
+        Row(18, 1, L"C:\\Apps\\Sup\\bin.old\\Tollvane.exe"),
+        Row(19, 1, L"C:\\Apps\\Sup\\bin.exe"),
         Row(13, 1, L"C:\\Apps\\Sup\\Sup.exe"),
         Row(14, 1, L"C:\\Apps\\Sup\\bi"),  // shorter than the directory
         Row(15, 1, L"D:\\Apps\\Sup\\bin\\z.exe"),
         Row(16, 1, L"C:\\Apps\\Sup\\bim\\Tollvane.exe"),  // differs in the last letter only
     };
-    EXPECT_EQ(Select(rows), (std::set<uint32_t>{10, 11, 12}));
+    EXPECT_EQ(Select(rows), (std::set<uint32_t>{10, 11}));
+    EXPECT_TRUE(IsUnderAgentDir(L"C:\\Apps\\Sup\\bin", kDir));
+    EXPECT_TRUE(IsUnderAgentDir(L"C:\\Apps\\Sup\\bin\\x.exe", L"C:\\Apps\\Sup\\bin\\"));
     // Every letter folds, the last of the alphabet too.
     EXPECT_TRUE(IsUnderAgentDir(L"c:\\zz\\bin\\x.exe", L"C:\\ZZ\\BIN"));
     EXPECT_TRUE(IsUnderAgentDir(L"C:\\ZZ\\BIN\\x.exe", L"c:\\zz\\bin"));
@@ -50,6 +55,8 @@ TEST(NativeImagePaths, OneDeviceComparesAsTextTwoDevicesOnlyWhereTheFolderMayBeR
     EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume3\\apps\\sup\\BIN\\Tollvane.exe", dir),
               NativeVerdict::Under);
     EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume3\\Apps\\Sup\\bim\\x.exe", dir),
+              NativeVerdict::NotUnder);
+    EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume3\\Apps\\Sup\\binaries\\x.exe", dir),
               NativeVerdict::NotUnder);
     // Volume 30 is not volume 3, and another local volume is never the same folder.
     EXPECT_EQ(JudgeNativeImage(L"\\Device\\HarddiskVolume30\\Apps\\Sup\\bin\\x.exe", dir),
@@ -131,7 +138,7 @@ TEST(TreeSelection, StopsOnCyclesMissingParentsAndSelfParents) {
 TEST(TreeSelection, NeverSelectsItselfOrZeroButStillTakesItsDescendants) {
     const std::vector<ProcessRow> rows = {
         Row(0, 0, L"C:\\Apps\\Sup\\bin\\idle"),
-        Row(kSelf, 1, L"C:\\Apps\\Sup\\bin.exe", 10),
+        Row(kSelf, 1, L"C:\\Apps\\Sup\\bin\\QuorvelTollvane.exe", 10),
         Row(77, kSelf, L"C:\\Elsewhere\\agent.exe", 20),
     };
     EXPECT_EQ(Select(rows), (std::set<uint32_t>{77}));
