@@ -1,7 +1,6 @@
 #include "app/instance_rules.h"
 
 #include <algorithm>
-#include <cwchar>
 
 #include "journal/journal_rules.h"
 
@@ -16,14 +15,6 @@ bool ReadAndNonEmpty(const std::optional<std::wstring>& text) { return text.has_
 bool HasCommandWord(const std::vector<std::wstring>& words, std::wstring_view word) {
     return std::any_of(words.begin(), words.end(), [word](const std::wstring& w) { return w == word; });
 }
-
-namespace {
-std::wstring FolderHash(std::wstring_view folderIdentity) {
-    wchar_t hash[16] = {};
-    std::swprintf(hash, 16, L"%08lx", static_cast<unsigned long>(Fnv1a32(folderIdentity)));
-    return hash;
-}
-}  // namespace
 
 std::wstring MakeGlobalInstanceName(std::wstring_view userSid, std::wstring_view folderIdentity) {
     return L"Global\\QuorvelTollvane_" + std::wstring(userSid) + L"_" + FolderHash(folderIdentity);
