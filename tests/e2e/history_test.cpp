@@ -57,7 +57,13 @@ TEST(History, ListsTheCrashingAgentsRunsMarksThemFindsItsLinesAndCopiesWhy) {
 
     sup.PostCommand(ID_APP_HISTORY);
     HWND hWnd = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (hWnd = HistoryWindowOf(sup.Pid())) != nullptr; }, 10s));
+    // The window is found before it has made its children: wait for them too.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            hWnd = HistoryWindowOf(sup.Pid());
+            return hWnd && ::GetDlgItem(hWnd, IDC_HISTORY_STATUS) && ::GetDlgItem(hWnd, IDC_HISTORY_RUNS);
+        },
+        10s));
     const HWND hRuns = ::GetDlgItem(hWnd, IDC_HISTORY_RUNS), hStatus = ::GetDlgItem(hWnd, IDC_HISTORY_STATUS);
     ASSERT_TRUE(WaitUntil(
         [&] { return ReadWindowText(hStatus).find(L" runs in 1 journal files") != std::wstring::npos; }, 10s))
