@@ -126,10 +126,12 @@ TEST_F(DialogLayout, MaximisingHidesTheGripAndRestoringShowsIt) {
         },
         10s));
     EXPECT_TRUE(WaitUntil([&] { return !GripVisible(m_hDlg); }, 5s));
-    // The window reports its new state before its layout pass has run.
+    // The window reports its new state before its size and its layout pass
+    // have followed (under load, long before).
     const auto laidOutForClient = [&] {
         const SIZE client = ClientSize(m_hDlg);
-        return ReadLayout(m_hDlg).hide ==
+        return client.cx > clientBefore.cx &&
+               ReadLayout(m_hDlg).hide ==
                Offset(before.hide, client.cx - clientBefore.cx, client.cy - clientBefore.cy);
     };
     EXPECT_TRUE(WaitUntil(laidOutForClient, 5s));
