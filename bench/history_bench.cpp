@@ -245,7 +245,7 @@ int wmain() {
     std::vector<double> firstRows, latencies;
     for (int round = 0; round < 3; ++round) {
         const double open = NowMs();
-        ShowHistoryWindow(source);
+        ShowHistoryWindow(source, nullptr);
         const HWND hRuns = ::GetDlgItem(HistoryWindowHandle(), IDC_HISTORY_RUNS);
         PumpUntil([&] { return ::SendMessageW(hRuns, LVM_GETITEMCOUNT, 0, 0) > 0; }, 10000);
         firstRows.push_back(NowMs() - open);

@@ -150,7 +150,7 @@ public:
         return window;
     }
 
-    void Show(const JournalSource& source, const HistorySelection* select);
+    void Show(const JournalSource& source, HWND hCommands, const HistorySelection* select);
     void Close() {
         if (m_hWnd != nullptr) ::DestroyWindow(m_hWnd);
     }
@@ -203,6 +203,7 @@ private:
     CFontHandle m_hFont;
     bool m_bFilterAdded = false;
     JournalSource m_source;
+    HWND m_hCommands = nullptr;  // where the bundle's command goes
     std::unique_ptr<CHistoryIndexer> m_pIndexer;
     std::unique_ptr<CHistorySearcher> m_pSearcher;
 
@@ -260,7 +261,8 @@ bool CHistoryWindow::RegisterClasses() {
     return bDone;
 }
 
-void CHistoryWindow::Show(const JournalSource& source, const HistorySelection* select) {
+void CHistoryWindow::Show(const JournalSource& source, HWND hCommands, const HistorySelection* select) {
+    m_hCommands = hCommands;
     if (select != nullptr) {
         m_pending = *select;
         m_bHavePending = true;
@@ -379,6 +381,8 @@ void CHistoryWindow::OnCreate() {
         WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
         WS_EX_CLIENTEDGE);
     AddControl(WC_BUTTONW, IDC_HISTORY_COPY, WS_TABSTOP, 0, LoadResString(IDS_HISTORY_COPY));
+    AddControl(WC_BUTTONW, IDC_HISTORY_SAVE_DIAGNOSTICS, WS_TABSTOP, 0,
+               LoadResString(IDS_LOG_SAVE_DIAGNOSTICS));
     AddControl(WC_STATICW, IDC_HISTORY_STATUS, SS_LEFT | SS_ENDELLIPSIS | SS_CENTERIMAGE);
     for (int id : {IDC_HISTORY_HITS_LABEL, IDC_HISTORY_HITS}) ::ShowWindow(Item(id), SW_HIDE);
     for (int id : {IDC_HISTORY_RUNS, IDC_HISTORY_HITS})
@@ -487,8 +491,10 @@ void CHistoryWindow::Layout() {
     const int stripY = m + h + m / 2, stripH = S(44);
     place(IDC_HISTORY_STRIP, m, stripY, cx - 2 * m, stripH);
     const int bottomY = cy - m - h;
+    const int save = S(130);
     place(IDC_HISTORY_COPY, cx - m - find, bottomY, find, h);
-    place(IDC_HISTORY_STATUS, m, bottomY, cx - 3 * m - find, h);
+    place(IDC_HISTORY_SAVE_DIAGNOSTICS, cx - 2 * m - find - save, bottomY, save, h);
+    place(IDC_HISTORY_STATUS, m, bottomY, cx - 4 * m - find - save, h);
     const bool bHits = m_nSearchId != 0;
     int y = stripY + stripH + m / 2;
     const int room = bottomY - m / 2 - y - (bHits ? 3 : 2) * label;
@@ -546,6 +552,12 @@ void CHistoryWindow::OnCommand(int id, int code) {
             return;
         case IDC_HISTORY_COPY:
             PutOnClipboard(m_hWnd, WindowText(Item(IDC_HISTORY_DETAIL)));
+            return;
+        case IDC_HISTORY_SAVE_DIAGNOSTICS:
+            // The main dialog makes the bundle; with this window in front, its
+            // Save dialog comes over this one.
+            if (m_hCommands != nullptr)
+                ::PostMessageW(m_hCommands, WM_COMMAND, MAKEWPARAM(ID_LOG_SAVE_DIAGNOSTICS, 0), 0);
             return;
         default:
             return;
@@ -916,8 +928,8 @@ void CHistoryWindow::PaintStrip(HWND hWnd, HDC hdc) {
 
 }  // namespace
 
-void ShowHistoryWindow(const JournalSource& source, const HistorySelection* select) {
-    CHistoryWindow::Instance().Show(source, select);
+void ShowHistoryWindow(const JournalSource& source, HWND hCommands, const HistorySelection* select) {
+    CHistoryWindow::Instance().Show(source, hCommands, select);
 }
 
 void CloseHistoryWindow() { CHistoryWindow::Instance().Close(); }

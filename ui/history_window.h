@@ -19,8 +19,9 @@ struct HistorySelection {
 };
 
 // Shows the window, made when there is none, and brings it forward; with
-// select, that run is selected as soon as the window has read it.
-void ShowHistoryWindow(const JournalSource& source, const HistorySelection* select = nullptr);
+// select, that run is selected as soon as the window has read it. Its "Save
+// diagnostics…" button sends the command to hCommands (the main dialog).
+void ShowHistoryWindow(const JournalSource& source, HWND hCommands, const HistorySelection* select = nullptr);
 // Ends the window and its workers (at the supervisor's exit).
 void CloseHistoryWindow();
 // The window, or null.
@@ -45,4 +46,5 @@ enum HistoryControl : int {
     IDC_HISTORY_DETAIL,
     IDC_HISTORY_STATUS,
     IDC_HISTORY_COPY,
+    IDC_HISTORY_SAVE_DIAGNOSTICS,
 };

@@ -327,7 +327,7 @@ LRESULT CMainDlg::OnAppHistory() {
 
 void CMainDlg::ShowHistory(const HistorySelection* pSelect) {
     if (!m_spJournal) return;
-    ShowHistoryWindow(JournalSource{m_spJournal->Folder(), m_spJournal->FileName()}, pSelect);
+    ShowHistoryWindow(JournalSource{m_spJournal->Folder(), m_spJournal->FileName()}, m_hWnd, pSelect);
 }
 
 LRESULT CMainDlg::OnAppExit() {

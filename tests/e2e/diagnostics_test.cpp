@@ -106,7 +106,18 @@ TEST(Diagnostics, TheBundleHoldsThisInstallationsJournalAndTheSummary) {
     ASSERT_TRUE(journal.WaitFor("[agent] bundle-second", 20s));
     const std::wstring zipPath = run.install.Dir() + L"bundle.zip";
 
-    run.sup.PostCommand(ID_LOG_SAVE_DIAGNOSTICS);
+    // From the history window's button: the command goes to the main dialog,
+    // which makes the bundle (the log menu sends the same command).
+    run.sup.PostCommand(ID_APP_HISTORY);
+    HWND hButton = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const HWND hHistory = ::FindWindowW(kHistoryWindowClass, nullptr);
+            return hHistory && (hButton = ::GetDlgItem(hHistory, IDC_HISTORY_SAVE_DIAGNOSTICS)) != nullptr;
+        },
+        10s));
+    ::PostMessageW(::GetParent(hButton), WM_COMMAND, MAKEWPARAM(IDC_HISTORY_SAVE_DIAGNOSTICS, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(hButton));
     HWND hSave = WaitForOtherDialog(run.sup);
     ASSERT_NE(hSave, nullptr) << "no Save dialog";
     SaveAs(hSave, zipPath);

@@ -132,7 +132,7 @@ TEST_F(DialogLayout, MaximisingHidesTheGripAndRestoringShowsIt) {
         const SIZE client = ClientSize(m_hDlg);
         return client.cx > clientBefore.cx &&
                ReadLayout(m_hDlg).hide ==
-               Offset(before.hide, client.cx - clientBefore.cx, client.cy - clientBefore.cy);
+                   Offset(before.hide, client.cx - clientBefore.cx, client.cy - clientBefore.cy);
     };
     EXPECT_TRUE(WaitUntil(laidOutForClient, 5s));
     const SIZE client = ClientSize(m_hDlg);

@@ -95,7 +95,7 @@ TEST_F(HistoryWindowTest, ListsRunsAcrossARotationMarksTheStripCopiesWhyAndFinds
                                    OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
 
-    ShowHistoryWindow(source);
+    ShowHistoryWindow(source, nullptr);
     const HWND hWnd = HistoryWindowHandle();
     ASSERT_NE(hWnd, nullptr);
     const HWND hRuns = ::GetDlgItem(hWnd, IDC_HISTORY_RUNS), hDetail = ::GetDlgItem(hWnd, IDC_HISTORY_DETAIL);
