@@ -10,29 +10,11 @@
 #include "diagnostics/system_facts.h"
 #include "diagnostics/zip_file.h"
 #include "framework/handle.h"
+#include "framework/utf8.h"
 
 namespace {
 // Enough of the journal's end for kBundleLastLines lines of any sane length.
 constexpr DWORD kTailBytes = 256 * 1024;
-
-std::string ToUtf8(std::wstring_view text) {
-    if (text.empty()) return std::string();
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                              nullptr);
-    return out;
-}
-
-std::wstring FromUtf8(std::string_view text) {
-    if (text.empty()) return std::wstring();
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
 
 // The file's last bytes, shared with the journal's writer; empty when it
 // cannot be read.

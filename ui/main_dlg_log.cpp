@@ -17,6 +17,7 @@
 #include "framework/handle.h"
 #include "framework/strings.h"
 #include "framework/text_fill.h"
+#include "framework/utf8.h"
 #include "ui/diagnostics_save.h"
 #include "ui/log_text_rules.h"
 
@@ -64,17 +65,6 @@ LRESULT CALLBACK LogEditProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
     }
     if (uMsg == WM_NCDESTROY) ::RemoveWindowSubclass(hWnd, &LogEditProc, kLogSubclassId);
     return ::DefSubclassProc(hWnd, uMsg, wParam, lParam);
-}
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                              nullptr);
-    return out;
 }
 
 }  // namespace

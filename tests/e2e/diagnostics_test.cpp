@@ -62,35 +62,6 @@ void SaveAs(HWND hDlg, const std::wstring& path) {
     ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!::OpenClipboard(nullptr)) return text;
-    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
-            text = p;
-            ::GlobalUnlock(data);
-        }
-    }
-    ::CloseClipboard();
-    return text;
-}
-
-void PressKeys(std::initializer_list<WORD> held, WORD vk) {
-    std::vector<INPUT> inputs;
-    auto key = [&](WORD code, bool up) {
-        INPUT in = {};
-        in.type = INPUT_KEYBOARD;
-        in.ki.wVk = code;
-        in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-        inputs.push_back(in);
-    };
-    for (WORD h : held) key(h, false);
-    key(vk, false);
-    key(vk, true);
-    for (WORD h : held) key(h, true);
-    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
 std::pair<DWORD, DWORD> Selection(HWND hEdit) {
     DWORD start = 0, end = 0;
     ::SendMessageTimeoutW(hEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end),

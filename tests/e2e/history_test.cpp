@@ -33,17 +33,6 @@ LRESULT Send(HWND hWnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
     return static_cast<LRESULT>(result);
 }
 
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!::OpenClipboard(nullptr)) return text;
-    if (HANDLE h = ::GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(h))) text = p;
-        ::GlobalUnlock(h);
-    }
-    ::CloseClipboard();
-    return text;
-}
-
 TEST(History, ListsTheCrashingAgentsRunsMarksThemFindsItsLinesAndCopiesWhy) {
     TempInstall install;
     JournalText journal(install);

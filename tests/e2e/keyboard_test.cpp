@@ -8,19 +8,10 @@ using namespace e2e;
 
 namespace {
 void PressKey(WORD vk, bool withControl = false) {
-    std::vector<INPUT> inputs;
-    auto key = [&](WORD code, bool up) {
-        INPUT in = {};
-        in.type = INPUT_KEYBOARD;
-        in.ki.wVk = code;
-        in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-        inputs.push_back(in);
-    };
-    if (withControl) key(VK_CONTROL, false);
-    key(vk, false);
-    key(vk, true);
-    if (withControl) key(VK_CONTROL, true);
-    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    if (withControl)
+        PressKeys({VK_CONTROL}, vk);
+    else
+        PressKeys({}, vk);
 }
 
 HWND FocusOf(HWND hWnd) {

@@ -35,19 +35,6 @@ bool LastLineVisible(HWND hEdit) {
     return si.nPos + static_cast<int>(si.nPage) > si.nMax;
 }
 
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!::OpenClipboard(nullptr)) return text;
-    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
-            text = p;
-            ::GlobalUnlock(data);
-        }
-    }
-    ::CloseClipboard();
-    return text;
-}
-
 }  // namespace
 
 TEST(LogView, StaysWithASelectionAndScrolledPlaceThenFollowsAgainAtTheEnd) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -168,5 +169,36 @@ std::wstring SpelledThroughAnotherDrive(const std::wstring& path);
 
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
+
+// The clipboard's text, or "" when it holds none.
+inline std::wstring ClipboardText() {
+    std::wstring text;
+    if (!::OpenClipboard(nullptr)) return text;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
+            text = p;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+// Presses vk with the held keys down, as the user would: to the window in front.
+inline void PressKeys(std::initializer_list<WORD> held, WORD vk) {
+    std::vector<INPUT> inputs;
+    auto key = [&](WORD code, bool up) {
+        INPUT in = {};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = code;
+        in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(in);
+    };
+    for (WORD h : held) key(h, false);
+    key(vk, false);
+    key(vk, true);
+    for (WORD h : held) key(h, true);
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
 
 }  // namespace e2e
